@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QPointer>
+#include <QUrl>
+
+#include <chrono>
+#include <optional>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+class QTimer;
+
+// Fetches one document over HTTP(S) without blocking the event loop, with the safety a program
+// needs that talks to a server on its own, every few minutes, for years:
+// - an overall deadline (30 s by default) however slowly the bytes arrive;
+// - a cap on the body (8 MiB by default), stopped as soon as it is passed;
+// - redirects followed when no less safe, never to a non-HTTP scheme;
+// - conditional GET: a 304 Not Modified hands back the last good body;
+// - gzip accepted, a User-Agent naming Pinglark and its version;
+// - any status other than 2xx or 304 is a failure.
+// finished() is emitted exactly once per start(), with the body or nothing on any failure.
+class FeedDownload : public QObject {
+    Q_OBJECT
+public:
+    explicit FeedDownload(QObject* parent = nullptr);
+    ~FeedDownload() override;
+
+    void setDeadline(std::chrono::milliseconds deadline);
+    void setMaximumSize(qint64 bytes);
+
+    // Starts fetching url. Returns false, and starts nothing, while a fetch is in flight.
+    bool start(const QUrl& url);
+    bool isRunning() const;
+
+    static QByteArray userAgent();
+
+Q_SIGNALS:
+    void finished(const std::optional<QByteArray>& body);
+
+private:
+    // implementation detail: see FeedDownload.cpp
+    QNetworkAccessManager* m_network = nullptr;
+    QPointer<QNetworkReply> m_reply;
+    QTimer* m_deadlineTimer = nullptr;
+    std::chrono::milliseconds m_deadline{30000};
+    qint64 m_maximumSize = 8 * 1024 * 1024;
+    QUrl m_lastUrl;
+    QByteArray m_lastETag;
+    QByteArray m_lastModified;
+    std::optional<QByteArray> m_lastBody;
+};
