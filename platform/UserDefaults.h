@@ -55,5 +55,10 @@ public:
     static bool setPersistentDomain(const QJsonObject& domain, const QString& name);
 
 private:
+    std::optional<QString> storedText(const QString& key) const;
+    void write(const QString& key, const QString& text);
+    bool flush();
+    void reopen();
+
     std::unique_ptr<QSettings> m_settings;
 };
