@@ -1,0 +1,384 @@
+#include "AppController.h"
+
+#include "FeedMenuItem.h"
+#include "ImageResource.h"
+#include "PreferenceKeys.h"
+#include "UserDefaults.h"
+#include "XMLTree.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QMenu>
+#include <QMessageBox>
+#include <QSet>
+
+#include <cmath>
+
+namespace {
+
+// Periods the refresh timer can really keep: under a second it would spin, and a QTimer holds
+// at most 2^31 - 1 ms (about 24.8 days).
+constexpr double minimumPeriodSeconds = 1.0;
+constexpr double maximumPeriodSeconds = 24.0 * 24 * 60 * 60;
+constexpr float defaultPeriodSeconds = 1800.0f;
+// A refresh put off while the menu is open waits at most this long: some tray hosts never say
+// that their menu closed.
+constexpr int deferredRefreshLimitMs = 60 * 1000;
+
+const QString feedElementName = QStringLiteral("rdf:RDF");
+const QString itemName = QStringLiteral("item");
+const QString titleName = QStringLiteral("title");
+const QString linkName = QStringLiteral("link");
+const QString sourceName = QStringLiteral("dc:creator");
+
+} // namespace
+
+SiteAddresses SiteAddresses::forSite(const QString& siteUrl) {
+    QString site = siteUrl;
+    while (site.endsWith(u'/'))
+        site.chop(1);
+    return {QUrl(site + QStringLiteral("/notifications/veltrano.xml")),
+            QUrl(site + QStringLiteral("/go/rss_info"))};
+}
+
+SiteAddresses SiteAddresses::builtIn() {
+    return forSite(QStringLiteral(PINGLARK_SITE_URL));
+}
+
+AppController::AppController(const SiteAddresses& site, QObject* parent)
+    : QObject(parent), m_site(site) {
+    buildMainMenu();
+    connect(&m_download, &FeedDownload::finished, this, &AppController::refreshArrived);
+    m_deferredRefreshLimit.setSingleShot(true);
+    m_deferredRefreshLimit.setInterval(deferredRefreshLimitMs);
+    connect(&m_deferredRefreshLimit, &QTimer::timeout, this, [this] {
+        if (!m_refreshDeferred)
+            return;
+        // The tray host never said its menu closed: refresh all the same.
+        m_refreshDeferred = false;
+        m_download.start(m_site.feed);
+    });
+}
+
+AppController::~AppController() {
+    if (m_blinkTimer)
+        m_blinkTimer->stop();
+    m_blinkTimer.reset();
+    if (m_dataTimer)
+        m_dataTimer->stop();
+    m_dataTimer.reset();
+    m_statusItem.reset();
+    m_lastItemHash.reset();
+}
+
+// The main menu: the fixed items below the feed's entries. Entries are inserted above them.
+void AppController::buildMainMenu() {
+    m_barMenu = std::make_unique<QMenu>();
+    m_barMenu->setToolTipsVisible(true);
+    m_barMenu->addSeparator();
+    m_homeMenuItem = m_barMenu->addAction(QString());
+    connect(m_homeMenuItem, &QAction::triggered, this, &AppController::onHomeClick);
+    m_barMenu->addSeparator();
+    m_aboutMenuItem = m_barMenu->addAction(QString());
+    connect(m_aboutMenuItem, &QAction::triggered, this, &AppController::showAbout);
+    m_quitMenuItem = m_barMenu->addAction(QString());
+    connect(m_quitMenuItem, &QAction::triggered, qApp, &QCoreApplication::quit);
+
+    connect(m_barMenu.get(), &QMenu::aboutToShow, this, [this] {
+        m_menuOpen = true;
+        menuNeedsUpdate(m_barMenu.get());
+    });
+    connect(m_barMenu.get(), &QMenu::aboutToHide, this, &AppController::menuClosed);
+}
+
+void AppController::awakeFromNib() {
+    UserDefaults defaults = UserDefaults::standardUserDefaults();
+    if (!defaults.boolForKey(PreferenceKeys::HasRun)) {
+        defaults.setBool(true, PreferenceKeys::HasRun);
+        // The first run shows what the store says: sources off.
+        defaults.setFloat(0.0f, PreferenceKeys::ShowSource);
+        m_showSource = false;
+        defaults.setFloat(1.0f, PreferenceKeys::TrimTitle);
+        m_trimTitle = true;
+    } else {
+        m_showSource = defaults.boolForKey(PreferenceKeys::ShowSource);
+        m_trimTitle = defaults.boolForKey(PreferenceKeys::TrimTitle);
+    }
+
+    m_statusItem = std::make_unique<StatusItem>();
+    m_statusItem->setHighlightMode(true);
+    m_icon = imageNamed(QStringLiteral("plinth_bar"));
+    m_statusItem->setImage(m_icon);
+    m_statusItem->setAlternateImage(imageNamed(QStringLiteral("plinth_bar_alt")));
+    m_newIcon = imageNamed(QStringLiteral("new_entry_icon"));
+    m_newIconClicked = imageNamed(QStringLiteral("new_entry_icon_clicked"));
+    m_blankIcon = imageNamed(QStringLiteral("blank_entry_icon"));
+    m_statusItem->setMenu(m_barMenu.get());
+    m_statusItem->setEnabled(true);
+    m_statusItem->setToolTip(applicationName);
+    // Some tray hosts open the menu without announcing it: a click on the item stops the
+    // blinking too.
+    connect(m_statusItem.get(), &StatusItem::activated, this,
+            [this] { menuNeedsUpdate(m_barMenu.get()); });
+
+    m_homeMenuItem->setText(QStringLiteral("Veltrano Feeds"));
+    m_aboutMenuItem->setText(QStringLiteral("About %1").arg(applicationName));
+    m_quitMenuItem->setText(QStringLiteral("Quit %1").arg(applicationName));
+
+    updateDataRefreshInterval();
+    m_firstCheck = true;
+    updateData();
+}
+
+void AppController::openURL(const std::optional<QString>& address) {
+    if (!address)
+        return;
+    const QUrl url(*address, QUrl::StrictMode);
+    // Links come from a document on the network: only web addresses go to the desktop.
+    if (!url.isValid() || url.host().isEmpty())
+        return;
+    if (url.scheme() != u"http" && url.scheme() != u"https")
+        return;
+    QDesktopServices::openUrl(url);
+}
+
+void AppController::onHomeClick() {
+    openURL(m_site.home.toString());
+}
+
+void AppController::showAbout() {
+    auto* box = new QMessageBox(
+        QMessageBox::Information, QStringLiteral("About %1").arg(applicationName),
+        QStringLiteral("%1 %2").arg(applicationName, QStringLiteral(PINGLARK_VERSION)),
+        QMessageBox::Ok);
+    box->setInformativeText(QStringLiteral("The newest Veltrano news, one click away."));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setIconPixmap(m_icon.pixmap(48, 48));
+    box->show();
+    box->raise();
+    box->activateWindow();
+}
+
+// --- Refresh scheduling -------------------------------------------------------------------
+
+void AppController::updateDataRefreshInterval() {
+    UserDefaults defaults = UserDefaults::standardUserDefaults();
+    double period = defaultPeriodSeconds;
+    if (!defaults.contains(PreferenceKeys::DataRefreshInterval))
+        defaults.setFloat(defaultPeriodSeconds, PreferenceKeys::DataRefreshInterval);
+    else
+        period = defaults.floatForKey(PreferenceKeys::DataRefreshInterval);
+
+    if (m_dataTimer)
+        m_dataTimer->stop();
+    m_dataTimer.reset();
+    // A stored 0 is "Never"; a negative period, or text that is not a number, runs no timer.
+    if (!(period > 0.0))
+        return;
+
+    period = std::clamp(period, minimumPeriodSeconds, maximumPeriodSeconds);
+    m_dataTimer = std::make_unique<QTimer>();
+    m_dataTimer->setInterval(static_cast<int>(std::llround(period * 1000.0)));
+    QTimer* timer = m_dataTimer.get();
+    connect(timer, &QTimer::timeout, this, [this, timer] { updateData(timer); });
+    m_dataTimer->start();
+}
+
+void AppController::updateData(QTimer* /*timer*/) {
+    updateData();
+}
+
+// --- One refresh ----------------------------------------------------------------------------
+
+void AppController::updateData() {
+    // One download at a time: a refresh that falls due while one is in flight is covered by it.
+    if (m_download.isRunning())
+        return;
+    // The menu never changes under the user's pointer: a refresh that falls due while it is
+    // open runs when it closes (or after a minute, if the tray host never says it closed).
+    if (m_menuOpen) {
+        m_refreshDeferred = true;
+        if (!m_deferredRefreshLimit.isActive())
+            m_deferredRefreshLimit.start();
+        return;
+    }
+    m_refreshDeferred = false;
+    m_deferredRefreshLimit.stop();
+    m_download.start(m_site.feed);
+}
+
+void AppController::menuClosed() {
+    m_menuOpen = false;
+    if (m_refreshDeferred) {
+        // After the chosen item (if any) has been handled.
+        QTimer::singleShot(0, this, [this] {
+            if (m_refreshDeferred && !m_menuOpen)
+                updateData();
+        });
+    }
+}
+
+void AppController::refreshArrived(const std::optional<QByteArray>& body) {
+    // The links of the entries the menu showed until now, for the seen test.
+    QSet<QString> previousLinks;
+    for (QAction* action : m_barMenu->actions()) {
+        if (!isFeedMenuItem(action))
+            continue;
+        if (const auto& link = static_cast<FeedMenuItem*>(action)->feedLink())
+            previousLinks.insert(*link);
+    }
+    clearMenu();
+
+    const std::optional<XMLTree> tree =
+        body ? XMLTree::treeWithData(*body, m_site.feed) : std::nullopt;
+    const std::optional<XMLTree> feed =
+        tree ? tree->descendentNamed(feedElementName) : std::nullopt;
+    if (!feed) {
+        qWarning("Invalid data feed format: RSS element not found.");
+        setNoDataMenu();
+        Q_EMIT refreshFinished();
+        return;
+    }
+
+    const int count = feed->count();
+    QAction* firstFixedItem = m_barMenu->actions().value(0);
+    int inserted = 0;
+    bool blink = false;
+    for (int index = 0; index < count; ++index) {
+        const std::optional<XMLTree> child = feed->childAtIndex(index);
+        if (!child || child->name() != itemName)
+            continue;
+        const std::optional<XMLTree> titleNode = child->descendentNamed(titleName);
+        if (!titleNode)
+            continue;
+        std::optional<QString> link;
+        if (const std::optional<XMLTree> linkNode = child->descendentNamed(linkName))
+            link = linkNode->description();
+
+        if (inserted == 0) {
+            if (m_firstCheck) {
+                m_lastItemHash = link;
+            } else if (link && (!m_lastItemHash ||
+                                link->compare(*m_lastItemHash, Qt::CaseInsensitive) != 0)) {
+                // A top link where none was recorded counts as new too.
+                blink = true;
+                m_lastItemHash = link;
+            }
+        }
+
+        const QString title = titleNode->description();
+        std::optional<QString> source;
+        if (const std::optional<XMLTree> sourceNode = child->descendentNamed(sourceName))
+            source = sourceNode->description();
+
+        auto* entry = new FeedMenuItem(title, m_barMenu.get());
+        entry->setEnabled(true);
+        entry->setFeedTitle(title);
+        entry->setFeedLink(link);
+        entry->setFeedSource(source);
+        if (source)
+            entry->setToolTip(*source);
+        connect(entry, &QAction::triggered, this, [this, entry] { onFeedClick(entry); });
+
+        const bool unseen = !link || !previousLinks.contains(*link);
+        entry->setIcon(!m_firstCheck && unseen ? m_newIcon : m_blankIcon);
+
+        m_barMenu->insertAction(firstFixedItem, entry);
+        ++inserted;
+    }
+
+    if (inserted == 0)
+        setNoDataMenu();
+    else
+        updateMenuView();
+    if (blink)
+        toggleBlink(true);
+    m_firstCheck = false;
+    Q_EMIT refreshFinished();
+}
+
+void AppController::clearMenu() {
+    // Walk a copy of the list: removing an item never makes the walk skip the next one.
+    const QList<QAction*> items = m_barMenu->actions();
+    for (QAction* action : items) {
+        if (!isFeedMenuItem(action))
+            continue;
+        m_barMenu->removeAction(action);
+        // Freed once the refresh is over, not under a caller that may still hold it.
+        action->deleteLater();
+    }
+}
+
+void AppController::setNoDataMenu() {
+    auto* placeholder = new FeedMenuItem(placeholderTitle, m_barMenu.get());
+    placeholder->setEnabled(false);
+    m_barMenu->insertAction(m_barMenu->actions().value(0), placeholder);
+}
+
+// --- Presentation ---------------------------------------------------------------------------
+
+QString AppController::displayTitle(const QString& feedTitle, const std::optional<QString>& source,
+                                    bool trimTitle, bool showSource) {
+    QString text = feedTitle;
+    if (trimTitle && text.size() > trimLength) {
+        qsizetype cut = trimLength;
+        // Never show half a character: a cut inside a surrogate pair moves to the pair's start.
+        if (text.at(cut - 1).isHighSurrogate() && text.at(cut).isLowSurrogate())
+            --cut;
+        text = text.left(cut) + QStringLiteral("...");
+    }
+    if (showSource)
+        text = QStringLiteral("%1  <%2>").arg(text, source.value_or(QString()));
+    return text;
+}
+
+void AppController::updateMenuView() {
+    for (QAction* action : m_barMenu->actions()) {
+        if (!isFeedMenuItem(action))
+            continue;
+        auto* entry = static_cast<FeedMenuItem*>(action);
+        if (!entry->feedTitle())
+            continue;
+        entry->setTitle(
+            displayTitle(*entry->feedTitle(), entry->feedSource(), m_trimTitle, m_showSource));
+    }
+}
+
+void AppController::menuNeedsUpdate(QMenu* /*menu*/) {
+    toggleBlink(false);
+}
+
+void AppController::onFeedClick(FeedMenuItem* entry) {
+    const std::optional<QString> link = entry->feedLink();
+    if (entry->icon().cacheKey() == m_newIcon.cacheKey())
+        entry->setIcon(m_newIconClicked);
+    openURL(link);
+}
+
+// --- Blinking -------------------------------------------------------------------------------
+
+void AppController::toggleBlink(bool on) {
+    if (m_blinkTimer) {
+        m_blinkTimer->stop();
+        m_blinkTimer.reset();
+    }
+    if (on) {
+        m_blinkTimer = std::make_unique<QTimer>();
+        m_blinkTimer->setInterval(blinkPhaseMs);
+        m_blinkTimer->setTimerType(Qt::PreciseTimer);
+        QTimer* timer = m_blinkTimer.get();
+        connect(timer, &QTimer::timeout, this, [this, timer] { doBlink(timer); });
+        m_blinkTimer->start();
+    } else if (m_statusItem) {
+        m_statusItem->setImage(m_icon);
+    }
+}
+
+void AppController::doBlink(QTimer* /*timer*/) {
+    if (!m_statusItem)
+        return;
+    if (m_statusItem->hasImage())
+        m_statusItem->setImage(QIcon());
+    else
+        m_statusItem->setImage(m_icon);
+}

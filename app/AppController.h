@@ -1,0 +1,125 @@
+#pragma once
+
+#include "FeedDownload.h"
+#include "StatusItem.h"
+
+#include <QIcon>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <QUrl>
+
+#include <memory>
+#include <optional>
+
+class FeedMenuItem;
+class QAction;
+class QMenu;
+
+// Where the feed and the home page live. Fixed when the program is built.
+struct SiteAddresses {
+    QUrl feed; // ends in /notifications/veltrano.xml
+    QUrl home; // ends in /go/rss_info
+    static SiteAddresses forSite(const QString& siteUrl);
+    static SiteAddresses builtIn();
+};
+
+// The application controller: owns the status item, its images and the two timers, runs the
+// feed refresh into the status menu, and reacts to the menu.
+class AppController : public QObject {
+    Q_OBJECT
+public:
+    static inline const QString applicationName = QStringLiteral("Pinglark");
+    static inline const QString placeholderTitle = QStringLiteral("No Data Loaded");
+    static constexpr int blinkPhaseMs = 750;
+    static constexpr int trimLength = 35;
+
+    explicit AppController(const SiteAddresses& site = SiteAddresses::builtIn(),
+                           QObject* parent = nullptr);
+    ~AppController() override;
+
+    // Start-up: first-run settings, the status item, the fixed items' titles, the refresh timer,
+    // then the first refresh.
+    void awakeFromNib();
+
+    // Opening addresses.
+    void openURL(const std::optional<QString>& address);
+    void onHomeClick();
+
+    // Refresh scheduling.
+    void updateDataRefreshInterval();
+    void updateData(QTimer* timer);
+
+    // One refresh: download, then (when the reply is complete) the menu in one go.
+    void updateData();
+    void clearMenu();
+    void setNoDataMenu();
+
+    // Presentation.
+    void updateMenuView();
+    void menuNeedsUpdate(QMenu* menu);
+    void onFeedClick(FeedMenuItem* entry);
+
+    // The blinking status icon.
+    void toggleBlink(bool on);
+    void doBlink(QTimer* timer);
+
+    // State, for the menu's owner and for tests.
+    QMenu* barMenu() const { return m_barMenu.get(); }
+    StatusItem* statusItem() const { return m_statusItem.get(); }
+    QTimer* blinkTimer() const { return m_blinkTimer.get(); }
+    QTimer* dataTimer() const { return m_dataTimer.get(); }
+    const std::optional<QString>& lastItemHash() const { return m_lastItemHash; }
+    bool firstCheck() const { return m_firstCheck; }
+    const QIcon& icon() const { return m_icon; }
+    const QIcon& newIcon() const { return m_newIcon; }
+    const QIcon& newIconClicked() const { return m_newIconClicked; }
+    const QIcon& blankIcon() const { return m_blankIcon; }
+    QAction* homeMenuItem() const { return m_homeMenuItem; }
+    QAction* aboutMenuItem() const { return m_aboutMenuItem; }
+    QAction* quitMenuItem() const { return m_quitMenuItem; }
+    bool showSource() const { return m_showSource; }
+    bool trimTitle() const { return m_trimTitle; }
+    bool isRefreshing() const { return m_download.isRunning(); }
+    bool isRefreshDeferred() const { return m_refreshDeferred; }
+    FeedDownload& download() { return m_download; }
+
+    // The title an entry shows for the given options.
+    static QString displayTitle(const QString& feedTitle, const std::optional<QString>& source,
+                                bool trimTitle, bool showSource);
+
+Q_SIGNALS:
+    // A refresh has brought the menu up to date (or shown the placeholder).
+    void refreshFinished();
+
+private:
+    void buildMainMenu();
+    void showAbout();
+    void refreshArrived(const std::optional<QByteArray>& body);
+    void menuClosed();
+
+    // Fields, in the order the controller's description gives them.
+    std::unique_ptr<StatusItem> m_statusItem;
+    std::unique_ptr<QMenu> m_barMenu;
+    std::unique_ptr<QTimer> m_blinkTimer;
+    std::unique_ptr<QTimer> m_dataTimer;
+    std::optional<QString> m_lastItemHash;
+    bool m_firstCheck = false;
+    QIcon m_icon;
+    QIcon m_newIcon;
+    QIcon m_newIconClicked;
+    QIcon m_blankIcon;
+    QAction* m_homeMenuItem = nullptr;
+    QAction* m_aboutMenuItem = nullptr;
+    QAction* m_quitMenuItem = nullptr;
+    bool m_showSource = false;
+    bool m_trimTitle = false;
+
+    // Linux plumbing: where the feed lives, the download in flight, a refresh put off while the
+    // menu is open.
+    SiteAddresses m_site;
+    FeedDownload m_download;
+    bool m_menuOpen = false;
+    bool m_refreshDeferred = false;
+    QTimer m_deferredRefreshLimit;
+};

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QIcon>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+class QMenu;
+class QSystemTrayIcon;
+
+// The program's item in the panel's status area: an image (or none, which leaves the item
+// blank), an alternate image shown while its menu is open, a menu, a tooltip.
+//
+// The item tracks its menu itself: while the menu is open (between aboutToShow and aboutToHide)
+// it is "highlighted" and shows the alternate image, whatever image() is.
+class StatusItem : public QObject {
+    Q_OBJECT
+public:
+    explicit StatusItem(QObject* parent = nullptr);
+    ~StatusItem() override;
+
+    void setHighlightMode(bool on);
+    bool highlightMode() const { return m_highlightMode; }
+
+    // A null icon means no image: the item is blank.
+    void setImage(const QIcon& image);
+    QIcon image() const { return m_image; }
+    bool hasImage() const { return !m_image.isNull(); }
+
+    void setAlternateImage(const QIcon& image);
+    QIcon alternateImage() const { return m_alternateImage; }
+
+    void setMenu(QMenu* menu);
+    QMenu* menu() const { return m_menu; }
+
+    void setEnabled(bool enabled);
+    bool isEnabled() const { return m_enabled; }
+
+    void setToolTip(const QString& toolTip);
+    QString toolTip() const { return m_toolTip; }
+
+    // Whether the menu is open now.
+    bool isHighlighted() const { return m_highlighted; }
+    // What the panel shows now: the alternate image while highlighted, else image() (or blank).
+    QIcon shownImage() const;
+
+    // Opens the menu below the mouse pointer, as a click on the item does.
+    void popUpMenu();
+
+Q_SIGNALS:
+    // The item was clicked or otherwise activated in the panel. Some panels open the menu
+    // without announcing it, so this is the earliest news that the user looked at the item.
+    void activated();
+
+private:
+    void menuShown();
+    void menuHidden();
+    void showCurrentImage();
+
+    QSystemTrayIcon* m_tray = nullptr;
+    QPointer<QMenu> m_menu;
+    QIcon m_image;
+    QIcon m_alternateImage;
+    QIcon m_blank;
+    QString m_toolTip;
+    bool m_highlightMode = false;
+    bool m_highlighted = false;
+    bool m_enabled = false;
+    qint64 m_shownKey = -1;
+};

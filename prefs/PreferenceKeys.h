@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QString>
+
+// The four keys of the per-user settings store.
+namespace PreferenceKeys {
+// true once the program has started once; absent before.
+inline const QString HasRun = QStringLiteral("HasRun");
+// show each entry's source (its author) beside its title.
+inline const QString ShowSource = QStringLiteral("ShowSource");
+// shorten long entry titles.
+inline const QString TrimTitle = QStringLiteral("TrimTitle");
+// refresh period in seconds; 0 means never.
+inline const QString DataRefreshInterval = QStringLiteral("DataRefreshInterval");
+} // namespace PreferenceKeys

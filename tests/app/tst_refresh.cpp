@@ -1,0 +1,312 @@
+// One refresh end to end: a feed served over HTTP on 127.0.0.1, through the download and the
+// XML tree, into the status menu.
+
+#include "AppHarness.h"
+
+#include <QTcpServer>
+
+using namespace std::chrono_literals;
+
+static const char* const formatError = "Invalid data feed format: RSS element not found.";
+
+class TestRefresh : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void firstRefreshSameFeedThenNewTop() {
+        AppHarness h;
+        h.serveFeed({entry("1"), entry("2"), entry("3")});
+        AppController& app = h.start();
+        QCOMPARE(h.links(), QStringList({"http://news.example/1", "http://news.example/2",
+                                         "http://news.example/3"}));
+        // Entries stand above the fixed items, in document order.
+        QCOMPARE(app.barMenu()->actions().indexOf(h.feedItems().at(2)), 2);
+        QCOMPARE(h.marks(), QStringList({"blank", "blank", "blank"}));
+        QVERIFY(!h.blinking());
+        QCOMPARE(app.lastItemHash(), std::optional<QString>("http://news.example/1"));
+        QVERIFY(!app.firstCheck());
+
+        QVERIFY(h.refresh());
+        QCOMPARE(h.marks(), QStringList({"blank", "blank", "blank"}));
+        QVERIFY(!h.blinking());
+
+        h.serveFeed({entry("0"), entry("1"), entry("2"), entry("3")});
+        QVERIFY(h.refresh());
+        QCOMPARE(h.links().first(), QStringLiteral("http://news.example/0"));
+        QCOMPARE(h.marks(), QStringList({"new", "blank", "blank", "blank"}));
+        QVERIFY(h.blinking());
+        QCOMPARE(app.lastItemHash(), std::optional<QString>("http://news.example/0"));
+
+        // The new mark lasts one refresh; the blinking goes on until the menu opens.
+        QVERIFY(h.refresh());
+        QCOMPARE(h.marks(), QStringList({"blank", "blank", "blank", "blank"}));
+        QVERIFY(h.blinking());
+    }
+
+    void newEntryBelowTheTopDoesNotBlink() {
+        AppHarness h;
+        h.serveFeed({entry("1"), entry("3")});
+        h.start();
+        h.serveFeed({entry("1"), entry("2"), entry("3")});
+        QVERIFY(h.refresh());
+        QCOMPARE(h.marks(), QStringList({"blank", "new", "blank"}));
+        QVERIFY(!h.blinking());
+    }
+
+    void topLinkChangingOnlyInCase() {
+        AppHarness h;
+        h.serveFeed({{"A", "http://news.example/Story", {}}});
+        AppController& app = h.start();
+        h.serveFeed({{"A", "http://news.example/STORY", {}}});
+        QVERIFY(h.refresh());
+        // No blink, the recorded link keeps its case, but the entry is new to the menu.
+        QVERIFY(!h.blinking());
+        QCOMPARE(app.lastItemHash(), std::optional<QString>("http://news.example/Story"));
+        QCOMPARE(h.marks(), QStringList({"new"}));
+    }
+
+    void itemsWithoutTitleLinkOrCreator() {
+        AppHarness h;
+        h.serveFeed({{{}, "http://news.example/untitled", "Nobody"},
+                     {"No link", {}, "Ann"},
+                     {"No creator", "http://news.example/c", {}}});
+        AppController& app = h.start();
+        const QList<FeedMenuItem*> items = h.feedItems();
+        QCOMPARE(items.size(), 2);
+        // The untitled first item is no entry and not the top entry either.
+        QCOMPARE(items[0]->feedTitle(), std::optional<QString>("No link"));
+        QVERIFY(!items[0]->feedLink());
+        QVERIFY(!app.lastItemHash());
+        QCOMPARE(items[0]->toolTip(), QStringLiteral("Ann"));
+        QVERIFY(!items[1]->feedSource());
+        QCOMPARE(items[1]->toolTip(), items[1]->text()); // Qt's default: no tip of our own
+
+        // Later: an entry without a link is always new, and as the top entry never blinks.
+        QVERIFY(h.refresh());
+        QCOMPARE(h.marks(), QStringList({"new", "blank"}));
+        QVERIFY(!h.blinking());
+    }
+
+    void onlyDirectItemChildrenCount() {
+        AppHarness h;
+        const QString extra = QStringLiteral(
+            "<Item><title>wrong case</title><link>http://x/1</link></Item>"
+            "<rss:item xmlns:rss=\"http://purl.org/rss/1.0/\"><title>prefixed</title></rss:item>"
+            "<items><item><title>nested</title><link>http://x/2</link></item></items>"
+            "<!-- item --><?item pi?>");
+        h.serveFeed({entry("1")}, extra);
+        h.start();
+        QCOMPARE(h.links(), QStringList({"http://news.example/1"}));
+    }
+
+    void titleTextIsAllTextBelowTheTitle() {
+        AppHarness h;
+        h.server.serve(AppHarness::feedPath,
+                       "<rdf:RDF><item><title>Big <b>news</b> &amp; <![CDATA[cdata]]>more"
+                       "</title><link>http://x/1</link></item></rdf:RDF>");
+        h.start();
+        QCOMPARE(h.feedItems().at(0)->feedTitle(), std::optional<QString>("Big news & more"));
+    }
+
+    void failedRefreshShowsThePlaceholder_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("404") << "404";
+        QTest::newRow("server error") << "500";
+        QTest::newRow("not xml") << "garbage";
+        QTest::newRow("html error page") << "html";
+        QTest::newRow("atom feed") << "atom";
+        QTest::newRow("connection refused") << "refused";
+        QTest::newRow("server hangs") << "hang";
+        QTest::newRow("server drips") << "drip";
+        QTest::newRow("body over the cap") << "huge";
+        QTest::newRow("redirect to file:") << "file-redirect";
+    }
+    void failedRefreshShowsThePlaceholder() {
+        QFETCH(QString, kind);
+        AppHarness h;
+        const QString path = AppHarness::feedPath;
+        if (kind == u"404")
+            h.server.serveStatus(path, 404, "<html>not here</html>");
+        else if (kind == u"500")
+            h.server.serveStatus(path, 500, rdfFeed({entry("1")}));
+        else if (kind == u"garbage")
+            h.server.serve(path, HttpServer::garbage(3000));
+        else if (kind == u"html")
+            h.server.serve(path, "<html><body><p>Oops</p></body></html>", "text/html");
+        else if (kind == u"atom")
+            h.server.serve(path, "<feed xmlns=\"http://www.w3.org/2005/Atom\"><entry><title>t"
+                                 "</title></entry></feed>");
+        else if (kind == u"hang")
+            h.server.hang(path);
+        else if (kind == u"drip")
+            h.server.drip(path, rdfFeed({entry("1")}), 200ms);
+        else if (kind == u"huge")
+            h.server.serveGenerated(path, 4 * 1024 * 1024);
+        else if (kind == u"file-redirect")
+            h.server.redirect(path, "file:///etc/passwd");
+
+        if (kind == u"refused") {
+            // A port that nothing listens on any more.
+            QTcpServer probe;
+            QVERIFY(probe.listen(QHostAddress::LocalHost));
+            const quint16 port = probe.serverPort();
+            probe.close();
+            h.app = std::make_unique<AppController>(
+                SiteAddresses::forSite(QStringLiteral("http://127.0.0.1:%1").arg(port)));
+        } else {
+            h.make();
+        }
+        h.app->download().setDeadline(1500ms);
+        h.app->download().setMaximumSize(1024 * 1024);
+        QTest::ignoreMessage(QtWarningMsg, formatError);
+        QSignalSpy done(h.app.get(), &AppController::refreshFinished);
+        h.app->awakeFromNib();
+        QVERIFY(done.wait(10000));
+
+        const QList<FeedMenuItem*> items = h.feedItems();
+        QCOMPARE(items.size(), 1);
+        FeedMenuItem* placeholder = items[0];
+        QCOMPARE(h.app->barMenu()->actions().indexOf(placeholder), 0);
+        QCOMPARE(placeholder->text(), QStringLiteral("No Data Loaded"));
+        QVERIFY(!placeholder->isEnabled());
+        QVERIFY(!placeholder->feedTitle() && !placeholder->feedLink() &&
+                !placeholder->feedSource());
+        QVERIFY(placeholder->icon().isNull());
+        QVERIFY(h.app->firstCheck());
+        QVERIFY(!h.app->lastItemHash());
+    }
+
+    void failureThenSuccessActsAsTheFirstRefresh() {
+        AppHarness h;
+        h.server.serveStatus(AppHarness::feedPath, 404);
+        QTest::ignoreMessage(QtWarningMsg, formatError);
+        AppController& app = h.start();
+        // A second failure still leaves exactly one placeholder, at the top.
+        QTest::ignoreMessage(QtWarningMsg, formatError);
+        QVERIFY(h.refresh());
+        QCOMPARE(h.feedItems().size(), 1);
+
+        h.serveFeed({entry("1"), entry("2")});
+        QVERIFY(h.refresh());
+        QCOMPARE(h.marks(), QStringList({"blank", "blank"}));
+        QVERIFY(!h.blinking());
+        QVERIFY(!app.firstCheck());
+
+        // Entries after a failure are all new (the menu held none), but only a changed top
+        // link blinks.
+        h.server.serveStatus(AppHarness::feedPath, 503);
+        QTest::ignoreMessage(QtWarningMsg, formatError);
+        QVERIFY(h.refresh());
+        QCOMPARE(app.lastItemHash(), std::optional<QString>("http://news.example/1"));
+        h.serveFeed({entry("1"), entry("2")});
+        QVERIFY(h.refresh());
+        QCOMPARE(h.marks(), QStringList({"new", "new"}));
+        QVERIFY(!h.blinking());
+    }
+
+    void feedWithoutUsableItems_data() {
+        QTest::addColumn<QByteArray>("document");
+        QTest::newRow("all untitled") << rdfFeed({{{}, "http://x/1", {}}, {{}, "http://x/2", {}}});
+        QTest::newRow("channel only") << rdfFeed({});
+        QTest::newRow("empty feed element") << QByteArray("<rdf:RDF/>");
+    }
+    void feedWithoutUsableItems() {
+        QFETCH(QByteArray, document);
+        AppHarness h;
+        h.server.serve(AppHarness::feedPath, document);
+        AppController& app = h.start();
+        QCOMPARE(h.feedItems().size(), 1);
+        QCOMPARE(h.feedItems().at(0)->text(), QStringLiteral("No Data Loaded"));
+        // The feed was read, so the first check is over.
+        QVERIFY(!app.firstCheck());
+
+        h.serveFeed({entry("1")});
+        QVERIFY(h.refresh());
+        QCOMPARE(h.marks(), QStringList({"new"}));
+        // A top link where none was recorded counts as new.
+        QVERIFY(h.blinking());
+        QCOMPARE(app.lastItemHash(), std::optional<QString>("http://news.example/1"));
+    }
+
+    void downloadFeaturesReachTheMenu() {
+        AppHarness h;
+        // Redirected once, then answered with validators.
+        HttpServer::Response feed;
+        feed.body = rdfFeed({entry("1"), entry("2")});
+        feed.etag = "\"v1\"";
+        feed.gzip = true;
+        h.server.setRoute(QStringLiteral("/feed-v1.rdf"), feed);
+        h.server.redirect(AppHarness::feedPath,
+                          h.server.url(QStringLiteral("/feed-v1.rdf")).toEncoded());
+        h.start();
+        QCOMPARE(h.links().size(), 2);
+        const auto first = h.server.lastRequest(QStringLiteral("/feed-v1.rdf"));
+        QVERIFY(first && first->header("User-Agent").startsWith("Pinglark/"));
+
+        // 304 Not Modified: the refresh proceeds as with the same document.
+        QVERIFY(h.refresh());
+        const auto second = h.server.lastRequest(QStringLiteral("/feed-v1.rdf"));
+        QCOMPARE(second->header("If-None-Match"), QByteArray("\"v1\""));
+        QCOMPARE(h.links().size(), 2);
+        QCOMPARE(h.marks(), QStringList({"blank", "blank"}));
+    }
+
+    void refreshesNeverOverlap() {
+        AppHarness h;
+        h.serveFeed({entry("1")});
+        AppController& app = h.start();
+        h.server.drip(AppHarness::feedPath, rdfFeed({entry("1")}), 1ms);
+        const int before = h.server.requestCount(AppHarness::feedPath);
+        QSignalSpy done(&app, &AppController::refreshFinished);
+        app.updateData();
+        app.updateData();
+        app.updateData();
+        QVERIFY(done.wait(10000));
+        QTest::qWait(100);
+        QCOMPARE(h.server.requestCount(AppHarness::feedPath), before + 1);
+        QCOMPARE(done.count(), 1);
+    }
+
+    void refreshWaitsForTheMenuToClose() {
+        AppHarness h;
+        h.serveFeed({entry("1")});
+        AppController& app = h.start();
+        const int before = h.server.requestCount(AppHarness::feedPath);
+        app.barMenu()->popup(QPoint(10, 10));
+        QTRY_VERIFY(app.barMenu()->isVisible());
+        h.serveFeed({entry("0"), entry("1")});
+        app.updateData();
+        QVERIFY(app.isRefreshDeferred());
+        QTest::qWait(200);
+        QCOMPARE(h.server.requestCount(AppHarness::feedPath), before);
+        QCOMPARE(h.links().size(), 1);
+
+        QSignalSpy done(&app, &AppController::refreshFinished);
+        app.barMenu()->hide();
+        QVERIFY(done.wait(10000));
+        QCOMPARE(h.links().size(), 2);
+    }
+
+    void fixedItemsKeepTheirPlace() {
+        AppHarness h;
+        h.serveFeed({entry("1"), entry("2")});
+        AppController& app = h.start();
+        auto fixed = [&] {
+            QList<QAction*> list = app.barMenu()->actions();
+            list.removeIf([](QAction* a) { return isFeedMenuItem(a); });
+            return list;
+        };
+        const QList<QAction*> before = fixed();
+        QVERIFY(before.contains(app.homeMenuItem()) && before.contains(app.quitMenuItem()));
+        h.serveFeed({entry("3"), entry("2"), entry("1")});
+        QVERIFY(h.refresh());
+        h.server.serveStatus(AppHarness::feedPath, 404);
+        QTest::ignoreMessage(QtWarningMsg, formatError);
+        QVERIFY(h.refresh());
+        QCOMPARE(fixed(), before);
+        QCOMPARE(app.barMenu()->actions().size(), before.size() + 1);
+    }
+};
+
+QTEST_MAIN(TestRefresh)
+#include "tst_refresh.moc"

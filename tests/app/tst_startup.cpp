@@ -1,0 +1,164 @@
+// Start-up, the settings it keeps, the refresh timer, and tear-down.
+
+#include "AppHarness.h"
+
+#include "PreferenceKeys.h"
+#include "UserDefaults.h"
+
+#include <QFile>
+#include <QPointer>
+
+class TestStartup : public QObject {
+    Q_OBJECT
+
+    static QString storedText(const QString& key) {
+        return UserDefaults::standardUserDefaults().stringForKey(key).value_or(
+            QStringLiteral("<absent>"));
+    }
+
+private Q_SLOTS:
+    void firstRun() {
+        AppHarness h;
+        h.serveFeed({entry("1")});
+        AppController& app = h.make();
+        bool firstCheckDuringRefresh = false;
+        QObject::connect(&h.server, &HttpServer::requestReceived, &app,
+                         [&] { firstCheckDuringRefresh = app.firstCheck(); });
+        QSignalSpy done(&app, &AppController::refreshFinished);
+        app.awakeFromNib();
+        QVERIFY(done.wait(10000));
+        QVERIFY(firstCheckDuringRefresh);
+
+        UserDefaults defaults = UserDefaults::standardUserDefaults();
+        QVERIFY(defaults.boolForKey(PreferenceKeys::HasRun));
+        QCOMPARE(defaults.floatForKey(PreferenceKeys::TrimTitle), 1.0f);
+        QVERIFY(defaults.contains(PreferenceKeys::ShowSource));
+        QVERIFY(!defaults.boolForKey(PreferenceKeys::ShowSource));
+        QCOMPARE(defaults.floatForKey(PreferenceKeys::DataRefreshInterval), 1800.0f);
+        QVERIFY(app.trimTitle());
+        QVERIFY(!app.showSource()); // the store and the field agree
+        QVERIFY(app.dataTimer() && app.dataTimer()->isActive());
+        QCOMPARE(app.dataTimer()->interval(), 1800 * 1000);
+
+        QCOMPARE(app.statusItem()->toolTip(), QStringLiteral("Pinglark"));
+        QCOMPARE(app.homeMenuItem()->text(), QStringLiteral("Veltrano Feeds"));
+        QCOMPARE(app.aboutMenuItem()->text(), QStringLiteral("About Pinglark"));
+        QCOMPARE(app.quitMenuItem()->text(), QStringLiteral("Quit Pinglark"));
+        QCOMPARE(app.statusItem()->image().cacheKey(), app.icon().cacheKey());
+        QVERIFY(app.statusItem()->isEnabled());
+        QCOMPARE(app.statusItem()->menu(), app.barMenu());
+        // Every image came from the program's resources, and they are distinct.
+        QSet<qint64> keys;
+        for (const QIcon& icon : {app.icon(), app.newIcon(), app.newIconClicked(), app.blankIcon(),
+                                  app.statusItem()->alternateImage()}) {
+            QVERIFY(!icon.isNull());
+            QVERIFY(!icon.availableSizes().isEmpty());
+            keys.insert(icon.cacheKey());
+        }
+        QCOMPARE(keys.size(), 5);
+    }
+
+    void laterRunReadsTheStore() {
+        AppHarness h;
+        h.serveFeed({entry("1")});
+        {
+            UserDefaults defaults = UserDefaults::standardUserDefaults();
+            defaults.setBool(true, PreferenceKeys::HasRun);
+            defaults.setFloat(0.0f, PreferenceKeys::TrimTitle);
+            defaults.setBool(true, PreferenceKeys::ShowSource);
+            defaults.setFloat(900.0f, PreferenceKeys::DataRefreshInterval);
+        }
+        const QString file = UserDefaults::standardUserDefaults().filePath();
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray before = f.readAll();
+        f.close();
+
+        AppController& app = h.start();
+        QVERIFY(!app.trimTitle());
+        QVERIFY(app.showSource());
+        QCOMPARE(app.dataTimer()->interval(), 900 * 1000);
+        // A later start writes nothing of its own.
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), before);
+    }
+
+    void refreshPeriodFromTheStore_data() {
+        QTest::addColumn<QString>("stored"); // "" = absent
+        QTest::addColumn<int>("expectedMs"); // -1 = no timer
+        QTest::addColumn<QString>("storedAfter");
+        QTest::newRow("absent") << "" << 1800000 << "1800";
+        QTest::newRow("never") << "0" << -1 << "0";
+        QTest::newRow("15 minutes") << "900" << 900000 << "900";
+        QTest::newRow("60 minutes") << "3600" << 3600000 << "3600";
+        QTest::newRow("any other period") << "600" << 600000 << "600";
+        QTest::newRow("negative") << "-5" << -1 << "-5";
+        QTest::newRow("not a number") << "soon" << -1 << "soon";
+        QTest::newRow("under a second") << "0.01" << 1000 << "0.01";
+        QTest::newRow("over 24 days") << "1e9" << 24 * 24 * 3600 * 1000 << "1e9";
+    }
+    void refreshPeriodFromTheStore() {
+        QFETCH(QString, stored);
+        QFETCH(int, expectedMs);
+        QFETCH(QString, storedAfter);
+        AppHarness h;
+        if (!stored.isEmpty())
+            UserDefaults::standardUserDefaults().setString(stored,
+                                                           PreferenceKeys::DataRefreshInterval);
+        AppController& app = h.make();
+        app.updateDataRefreshInterval();
+        if (expectedMs < 0) {
+            QVERIFY(!app.dataTimer());
+        } else {
+            QVERIFY(app.dataTimer() && app.dataTimer()->isActive());
+            QCOMPARE(app.dataTimer()->interval(), expectedMs);
+        }
+        QCOMPARE(storedText(PreferenceKeys::DataRefreshInterval).toDouble(),
+                 storedAfter.toDouble());
+    }
+
+    void everyCallReplacesTheTimer() {
+        AppHarness h;
+        AppController& app = h.make();
+        UserDefaults::standardUserDefaults().setFloat(2.0f, PreferenceKeys::DataRefreshInterval);
+        app.updateDataRefreshInterval();
+        QPointer<QTimer> first = app.dataTimer();
+        QTest::qWait(1200);
+        app.updateDataRefreshInterval();
+        // The old timer is gone, and the countdown starts again from a full period.
+        QVERIFY(!first);
+        QVERIFY(app.dataTimer()->remainingTime() > 1800);
+
+        // A period of "Never" stops a running timer.
+        UserDefaults::standardUserDefaults().setFloat(0.0f, PreferenceKeys::DataRefreshInterval);
+        QPointer<QTimer> second = app.dataTimer();
+        app.updateDataRefreshInterval();
+        QVERIFY(!second);
+        QVERIFY(!app.dataTimer());
+    }
+
+    void timerRunsTheRefresh() {
+        AppHarness h;
+        h.serveFeed({entry("1")});
+        UserDefaults::standardUserDefaults().setFloat(1.0f, PreferenceKeys::DataRefreshInterval);
+        h.start();
+        const int after = h.server.requestCount(AppHarness::feedPath);
+        QCOMPARE(after, 1);
+        QTRY_VERIFY_WITH_TIMEOUT(h.server.requestCount(AppHarness::feedPath) >= after + 2, 5000);
+    }
+
+    void tearDownStopsBothTimers() {
+        AppHarness h;
+        h.serveFeed({entry("1")});
+        AppController& app = h.start();
+        app.toggleBlink(true);
+        QPointer<QTimer> blink = app.blinkTimer();
+        QPointer<QTimer> data = app.dataTimer();
+        QVERIFY(blink && data);
+        h.app.reset();
+        QVERIFY(!blink && !data);
+    }
+};
+
+QTEST_MAIN(TestStartup)
+#include "tst_startup.moc"

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, running and testing Pinglark need, and only those
+# that are missing. Runs apt-get as root, through sudo when needed.
+set -euo pipefail
+
+packages=(
+    # build
+    build-essential cmake pkg-config
+    qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6svg6 qt6-qpa-plugins
+    libexpat1-dev zlib1g-dev
+    # benchmarks
+    libbenchmark-dev libxml2-dev libpugixml-dev
+    # a desktop to run in when there is none: X server, tray host, clicks, screenshots, fonts
+    xvfb xauth trayer xdotool imagemagick x11-utils dbus dbus-x11 fonts-dejavu-core
+    # checks of the files installed for the desktop
+    desktop-file-utils
+)
+
+missing=()
+for package in "${packages[@]}"; do
+    status=$(dpkg-query -W -f='${db:Status-Status}' "$package" 2>/dev/null || true)
+    [ "$status" = installed ] || missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+as_root=()
+if [ "$(id -u)" -ne 0 ]; then
+    command -v sudo >/dev/null || { echo "Needs root (or sudo) to install: ${missing[*]}" >&2; exit 1; }
+    as_root=(sudo)
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${as_root[@]}" apt-get update
+"${as_root[@]}" apt-get install -y --no-install-recommends "${missing[@]}"

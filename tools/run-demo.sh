@@ -1,0 +1,87 @@
+#!/usr/bin/env bash
+# Runs Pinglark against the bundled demo feed server, with a settings folder of its own whose
+# refresh period is 20 s. The demo server publishes a new entry every 15 s, so within a minute the
+# icon blinks and the new entry carries the new-entry image.
+#
+# In a desktop session the icon appears in the panel; quit it from its menu. Without a display,
+# the same runs inside Xvfb with a tray host: the script opens the menu once a refresh has brought
+# a new entry, saves a screenshot of it and exits.
+set -euo pipefail
+
+build=${1:-build}
+port=${2:-8731}
+build=$(cd "$build" && pwd)
+config="$build/run-config"
+mkdir -p "$config/Veltrano"
+conf="$config/Veltrano/Pinglark.conf"
+# Keep whatever the user chose before, but refresh every 20 s.
+if [ -f "$conf" ] && grep -q '^DataRefreshInterval=' "$conf"; then
+    sed -i 's/^DataRefreshInterval=.*/DataRefreshInterval=20/' "$conf"
+elif [ -f "$conf" ] && grep -q '^\[General\]' "$conf"; then
+    sed -i 's/^\[General\]$/[General]\nDataRefreshInterval=20/' "$conf"
+else
+    printf '[General]\nDataRefreshInterval=20\n' >>"$conf"
+fi
+
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+}
+trap cleanup EXIT
+
+server_log="$build/demo-server.log"
+"$build/tools/pinglark-demo-server" --port "$port" --new-every 15 >"$server_log" 2>&1 &
+pids+=($!)
+for _ in $(seq 50); do
+    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
+    sleep 0.1
+done
+echo "Demo feed server on http://127.0.0.1:$port/notifications/veltrano.xml (log: $server_log)"
+echo "Settings: $conf"
+
+export XDG_CONFIG_HOME="$config"
+
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+    echo "Starting Pinglark: its icon is in the panel; choose Quit Pinglark from its menu to end."
+    "$build/app/pinglark"
+    exit 0
+fi
+
+# No display: a virtual one, with a tray host on it.
+display=:$((90 + RANDOM % 400))
+Xvfb "$display" -screen 0 800x600x24 -nolisten tcp >"$build/xvfb.log" 2>&1 &
+pids+=($!)
+export DISPLAY=$display
+for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+xsetroot -solid '#3a4150' 2>/dev/null || true
+trayer --edge top --align right --widthtype pixel --width 64 --height 32 --iconspacing 4 \
+    --transparent false --tint 0x202020 --SetDockType true >"$build/trayer.log" 2>&1 &
+pids+=($!)
+sleep 1
+QT_QPA_PLATFORM=xcb "$build/app/pinglark" >"$build/pinglark.log" 2>&1 &
+app=$!
+pids+=($app)
+echo "No display: running in Xvfb ($display) with the trayer tray host."
+
+# Wait for the second refresh, which finds the entry the server published after 15 s.
+requests() { grep -c 'served /notifications/veltrano.xml' "$server_log" 2>/dev/null || true; }
+for _ in $(seq 600); do
+    [ "$(requests)" -ge 2 ] && break
+    kill -0 "$app" 2>/dev/null || { echo "Pinglark ended early:"; cat "$build/pinglark.log"; exit 1; }
+    sleep 0.1
+done
+[ "$(requests)" -ge 2 ] || { echo "No refresh reached the demo server"; exit 1; }
+sleep 1
+echo "Refreshed twice; a new entry arrived, so the icon blinks."
+
+# The docked icon sits at the left of the tray host's window.
+read -r tx ty < <(xwininfo -root -tree | awk '/"panel"|trayer/ { for (i = 1; i <= NF; i++) if ($i ~ /^[0-9]+x[0-9]+\+/) { split($i, g, /[x+]/); print g[3], g[4]; exit } }')
+tx=${tx:-736}
+ty=${ty:-0}
+xdotool mousemove $((tx + 16)) $((ty + 16)) click 1
+sleep 1.5
+shot="$build/pinglark-menu.png"
+import -window root "$shot"
+echo "Opened the menu and saved a screenshot: $shot"
+kill "$app" 2>/dev/null || true
