@@ -1,0 +1,6 @@
+#pragma once
+
+#include <cstddef>
+
+extern const char XMLXHTMLEntityDTD[];
+extern const std::size_t XMLXHTMLEntityDTDSize;
