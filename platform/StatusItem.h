@@ -5,7 +5,7 @@
 #include <QPointer>
 #include <QString>
 
-class QMenu;
+#include <QMenu>
 class QSystemTrayIcon;
 
 // The program's item in the panel's status area: an image (or none, which leaves the item
