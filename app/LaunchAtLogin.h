@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QString>
+
+// Launching Pinglark when the user logs in.
+//
+// The list of programs to launch lives in the "loginwindow" persistent domain
+// ($XDG_CONFIG_HOME/loginwindow.json) under "AutoLaunchedApplicationDictionary"; Pinglark's entry
+// is {"Hide": false, "Path": <executable path>}. On Linux the desktop's XDG autostart does the
+// launching, so $XDG_CONFIG_HOME/autostart/pinglark.desktop exists exactly while the list holds
+// that entry.
+namespace LaunchAtLogin {
+
+// Takes every entry equal to Pinglark's out of the list and, when enable is true, appends it at
+// the end; every other key and entry stays as it is, in order. The domain is written back (on
+// disk when the call returns) in both cases, and the autostart file follows the list.
+// A domain file that exists but is not a JSON object, or whose list is not a JSON array, is
+// left untouched and nothing changes.
+void enabledAutoStart(bool enable, const QString& executablePath);
+
+// Whether the list holds Pinglark's exact entry (the "Launch at Login" check state).
+bool isAutoStartEnabled(const QString& executablePath);
+
+// $XDG_CONFIG_HOME/autostart/pinglark.desktop
+QString autostartFilePath();
+
+// The Exec value that runs program with no arguments, quoted and escaped as the Desktop Entry
+// Specification requires.
+QString desktopExecValue(const QString& program);
+
+} // namespace LaunchAtLogin
