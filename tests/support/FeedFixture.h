@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+// RSS 1.0 (RDF) documents for tests: an rdf:RDF root with its namespace declarations, a channel,
+// then one item element per entry with title, link and dc:creator, each of which may be left out.
+namespace FeedFixture {
+
+struct Entry {
+    std::optional<QString> title;
+    std::optional<QString> link;
+    std::optional<QString> creator;
+    // Written as is inside the item, after its fields (e.g. a nested element).
+    QByteArray extraXml;
+};
+
+// Entries "Entry <n>" with links http://veltrano.invalid/entries/<n> and creator "Author <n>",
+// for n = first, first + 1, … (count of them).
+QList<Entry> numbered(int count, int first = 1);
+
+// The document for these entries, in this order. Texts are escaped. extraChildren is written as
+// is among the root's children, after the items.
+QByteArray rdf(const QList<Entry>& entries, const QByteArray& extraChildren = {},
+               const QString& channelTitle = QStringLiteral("Veltrano"));
+
+// Escapes &, <, > and quotes for XML text and attribute values.
+QByteArray escaped(const QString& text);
+
+// The folder of the sample feeds (PINGLARK_TEST_DATA, or the source folder when unset), and the
+// contents of one of them; empty when it cannot be read.
+QString dataDir();
+QByteArray sample(const QString& fileName);
+
+} // namespace FeedFixture
