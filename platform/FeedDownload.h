@@ -20,7 +20,9 @@ class QTimer;
 // - conditional GET: a 304 Not Modified hands back the last good body;
 // - gzip accepted, a User-Agent naming Pinglark and its version;
 // - any status other than 2xx or 304 is a failure.
-// finished() is emitted exactly once per start(), with the body or nothing on any failure.
+// finished() is emitted exactly once per start(), with the body or nothing on any failure; never
+// from inside start() itself, and not after the object is destroyed (destroying it mid-fetch
+// cancels the fetch).
 class FeedDownload : public QObject {
     Q_OBJECT
 public:
@@ -40,7 +42,15 @@ Q_SIGNALS:
     void finished(const std::optional<QByteArray>& body);
 
 private:
-    // implementation detail: see FeedDownload.cpp
+    void onMetaDataChanged();
+    void onReadyRead();
+    void onRedirected(const QUrl& target);
+    void onFinished();
+    void finish(std::optional<QByteArray> body);
+    void fail(const char* why);
+    // fail() if the fetch numbered `fetch` is still the one in flight.
+    void failFetch(quint64 fetch, const char* why);
+
     QNetworkAccessManager* m_network = nullptr;
     QPointer<QNetworkReply> m_reply;
     QTimer* m_deadlineTimer = nullptr;
@@ -50,4 +60,12 @@ private:
     QByteArray m_lastETag;
     QByteArray m_lastModified;
     std::optional<QByteArray> m_lastBody;
+
+    // The fetch in flight.
+    bool m_running = false;
+    quint64 m_fetch = 0; // numbers the fetches, for work queued on behalf of one
+    QUrl m_url;          // as asked for: the key of the validators
+    QUrl m_currentUrl;   // where the last hop of redirects led
+    bool m_conditional = false;
+    QByteArray m_body;
 };

@@ -1,0 +1,355 @@
+#include "FeedDownload.h"
+#include "FeedFixture.h"
+#include "HttpServer.h"
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QtTest>
+
+#include <memory>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString feedPath = QStringLiteral("/notifications/veltrano.xml");
+
+struct Outcome {
+    int emissions = 0;
+    std::optional<QByteArray> body;
+};
+
+// Runs one fetch to its end and reports what finished() said, and how often.
+Outcome fetch(FeedDownload& download, const QUrl& url, std::chrono::milliseconds wait = 10s) {
+    QSignalSpy spy(&download, &FeedDownload::finished);
+    if (!download.start(url))
+        return {};
+    if (!spy.wait(int(wait.count())))
+        return {};
+    QTest::qWait(20); // a second emission would come right after the first
+    return {int(spy.count()), spy.at(0).at(0).value<std::optional<QByteArray>>()};
+}
+
+quint16 closedPort() {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    const quint16 port = probe.serverPort();
+    probe.close();
+    return port;
+}
+
+// Waits until the server has seen the end of the connection that carried request index.
+bool waitForConnectionEnd(HttpServer& server, int index, std::chrono::milliseconds wait = 5s) {
+    return QTest::qWaitFor(
+        [&] {
+            const auto requests = server.requests();
+            return index < requests.size() &&
+                   (requests[index].completed || requests[index].closedByClient);
+        },
+        int(wait.count()));
+}
+
+} // namespace
+
+class TestFeedDownload : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init() {
+        m_server = std::make_unique<HttpServer>();
+        QVERIFY(m_server->listen());
+        m_feed = FeedFixture::rdf(FeedFixture::numbered(3));
+    }
+    void cleanup() { m_server.reset(); }
+
+    void fetchesTheBodyWithOurHeaders() {
+        m_server->serve(feedPath, m_feed);
+        FeedDownload download;
+        const Outcome outcome = fetch(download, m_server->url(feedPath));
+        QCOMPARE(outcome.emissions, 1);
+        QCOMPARE(outcome.body, m_feed);
+        QVERIFY(!download.isRunning());
+
+        const auto request = m_server->lastRequest(feedPath);
+        QVERIFY(request);
+        QCOMPARE(request->method, QByteArray("GET"));
+        QCOMPARE(request->header("User-Agent"), FeedDownload::userAgent());
+        QVERIFY(FeedDownload::userAgent().startsWith("Pinglark/"));
+        QVERIFY(FeedDownload::userAgent().size() > int(sizeof("Pinglark/")));
+        QVERIFY(request->header("Accept-Encoding").contains("gzip"));
+        QVERIFY(!request->hasHeader("If-None-Match"));
+        QVERIFY(!request->hasHeader("If-Modified-Since"));
+    }
+
+    void returnsAnyBytesAServerSends() {
+        // Whether the bytes are a feed is for the parser to say.
+        const QByteArray garbage = HttpServer::garbage(4096);
+        m_server->serve(feedPath, garbage, "application/octet-stream");
+        FeedDownload download;
+        QCOMPARE(fetch(download, m_server->url(feedPath)).body, garbage);
+
+        m_server->serve(feedPath, {});
+        QCOMPARE(fetch(download, m_server->url(feedPath)).body, QByteArray());
+    }
+
+    void failures_data() {
+        QTest::addColumn<QString>("scenario");
+        for (const char* scenario :
+             {"404", "500", "not HTTP at all", "connection refused", "redirect to file",
+              "redirect to a relative file URL", "redirect loop", "redirect without location",
+              "start with a file URL", "304 without a remembered body"})
+            QTest::newRow(scenario) << QString::fromLatin1(scenario);
+    }
+    void failures() {
+        QFETCH(QString, scenario);
+        QUrl url = m_server->url(feedPath);
+        if (scenario == QLatin1String("404")) {
+            m_server->serveStatus(feedPath, 404, m_feed); // even a page that parses as a feed
+        } else if (scenario == QLatin1String("500")) {
+            m_server->serveStatus(feedPath, 500);
+        } else if (scenario == QLatin1String("not HTTP at all")) {
+            HttpServer::Response response;
+            response.raw = HttpServer::garbage(512);
+            m_server->setRoute(feedPath, response);
+        } else if (scenario == QLatin1String("connection refused")) {
+            url = QUrl(
+                QStringLiteral("http://127.0.0.1:%1/notifications/veltrano.xml").arg(closedPort()));
+        } else if (scenario == QLatin1String("redirect to file")) {
+            m_server->redirect(feedPath, "file:///etc/passwd", 301);
+        } else if (scenario == QLatin1String("redirect to a relative file URL")) {
+            m_server->redirect(feedPath, "file:passwd", 302);
+        } else if (scenario == QLatin1String("redirect loop")) {
+            m_server->redirect(feedPath, "/elsewhere");
+            m_server->redirect(QStringLiteral("/elsewhere"), m_server->url(feedPath).toEncoded());
+        } else if (scenario == QLatin1String("redirect without location")) {
+            m_server->serveStatus(feedPath, 302, m_feed);
+        } else if (scenario == QLatin1String("start with a file URL")) {
+            url = QUrl::fromLocalFile(FeedFixture::dataDir() + QStringLiteral("/veltrano.rdf"));
+        } else if (scenario == QLatin1String("304 without a remembered body")) {
+            m_server->serveStatus(feedPath, 304);
+        }
+
+        FeedDownload download;
+        QElapsedTimer clock;
+        clock.start();
+        const Outcome outcome = fetch(download, url);
+        QCOMPARE(outcome.emissions, 1);
+        QCOMPARE(outcome.body, std::nullopt);
+        QVERIFY(!download.isRunning());
+        // A failure, a redirect loop included, ends without waiting for the deadline.
+        QVERIFY2(clock.elapsed() < 5000, QByteArray::number(clock.elapsed()).constData());
+    }
+
+    void deadline_data() {
+        QTest::addColumn<bool>("drip");
+        QTest::newRow("server never answers") << false;
+        QTest::newRow("server drips one byte at a time") << true;
+    }
+    void deadline() {
+        QFETCH(bool, drip);
+        if (drip)
+            m_server->drip(feedPath, m_feed, 50ms);
+        else
+            m_server->hang(feedPath);
+
+        FeedDownload download;
+        download.setDeadline(1500ms);
+        QElapsedTimer clock;
+        clock.start();
+        const Outcome outcome = fetch(download, m_server->url(feedPath));
+        const qint64 elapsed = clock.elapsed();
+        QCOMPARE(outcome.emissions, 1);
+        QCOMPARE(outcome.body, std::nullopt);
+        QVERIFY2(elapsed >= 1400 && elapsed < 4000, QByteArray::number(elapsed).constData());
+        if (drip) // bytes were still coming when the deadline struck
+            QVERIFY(m_server->lastRequest()->bodyBytesSent > 5);
+        // The connection is dropped, not left to the server.
+        QVERIFY(waitForConnectionEnd(*m_server, 0));
+        QVERIFY(m_server->lastRequest()->closedByClient);
+    }
+
+    void sizeCap_data() {
+        QTest::addColumn<qint64>("cap");
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<bool>("gzip");
+        QTest::addColumn<bool>("chunked"); // no length announced: counted while reading
+        QTest::addColumn<bool>("accepted");
+        const qint64 mib = 1024 * 1024;
+        const qint64 hundredMB = 100 * 1000 * 1000;
+        QTest::newRow("exactly the cap") << mib << mib << false << false << true;
+        QTest::newRow("one byte over") << mib << mib + 1 << false << false << false;
+        QTest::newRow("unannounced, exactly the cap") << mib << mib << false << true << true;
+        QTest::newRow("unannounced, one byte over") << mib << mib + 1 << false << true << false;
+        QTest::newRow("gzip, exactly the cap unpacked") << mib << mib << true << true << true;
+        QTest::newRow("gzip, one byte over unpacked") << mib << mib + 1 << true << true << false;
+        QTest::newRow("default cap, 100 MB") << qint64(-1) << hundredMB << false << false << false;
+        QTest::newRow("default cap, 100 MB unannounced")
+            << qint64(-1) << hundredMB << false << true << false;
+        QTest::newRow("default cap, 8 MiB") << qint64(-1) << 8 * mib << false << true << true;
+        QTest::newRow("default cap, gzip of 64 MiB")
+            << qint64(-1) << 64 * mib << true << true << false;
+    }
+    void sizeCap() {
+        QFETCH(qint64, cap);
+        QFETCH(qint64, size);
+        QFETCH(bool, gzip);
+        QFETCH(bool, chunked);
+        QFETCH(bool, accepted);
+        m_server->serveGenerated(feedPath, size, gzip, chunked);
+
+        FeedDownload download;
+        if (cap > 0)
+            download.setMaximumSize(cap);
+        const Outcome outcome = fetch(download, m_server->url(feedPath));
+        QCOMPARE(outcome.emissions, 1);
+        QCOMPARE(outcome.body.has_value(), accepted);
+        if (accepted) {
+            QCOMPARE(outcome.body->size(), size);
+            QVERIFY(outcome.body->startsWith("Pinglark test filler"));
+            return;
+        }
+        // Stopped early: the client closed the connection long before the body was through.
+        QVERIFY(waitForConnectionEnd(*m_server, 0));
+        const auto request = m_server->lastRequest();
+        if (size >= 100 * 1000 * 1000) {
+            QVERIFY(request->closedByClient);
+            QVERIFY2(request->bodyBytesSent < size / 4,
+                     QByteArray::number(request->bodyBytesSent).constData());
+        }
+    }
+
+    void followsRedirects_data() {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<bool>("absolute");
+        QTest::newRow("301, absolute") << 301 << true;
+        QTest::newRow("302, relative") << 302 << false;
+        QTest::newRow("307, absolute") << 307 << true;
+    }
+    void followsRedirects() {
+        QFETCH(int, status);
+        QFETCH(bool, absolute);
+        const QString target = QStringLiteral("/feeds/moved.rdf");
+        m_server->redirect(feedPath, absolute ? m_server->url(target).toEncoded() : target.toUtf8(),
+                           status);
+        m_server->serve(target, m_feed);
+
+        FeedDownload download;
+        QCOMPARE(fetch(download, m_server->url(feedPath)).body, m_feed);
+        QCOMPARE(m_server->requestCount(feedPath), 1);
+        QCOMPARE(m_server->requestCount(target), 1);
+        QCOMPARE(m_server->lastRequest(target)->header("User-Agent"), FeedDownload::userAgent());
+    }
+
+    void conditionalGet_data() {
+        QTest::addColumn<QByteArray>("etag");
+        QTest::addColumn<QByteArray>("lastModified");
+        QTest::newRow("ETag") << QByteArray("\"v1\"") << QByteArray();
+        QTest::newRow("Last-Modified")
+            << QByteArray() << QByteArray("Tue, 11 Jun 2024 08:30:00 GMT");
+        QTest::newRow("both") << QByteArray("W/\"v1\"")
+                              << QByteArray("Tue, 11 Jun 2024 08:30:00 GMT");
+    }
+    void conditionalGet() {
+        QFETCH(QByteArray, etag);
+        QFETCH(QByteArray, lastModified);
+        HttpServer::Response response;
+        response.body = m_feed;
+        response.contentType = "application/rdf+xml";
+        response.etag = etag;
+        response.lastModified = lastModified;
+        m_server->setRoute(feedPath, response);
+
+        FeedDownload download;
+        const QUrl url = m_server->url(feedPath);
+        QCOMPARE(fetch(download, url).body, m_feed);
+
+        // The same document again: asked conditionally, answered 304, handed back whole.
+        const Outcome second = fetch(download, url);
+        QCOMPARE(second.emissions, 1);
+        QCOMPARE(second.body, m_feed);
+        const auto request = m_server->lastRequest(feedPath);
+        QCOMPARE(request->header("If-None-Match"), etag);
+        QCOMPARE(request->header("If-Modified-Since"), lastModified);
+        QCOMPARE(request->bodyBytesSent, 0);
+
+        // A changed document comes through, and its validators replace the old ones.
+        const QByteArray changed = FeedFixture::rdf(FeedFixture::numbered(4, 0));
+        response.body = changed;
+        response.etag = etag.isEmpty() ? QByteArray() : QByteArray("\"v2\"");
+        response.lastModified =
+            lastModified.isEmpty() ? QByteArray() : QByteArray("Wed, 12 Jun 2024 09:00:00 GMT");
+        m_server->setRoute(feedPath, response);
+        QCOMPARE(fetch(download, url).body, changed);
+        QCOMPARE(fetch(download, url).body, changed);
+        QCOMPARE(m_server->lastRequest(feedPath)->bodyBytesSent, 0);
+
+        // Another address is not asked conditionally with this one's validators.
+        const QString other = QStringLiteral("/other.rdf");
+        m_server->serve(other, m_feed);
+        QCOMPARE(fetch(download, m_server->url(other)).body, m_feed);
+        QVERIFY(!m_server->lastRequest(other)->hasHeader("If-None-Match"));
+        QVERIFY(!m_server->lastRequest(other)->hasHeader("If-Modified-Since"));
+    }
+
+    void unpacksGzip() {
+        HttpServer::Response response;
+        response.body = m_feed;
+        response.gzip = true;
+        m_server->setRoute(feedPath, response);
+        FeedDownload download;
+        QCOMPARE(fetch(download, m_server->url(feedPath)).body, m_feed);
+        QVERIFY(m_server->lastRequest()->bodyBytesSent != m_feed.size());
+    }
+
+    void oneFetchAtATime() {
+        m_server->hang(feedPath);
+        FeedDownload download;
+        download.setDeadline(300ms);
+        QSignalSpy spy(&download, &FeedDownload::finished);
+        QVERIFY(download.start(m_server->url(feedPath)));
+        QVERIFY(download.isRunning());
+        QVERIFY(!download.start(m_server->url(feedPath)));
+        QVERIFY(spy.wait(3000));
+        QTest::qWait(400); // the refused start must not have armed a second deadline
+        QCOMPARE(spy.count(), 1);
+        QCOMPARE(m_server->requestCount(), 1);
+
+        // The next fetch may start from the slot that receives the result.
+        m_server->serve(feedPath, m_feed);
+        std::optional<QByteArray> second;
+        int results = 0;
+        connect(&download, &FeedDownload::finished, this,
+                [&](const std::optional<QByteArray>& body) {
+                    if (++results == 1)
+                        QVERIFY(download.start(m_server->url(feedPath)));
+                    else
+                        second = body;
+                });
+        m_server->hang(feedPath);
+        QVERIFY(download.start(m_server->url(feedPath)));
+        QVERIFY(QTest::qWaitFor([&] { return m_server->requestCount() == 2; }, 3000));
+        m_server->serve(feedPath, m_feed);
+        QVERIFY(QTest::qWaitFor([&] { return results == 2; }, 3000));
+        QCOMPARE(second, m_feed);
+    }
+
+    void destroyedWhileFetching() {
+        m_server->hang(feedPath);
+        auto download = std::make_unique<FeedDownload>();
+        QSignalSpy spy(download.get(), &FeedDownload::finished);
+        QVERIFY(download->start(m_server->url(feedPath)));
+        QVERIFY(QTest::qWaitFor([&] { return m_server->requestCount() == 1; }, 3000));
+        download.reset();
+        QVERIFY(waitForConnectionEnd(*m_server, 0));
+        QVERIFY(m_server->lastRequest()->closedByClient);
+        QCOMPARE(spy.count(), 0);
+    }
+
+private:
+    std::unique_ptr<HttpServer> m_server;
+    QByteArray m_feed;
+};
+
+QTEST_GUILESS_MAIN(TestFeedDownload)
+#include "tst_feeddownload.moc"
