@@ -78,7 +78,7 @@ public:
     TreeBuilder(XML_Parser parser, qint64 budget, bool wantEntityTable)
         : m_parser(parser), m_budget(budget), m_wantEntityTable(wantEntityTable) {
         m_document = std::make_shared<XMLNode>(XMLKindDocument, QString());
-        m_open.push_back(m_document);
+        m_open.push_back({m_document, 0});
     }
 
     void install() {
@@ -102,6 +102,7 @@ public:
     std::shared_ptr<XMLNode> finish() {
         if (m_failed || m_open.size() != 1)
             return nullptr;
+        close();
         return std::move(m_document);
     }
 
@@ -125,11 +126,22 @@ private:
         return it.value();
     }
 
+    // Children wait on one shared list until their parent closes, and then move into a vector of
+    // exactly their number: one allocation per parent, and no slack.
     void append(std::shared_ptr<XMLNode> node) {
         charge(NodeCost);
-        XMLNode& parent = *m_open.back();
-        node->parent = m_open.back();
-        parent.children.push_back(std::move(node));
+        node->parent = m_open.back().node;
+        m_pending.push_back(std::move(node));
+    }
+
+    bool hasPendingChildren() const { return m_pending.size() > m_open.back().firstChild; }
+
+    void close() {
+        const auto first = m_pending.begin() + std::ptrdiff_t(m_open.back().firstChild);
+        m_open.back().node->children.assign(std::make_move_iterator(first),
+                                            std::make_move_iterator(m_pending.end()));
+        m_pending.erase(first, m_pending.end());
+        m_open.pop_back();
     }
 
     // Character data arrives in pieces; adjacent pieces make one text node.
@@ -162,18 +174,18 @@ private:
                                               QString::fromUtf8(atts[i + 1], valueLength));
             }
         }
-        b.append(node);
-        b.m_open.push_back(std::move(node));
+        OpenNode open{node, b.m_pending.size() + 1};
+        b.append(std::move(node));
+        b.m_open.push_back(std::move(open));
     }
 
     static void XMLCALL onEndElement(void* userData, const XML_Char*) {
         TreeBuilder& b = self(userData);
         b.flushText();
-        XMLNode& element = *b.m_open.back();
         // An empty-element tag is reported as an end event of no bytes.
-        if (element.children.empty() && XML_GetCurrentByteCount(b.m_parser) == 0)
-            element.emptyElement = true;
-        b.m_open.pop_back();
+        if (!b.hasPendingChildren() && XML_GetCurrentByteCount(b.m_parser) == 0)
+            b.m_open.back().node->emptyElement = true;
+        b.close();
     }
 
     static void XMLCALL onCharacters(void* userData, const XML_Char* s, int length) {
@@ -332,9 +344,14 @@ private:
     bool m_failed = false;
     bool m_inDoctype = false;
     std::shared_ptr<XMLNode> m_document;
-    std::vector<std::shared_ptr<XMLNode>> m_open; // the document and the open elements
-    std::string m_text;                           // character data not yet made into a node
-    std::string m_subset;                         // internal subset text being recorded
+    struct OpenNode {
+        std::shared_ptr<XMLNode> node;
+        std::size_t firstChild; // where its children begin in m_pending
+    };
+    std::vector<OpenNode> m_open;                    // the document and the open elements
+    std::vector<std::shared_ptr<XMLNode>> m_pending; // children of open nodes, in order
+    std::string m_text;                              // character data not yet made into a node
+    std::string m_subset;                            // internal subset text being recorded
     XMLNode* m_doctype = nullptr;
     QHash<QByteArray, QString> m_names; // one shared string per distinct name
 };
@@ -355,9 +372,9 @@ std::shared_ptr<XMLNode> XMLParseDocument(const QByteArray& bytes, const QUrl& b
         const char* data = bytes.constData();
         qsizetype left = bytes.size();
         bool ok = true;
-        constexpr qsizetype Chunk = qsizetype(1) << 30;
+        constexpr qsizetype Piece = qsizetype(1) << 30;
         do {
-            const qsizetype piece = std::min(left, Chunk);
+            const qsizetype piece = std::min(left, Piece);
             left -= piece;
             ok = XML_Parse(parser, data, int(piece), left == 0 ? XML_TRUE : XML_FALSE) ==
                  XML_STATUS_OK;

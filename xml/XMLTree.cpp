@@ -9,10 +9,20 @@
 #include <vector>
 
 XMLNode::~XMLNode() {
+    // Ordinary documents are taken apart recursively. Below a fixed depth the rest of the subtree
+    // is taken apart from a list instead: children that nobody else holds hand their own children
+    // to the list before they go, so each node is destroyed with no children and the stack stays
+    // flat however deep the document.
+    constexpr int RecursionLimit = 200;
+    static thread_local int depth = 0;
     if (children.empty())
         return;
-    // Children that nobody else holds hand their own children to this list before they go, so
-    // every node is destroyed with no children left and the stack stays flat.
+    if (depth < RecursionLimit) {
+        ++depth;
+        children.clear();
+        --depth;
+        return;
+    }
     std::vector<std::shared_ptr<XMLNode>> pending = std::move(children);
     while (!pending.empty()) {
         std::shared_ptr<XMLNode> node = std::move(pending.back());
