@@ -1,0 +1,186 @@
+// pinglark-demo-server: serves a Veltrano-like RSS 1.0 feed on 127.0.0.1 and puts a new entry at
+// its top every few seconds, so that Pinglark can be watched at work without a real feed host.
+//
+//   pinglark-demo-server [--port N] [--new-every S]
+//
+// Prints one line per event to stdout ("listening on …", "published …", "served …").
+
+#include "FeedFixture.h"
+#include "HttpServer.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QLocale>
+#include <QTimer>
+#include <QUrl>
+
+#include <cstdio>
+
+namespace {
+
+const QString feedPath = QStringLiteral("/notifications/veltrano.xml");
+const QString homePath = QStringLiteral("/go/rss_info");
+// Like a real feed, only the newest entries stay in it.
+constexpr qsizetype feedWindow = 15;
+
+struct Story {
+    const char* title;
+    const char* author;
+};
+
+// The feed as it stands at start, newest first.
+const Story initialStories[] = {
+    {"Harbour bridge reopens after two years of repair work", "Marta Ferrante"},
+    {"Council & citizens agree on the 2025 budget", "Luca Berti"},
+    {"New rail timetable", "Anna Sorrenti"},
+    {"Library opening hours longer in summer, starting next week", "Paolo Nardini"},
+    {"Market square", "Giulia Moro"},
+    {"Volunteers clean the river banks", "Niccolò Bassi"},
+    {"Night buses: three new lines connect the outer districts", "Elena Russo"},
+    {"Football: Veltrano wins 2-1", "Tommaso Greco"},
+};
+
+// What is published afterwards, in turn.
+const Story laterStories[] = {
+    {"Breaking: the old lighthouse will become a museum", "Marta Ferrante"},
+    {"Road works on Via Roma until Friday", "Luca Berti"},
+    {"School year starts with two new kindergartens & a gym", "Anna Sorrenti"},
+    {"Weather: storm warning for the coast tonight", "Elena Russo"},
+    {"Town choir wins the regional competition", "Giulia Moro"},
+};
+
+void say(const QString& line) {
+    std::fputs(qPrintable(line + QLatin1Char('\n')), stdout);
+    std::fflush(stdout);
+}
+
+class DemoFeed {
+public:
+    explicit DemoFeed(HttpServer& server) : m_server(server) {
+        // Oldest first, so that each one lands at the top.
+        for (auto it = std::rbegin(initialStories); it != std::rend(initialStories); ++it)
+            add(*it);
+        publish();
+        m_server.serve(homePath,
+                       page(QStringLiteral("Veltrano feeds"),
+                            QStringLiteral("The news of Veltrano, as an RSS 1.0 feed at "
+                                           "<a href=\"%1\">%1</a>.")
+                                .arg(feedPath)),
+                       "text/html; charset=utf-8");
+    }
+
+    void publishNext() {
+        const Story& story = laterStories[m_nextLater % std::size(laterStories)];
+        ++m_nextLater;
+        add(story);
+        publish();
+        say(QStringLiteral("published \"%1\" (%2 items)")
+                .arg(m_entries.first().title.value_or(QString()), QString::number(itemCount())));
+    }
+
+    qsizetype itemCount() const { return m_entries.size(); }
+
+private:
+    void add(const Story& story) {
+        ++m_serial;
+        const QString path = QStringLiteral("/news/%1").arg(m_serial);
+        const QString title = QString::fromUtf8(story.title);
+        FeedFixture::Entry entry;
+        entry.title = title;
+        entry.link = m_server.url(path).toString();
+        entry.creator = QString::fromUtf8(story.author);
+        m_entries.prepend(entry);
+        while (m_entries.size() > feedWindow)
+            m_server.removeRoute(QUrl(*m_entries.takeLast().link).path());
+        m_server.serve(path,
+                       page(title, QStringLiteral("By %1.").arg(
+                                       QString::fromUtf8(FeedFixture::escaped(*entry.creator)))),
+                       "text/html; charset=utf-8");
+    }
+
+    void publish() {
+        HttpServer::Response feed;
+        feed.body = FeedFixture::rdf(m_entries);
+        feed.contentType = "application/rdf+xml; charset=utf-8";
+        feed.etag = "\"veltrano-" + QByteArray::number(m_serial) + '"';
+        feed.lastModified = QLocale::c()
+                                .toString(QDateTime::currentDateTimeUtc(),
+                                          QStringLiteral("ddd, dd MMM yyyy hh:mm:ss 'GMT'"))
+                                .toLatin1();
+        m_server.setRoute(feedPath, feed);
+    }
+
+    static QByteArray page(const QString& title, const QString& bodyHtml) {
+        return "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" +
+               FeedFixture::escaped(title) + "</title></head>\n<body><h1>" +
+               FeedFixture::escaped(title) + "</h1>\n<p>" + bodyHtml.toUtf8() +
+               "</p></body></html>\n";
+    }
+
+    HttpServer& m_server;
+    QList<FeedFixture::Entry> m_entries;
+    int m_serial = 0;
+    qsizetype m_nextLater = 0;
+};
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("pinglark-demo-server"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Serves a demo news feed for Pinglark on 127.0.0.1."));
+    parser.addHelpOption();
+    const QCommandLineOption portOption(QStringLiteral("port"),
+                                        QStringLiteral("Port to listen on (0: any free one)."),
+                                        QStringLiteral("N"), QStringLiteral("8731"));
+    const QCommandLineOption everyOption(
+        QStringLiteral("new-every"),
+        QStringLiteral("Publish a new entry every S seconds (0: never)."), QStringLiteral("S"),
+        QStringLiteral("30"));
+    parser.addOption(portOption);
+    parser.addOption(everyOption);
+    parser.process(app);
+
+    bool portOk = false;
+    const uint port = parser.value(portOption).toUInt(&portOk);
+    bool everyOk = false;
+    const double every = parser.value(everyOption).toDouble(&everyOk);
+    if (!portOk || port > 65535 || !everyOk || every < 0 || every > 86400) {
+        std::fputs("pinglark-demo-server: --port takes 0 to 65535, --new-every 0 to 86400\n",
+                   stderr);
+        return 2;
+    }
+
+    HttpServer server;
+    if (!server.listen(quint16(port))) {
+        std::fprintf(stderr, "pinglark-demo-server: cannot listen on 127.0.0.1:%u\n", port);
+        return 1;
+    }
+    DemoFeed feed(server);
+
+    QObject::connect(&server, &HttpServer::requestReceived, &server, [&](int index) {
+        const HttpServer::Request request = server.requests().at(index);
+        if (request.path == feedPath.toUtf8())
+            say(QStringLiteral("served %1 (%2 items)")
+                    .arg(QString::fromUtf8(request.path), QString::number(feed.itemCount())));
+        else
+            say(QStringLiteral("served %1").arg(QString::fromUtf8(request.path)));
+        // Nobody reads the log back: keep memory flat however long the server runs.
+        server.clearRequests();
+    });
+
+    QTimer publisher;
+    if (every > 0) {
+        QObject::connect(&publisher, &QTimer::timeout, &publisher, [&feed] { feed.publishNext(); });
+        publisher.start(std::chrono::milliseconds(qint64(every * 1000)));
+    }
+
+    say(QStringLiteral("listening on %1 (%2 items%3)")
+            .arg(server.url(feedPath).toString(), QString::number(feed.itemCount()),
+                 every > 0 ? QStringLiteral(", a new one every %1 s").arg(every) : QString()));
+    return app.exec();
+}
