@@ -254,8 +254,9 @@ void TestXMLTree::descendentNamed_data() {
         << QByteArray("<a><title>t</title></a>") << u"Title"_s << false << 0 << QString();
     QTest::newRow("comment compared by its text")
         << QByteArray("<a><b>x</b><!--b--></a>") << u"b"_s << true << int(XMLKindComment) << u"b"_s;
-    QTest::newRow("not inside a comment's neighbours' non-elements")
-        << QByteArray("<a><![CDATA[b]]></a>") << u"x"_s << false << 0 << QString();
+    QTest::newRow("CDATA section compared by its text")
+        << QByteArray("<a><b>x</b><![CDATA[b]]></a>") << u"b"_s << true << int(XMLKindCDATASection)
+        << u"b"_s;
     QTest::newRow("document type declaration is compared")
         << QByteArray("<!DOCTYPE z><z/>") << u"z"_s << true << int(XMLKindElement) << QString();
     QTest::newRow("attributes are not nodes")
