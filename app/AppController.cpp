@@ -48,7 +48,7 @@ SiteAddresses SiteAddresses::builtIn() {
 AppController::AppController(const SiteAddresses& site, QObject* parent)
     : QObject(parent), m_site(site) {
     buildMainMenu();
-    connect(&m_download, &FeedDownload::finished, this, &AppController::refreshArrived);
+    connect(&m_download, &FeedDownload::finished, this, &AppController::finishRefresh);
     m_deferredRefreshLimit.setSingleShot(true);
     m_deferredRefreshLimit.setInterval(deferredRefreshLimitMs);
     connect(&m_deferredRefreshLimit, &QTimer::timeout, this, [this] {
@@ -218,30 +218,45 @@ void AppController::menuClosed() {
     }
 }
 
-void AppController::refreshArrived(const std::optional<QByteArray>& body) {
-    // The links of the entries the menu showed until now, for the seen test.
-    QSet<QString> previousLinks;
-    for (QAction* action : m_barMenu->actions()) {
-        if (!isFeedMenuItem(action))
-            continue;
-        if (const auto& link = static_cast<FeedMenuItem*>(action)->feedLink())
-            previousLinks.insert(*link);
-    }
-    clearMenu();
-
+void AppController::finishRefresh(const std::optional<QByteArray>& body) {
     const std::optional<XMLTree> tree =
         body ? XMLTree::treeWithData(*body, m_site.feed) : std::nullopt;
     const std::optional<XMLTree> feed =
         tree ? tree->descendentNamed(feedElementName) : std::nullopt;
     if (!feed) {
         qWarning("Invalid data feed format: RSS element not found.");
+        clearMenu();
         setNoDataMenu();
         Q_EMIT refreshFinished();
         return;
     }
 
+    // The entries the menu shows now, and their links for the seen test. Qt's menus add and
+    // remove items in time linear in the menu's length, so rebuilding a long menu from scratch
+    // would be quadratic: the new entries are written into the old ones, top to bottom, and
+    // only the difference in number is inserted or removed.
+    QList<FeedMenuItem*> previous;
+    QSet<QString> previousLinks;
+    QAction* firstFixedItem = nullptr;
+    for (QAction* action : m_barMenu->actions()) {
+        if (!isFeedMenuItem(action)) {
+            if (!firstFixedItem)
+                firstFixedItem = action;
+            continue;
+        }
+        auto* item = static_cast<FeedMenuItem*>(action);
+        if (!item->feedTitle()) {
+            // The placeholder.
+            m_barMenu->removeAction(item);
+            item->deleteLater();
+            continue;
+        }
+        previous.append(item);
+        if (item->feedLink())
+            previousLinks.insert(*item->feedLink());
+    }
+
     const int count = feed->count();
-    QAction* firstFixedItem = m_barMenu->actions().value(0);
     int inserted = 0;
     bool blink = false;
     for (int index = 0; index < count; ++index) {
@@ -270,21 +285,27 @@ void AppController::refreshArrived(const std::optional<QByteArray>& body) {
         std::optional<QString> source;
         if (const std::optional<XMLTree> sourceNode = child->descendentNamed(sourceName))
             source = sourceNode->description();
+        const bool unseen = !link || !previousLinks.contains(*link);
 
-        auto* entry = new FeedMenuItem(title, m_barMenu.get());
+        FeedMenuItem* entry = nullptr;
+        if (inserted < previous.size()) {
+            entry = previous[inserted];
+        } else {
+            entry = new FeedMenuItem(title, m_barMenu.get());
+            connect(entry, &QAction::triggered, this, [this, entry] { onFeedClick(entry); });
+            m_barMenu->insertAction(firstFixedItem, entry);
+        }
         entry->setEnabled(true);
         entry->setFeedTitle(title);
         entry->setFeedLink(link);
         entry->setFeedSource(source);
-        if (source)
-            entry->setToolTip(*source);
-        connect(entry, &QAction::triggered, this, [this, entry] { onFeedClick(entry); });
-
-        const bool unseen = !link || !previousLinks.contains(*link);
+        entry->setToolTip(source.value_or(QString()));
         entry->setIcon(!m_firstCheck && unseen ? m_newIcon : m_blankIcon);
-
-        m_barMenu->insertAction(firstFixedItem, entry);
         ++inserted;
+    }
+    for (qsizetype stale = inserted; stale < previous.size(); ++stale) {
+        m_barMenu->removeAction(previous[stale]);
+        previous[stale]->deleteLater();
     }
 
     if (inserted == 0)

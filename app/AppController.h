@@ -52,6 +52,9 @@ public:
 
     // One refresh: download, then (when the reply is complete) the menu in one go.
     void updateData();
+    // The rest of a refresh once the download is over: the document (or nothing, when the
+    // download failed) into the menu.
+    void finishRefresh(const std::optional<QByteArray>& body);
     void clearMenu();
     void setNoDataMenu();
 
@@ -95,7 +98,6 @@ Q_SIGNALS:
 private:
     void buildMainMenu();
     void showAbout();
-    void refreshArrived(const std::optional<QByteArray>& body);
     void menuClosed();
 
     // Fields, in the order the controller's description gives them.

@@ -1,0 +1,78 @@
+// From downloaded bytes to the finished menu: parse, walk the items, build the entries, mark the
+// new ones and title them, for feeds of 15, 1,000 and 10,000 items.
+
+#include "AppController.h"
+#include "FeedFixture.h"
+
+#include <QApplication>
+#include <QMenu>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+
+#include <memory>
+
+namespace {
+
+// A controller after start-up, whose own first refresh failed (nothing listens on the discard
+// port), so its menu shows the placeholder.
+std::unique_ptr<AppController> startedController() {
+    auto app = std::make_unique<AppController>(
+        SiteAddresses::forSite(QStringLiteral("http://127.0.0.1:9")));
+    QSignalSpy firstRefresh(app.get(), &AppController::refreshFinished);
+    app->awakeFromNib();
+    firstRefresh.wait(10000);
+    return app;
+}
+
+// The refresh that runs every period: the menu already lists the feed, and the document has a
+// new entry at the top (two documents alternate), so every refresh marks a new entry, blinks and
+// rewrites every entry.
+void BM_RefreshToMenu(benchmark::State& state) {
+    const int items = static_cast<int>(state.range(0));
+    const QByteArray older = FeedFixture::rdf(FeedFixture::numbered(items, 2));
+    const QByteArray newer = FeedFixture::rdf(FeedFixture::numbered(items, 1));
+    const auto app = startedController();
+    app->finishRefresh(older);
+
+    bool flip = false;
+    for (auto _ : state) {
+        app->finishRefresh((flip = !flip) ? newer : older);
+        // Replaced entries are freed once the refresh is over.
+        QCoreApplication::sendPostedEvents();
+    }
+    state.counters["entries"] = static_cast<double>(app->barMenu()->actions().size());
+    state.SetBytesProcessed(state.iterations() * newer.size());
+}
+BENCHMARK(BM_RefreshToMenu)->Arg(15)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+
+// The first refresh that fills an empty menu: every entry is a new menu item.
+void BM_FirstFill(benchmark::State& state) {
+    const int items = static_cast<int>(state.range(0));
+    const QByteArray feed = FeedFixture::rdf(FeedFixture::numbered(items, 1));
+    const auto app = startedController();
+    for (auto _ : state) {
+        app->finishRefresh(feed);
+        state.PauseTiming();
+        app->finishRefresh(std::nullopt); // back to the placeholder alone
+        QCoreApplication::sendPostedEvents();
+        state.ResumeTiming();
+    }
+    state.SetBytesProcessed(state.iterations() * feed.size());
+}
+BENCHMARK(BM_FirstFill)->Arg(15)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    QApplication app(argc, argv);
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
