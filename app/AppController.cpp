@@ -2,6 +2,7 @@
 
 #include "FeedMenuItem.h"
 #include "ImageResource.h"
+#include "LaunchAtLogin.h"
 #include "PreferenceKeys.h"
 #include "UserDefaults.h"
 #include "XMLTree.h"
@@ -79,6 +80,10 @@ void AppController::buildMainMenu() {
     m_homeMenuItem = m_barMenu->addAction(QString());
     connect(m_homeMenuItem, &QAction::triggered, this, &AppController::onHomeClick);
     m_barMenu->addSeparator();
+    m_launchAtLoginMenuItem = m_barMenu->addAction(QStringLiteral("Launch at Login"));
+    m_launchAtLoginMenuItem->setCheckable(true);
+    connect(m_launchAtLoginMenuItem, &QAction::triggered, this, &AppController::enabledAutoStart);
+    m_barMenu->addSeparator();
     m_aboutMenuItem = m_barMenu->addAction(QString());
     connect(m_aboutMenuItem, &QAction::triggered, this, &AppController::showAbout);
     m_quitMenuItem = m_barMenu->addAction(QString());
@@ -86,6 +91,9 @@ void AppController::buildMainMenu() {
 
     connect(m_barMenu.get(), &QMenu::aboutToShow, this, [this] {
         m_menuOpen = true;
+        // Another copy of the program, or the user, may have changed the login items.
+        m_launchAtLoginMenuItem->setChecked(
+            LaunchAtLogin::isAutoStartEnabled(QCoreApplication::applicationFilePath()));
         menuNeedsUpdate(m_barMenu.get());
     });
     connect(m_barMenu.get(), &QMenu::aboutToHide, this, &AppController::menuClosed);
@@ -374,6 +382,12 @@ void AppController::onFeedClick(FeedMenuItem* entry) {
     if (entry->icon().cacheKey() == m_newIcon.cacheKey())
         entry->setIcon(m_newIconClicked);
     openURL(link);
+}
+
+void AppController::enabledAutoStart(bool enabled) {
+    LaunchAtLogin::enabledAutoStart(enabled, QCoreApplication::applicationFilePath());
+    m_launchAtLoginMenuItem->setChecked(
+        LaunchAtLogin::isAutoStartEnabled(QCoreApplication::applicationFilePath()));
 }
 
 // --- Blinking -------------------------------------------------------------------------------

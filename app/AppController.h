@@ -63,6 +63,9 @@ public:
     void menuNeedsUpdate(QMenu* menu);
     void onFeedClick(FeedMenuItem* entry);
 
+    // Launching at login: adds this program to the login items, or takes it out.
+    void enabledAutoStart(bool enabled);
+
     // The blinking status icon.
     void toggleBlink(bool on);
     void doBlink(QTimer* timer);
@@ -81,6 +84,7 @@ public:
     QAction* homeMenuItem() const { return m_homeMenuItem; }
     QAction* aboutMenuItem() const { return m_aboutMenuItem; }
     QAction* quitMenuItem() const { return m_quitMenuItem; }
+    QAction* launchAtLoginMenuItem() const { return m_launchAtLoginMenuItem; }
     bool showSource() const { return m_showSource; }
     bool trimTitle() const { return m_trimTitle; }
     bool isRefreshing() const { return m_download.isRunning(); }
@@ -120,6 +124,7 @@ private:
     // Linux plumbing: where the feed lives, the download in flight, a refresh put off while the
     // menu is open.
     SiteAddresses m_site;
+    QAction* m_launchAtLoginMenuItem = nullptr;
     FeedDownload m_download;
     bool m_menuOpen = false;
     bool m_refreshDeferred = false;

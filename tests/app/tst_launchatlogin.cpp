@@ -1,3 +1,4 @@
+#include "AppController.h"
 #include "LaunchAtLogin.h"
 
 #include <QDir>
@@ -6,6 +7,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMenu>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -271,7 +273,32 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(marker), 10000);
         QTRY_COMPARE_WITH_TIMEOUT(QString::fromUtf8(readAll(marker)), executable, 10000);
     }
+
+    void menuItemFollowsAndChangesTheList() {
+        const QString self = QCoreApplication::applicationFilePath();
+        AppController app(SiteAddresses::forSite(QStringLiteral("http://127.0.0.1:9")));
+        QAction* item = app.launchAtLoginMenuItem();
+        QVERIFY(item->isCheckable());
+        QCOMPARE(item->text(), QStringLiteral("Launch at Login"));
+
+        item->trigger(); // unchecked -> checked
+        QVERIFY(item->isChecked());
+        QCOMPARE(list(), (QJsonArray{entry(false, self)}));
+        QVERIFY(QFile::exists(LaunchAtLogin::autostartFilePath()));
+        item->trigger();
+        QVERIFY(!item->isChecked());
+        QCOMPARE(list(), QJsonArray());
+        QVERIFY(!QFile::exists(LaunchAtLogin::autostartFilePath()));
+
+        // The check state is read from the list each time the menu opens.
+        LaunchAtLogin::enabledAutoStart(true, self);
+        Q_EMIT app.barMenu()->aboutToShow();
+        QVERIFY(item->isChecked());
+        LaunchAtLogin::enabledAutoStart(false, self);
+        Q_EMIT app.barMenu()->aboutToShow();
+        QVERIFY(!item->isChecked());
+    }
 };
 
-QTEST_GUILESS_MAIN(TestLaunchAtLogin)
+QTEST_MAIN(TestLaunchAtLogin)
 #include "tst_launchatlogin.moc"
