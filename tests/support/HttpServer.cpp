@@ -181,6 +181,7 @@ class HttpServer::Connection : public QObject {
 public:
     Connection(HttpServer* server, QTcpSocket* socket)
         : QObject(server), m_server(server), m_socket(socket) {
+        m_server->m_connections.append(this);
         m_socket->setParent(this);
         connect(m_socket, &QTcpSocket::readyRead, this, &Connection::onReadyRead);
         connect(m_socket, &QTcpSocket::bytesWritten, this, &Connection::pump);
@@ -188,6 +189,7 @@ public:
         connect(m_socket, &QTcpSocket::errorOccurred, this, [this] { m_socketError = true; });
     }
     ~Connection() override {
+        m_server->m_connections.removeOne(this);
         m_socket->disconnect(this);
         m_socket->abort();
     }
@@ -431,7 +433,7 @@ HttpServer::HttpServer(QObject* parent) : QObject(parent), m_server(new QTcpServ
 
 HttpServer::~HttpServer() {
     // Connections first: they report to this object while they live.
-    const QList<Connection*> connections = findChildren<Connection*>(Qt::FindDirectChildrenOnly);
+    const QList<Connection*> connections = m_connections;
     qDeleteAll(connections);
 }
 
@@ -539,8 +541,7 @@ void HttpServer::clearRequests() {
 }
 
 int HttpServer::openConnections() const {
-    const QList<Connection*> connections = findChildren<Connection*>(Qt::FindDirectChildrenOnly);
-    return int(std::count_if(connections.begin(), connections.end(),
+    return int(std::count_if(m_connections.begin(), m_connections.end(),
                              [](const Connection* connection) { return connection->isOpen(); }));
 }
 

@@ -139,6 +139,7 @@ private:
     void updateRecord(int serial, qint64 bodyBytesSent, bool completed, bool closedByClient);
 
     QTcpServer* m_server = nullptr;
+    QList<Connection*> m_connections;
     QHash<QString, Response> m_routes;
     QList<Request> m_requests;
     int m_serialBase = 0;
