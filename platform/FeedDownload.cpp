@@ -32,9 +32,11 @@ FeedDownload::FeedDownload(QObject* parent)
 }
 
 FeedDownload::~FeedDownload() {
+    // Cancels a fetch in flight, without a word: nobody is left to tell.
     if (m_reply) {
         m_reply->disconnect(this);
-        m_reply->abort();
+        if (m_reply->error() == QNetworkReply::NoError)
+            m_reply->abort();
     }
 }
 
