@@ -11,7 +11,7 @@ packages=(
     # benchmarks
     libbenchmark-dev libxml2-dev libpugixml-dev
     # a desktop to run in when there is none: X server, tray host, clicks, screenshots, fonts
-    xvfb xauth trayer xdotool imagemagick x11-utils dbus dbus-x11 fonts-dejavu-core
+    xvfb xauth trayer xdotool imagemagick x11-utils x11-xserver-utils dbus dbus-x11 fonts-dejavu-core
     # checks of the files installed for the desktop
     desktop-file-utils
 )

@@ -41,6 +41,10 @@ echo "Demo feed server on http://127.0.0.1:$port/notifications/veltrano.xml (log
 echo "Settings: $conf"
 
 export XDG_CONFIG_HOME="$config"
+if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+    export XDG_RUNTIME_DIR="$build/run-runtime"
+    mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+fi
 
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
     echo "Starting Pinglark: its icon is in the panel; choose Quit Pinglark from its menu to end."
@@ -56,7 +60,7 @@ export DISPLAY=$display
 for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 xsetroot -solid '#3a4150' 2>/dev/null || true
 trayer --edge top --align right --widthtype pixel --width 64 --height 32 --iconspacing 4 \
-    --transparent false --tint 0x202020 --SetDockType true >"$build/trayer.log" 2>&1 &
+    --SetDockType true >"$build/trayer.log" 2>&1 &
 pids+=($!)
 sleep 1
 QT_QPA_PLATFORM=xcb "$build/app/pinglark" >"$build/pinglark.log" 2>&1 &
@@ -75,11 +79,16 @@ done
 sleep 1
 echo "Refreshed twice; a new entry arrived, so the icon blinks."
 
-# The docked icon sits at the left of the tray host's window.
-read -r tx ty < <(xwininfo -root -tree | awk '/"panel"|trayer/ { for (i = 1; i <= NF; i++) if ($i ~ /^[0-9]+x[0-9]+\+/) { split($i, g, /[x+]/); print g[3], g[4]; exit } }')
-tx=${tx:-736}
-ty=${ty:-0}
-xdotool mousemove $((tx + 16)) $((ty + 16)) click 1
+# Click the icon where the tray host docked it: Pinglark's small window inside the panel.
+tx=780 ty=0
+for window in $(xdotool search --classname pinglark 2>/dev/null); do
+    eval "$(xdotool getwindowgeometry --shell "$window")"
+    if [ "$WIDTH" -le 64 ] && [ "$HEIGHT" -le 64 ] && [ "$X" -gt 0 ]; then
+        tx=$X ty=$Y
+        break
+    fi
+done
+xdotool mousemove $((tx + 8)) $((ty + 8)) click 1
 sleep 1.5
 shot="$build/pinglark-menu.png"
 import -window root "$shot"
