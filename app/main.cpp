@@ -1,4 +1,5 @@
 #include "AppController.h"
+#include "TerminationSignals.h"
 
 #include <QApplication>
 
@@ -10,6 +11,8 @@ int main(int argc, char* argv[]) {
     QApplication::setDesktopFileName(QStringLiteral("pinglark"));
     // The program lives in the tray: closing a window (About, Preferences) must not end it.
     QApplication::setQuitOnLastWindowClosed(false);
+
+    quitOnTerminationSignals();
 
     AppController controller;
     controller.awakeFromNib();

@@ -1,7 +1,7 @@
 // pinglark-demo-server: serves a Veltrano-like RSS 1.0 feed on 127.0.0.1 and puts a new entry at
 // its top every few seconds, so that Pinglark can be watched at work without a real feed host.
 //
-//   pinglark-demo-server [--port N] [--new-every S]
+//   pinglark-demo-server [--port N] [--new-every S] [--items N]
 //
 // Prints one line per event to stdout ("listening on …", "published …", "served …").
 
@@ -15,6 +15,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -57,10 +58,15 @@ void say(const QString& line) {
 
 class DemoFeed {
 public:
-    explicit DemoFeed(HttpServer& server) : m_server(server) {
-        // Oldest first, so that each one lands at the top.
-        for (auto it = std::rbegin(initialStories); it != std::rend(initialStories); ++it)
-            add(*it);
+    DemoFeed(HttpServer& server, qsizetype items)
+        : m_server(server), m_window(std::max(feedWindow, items)) {
+        // Oldest first, so that each one lands at the top; past the opening stories, the later
+        // ones fill in, in turn.
+        for (qsizetype i = items - 1; i >= 0; --i) {
+            const auto opening = qsizetype(std::size(initialStories));
+            add(i < opening ? initialStories[i]
+                            : laterStories[(i - opening) % qsizetype(std::size(laterStories))]);
+        }
         publish();
         m_server.serve(homePath,
                        page(QStringLiteral("Veltrano feeds"),
@@ -91,7 +97,7 @@ private:
         entry.link = m_server.url(path).toString();
         entry.creator = QString::fromUtf8(story.author);
         m_entries.prepend(entry);
-        while (m_entries.size() > feedWindow)
+        while (m_entries.size() > m_window)
             m_server.removeRoute(QUrl(*m_entries.takeLast().link).path());
         m_server.serve(path,
                        page(title, QStringLiteral("By %1.").arg(
@@ -119,6 +125,7 @@ private:
     }
 
     HttpServer& m_server;
+    const qsizetype m_window;
     QList<FeedFixture::Entry> m_entries;
     int m_serial = 0;
     qsizetype m_nextLater = 0;
@@ -141,16 +148,24 @@ int main(int argc, char* argv[]) {
         QStringLiteral("new-every"),
         QStringLiteral("Publish a new entry every S seconds (0: never)."), QStringLiteral("S"),
         QStringLiteral("30"));
+    const QCommandLineOption itemsOption(
+        QStringLiteral("items"), QStringLiteral("Entries in the feed at start (1 to 1000)."),
+        QStringLiteral("N"), QStringLiteral("8"));
     parser.addOption(portOption);
     parser.addOption(everyOption);
+    parser.addOption(itemsOption);
     parser.process(app);
 
     bool portOk = false;
     const uint port = parser.value(portOption).toUInt(&portOk);
     bool everyOk = false;
     const double every = parser.value(everyOption).toDouble(&everyOk);
-    if (!portOk || port > 65535 || !everyOk || every < 0 || every > 86400) {
-        std::fputs("pinglark-demo-server: --port takes 0 to 65535, --new-every 0 to 86400\n",
+    bool itemsOk = false;
+    const int items = parser.value(itemsOption).toInt(&itemsOk);
+    if (!portOk || port > 65535 || !everyOk || every < 0 || every > 86400 || !itemsOk ||
+        items < 1 || items > 1000) {
+        std::fputs("pinglark-demo-server: --port takes 0 to 65535, --new-every 0 to 86400, "
+                   "--items 1 to 1000\n",
                    stderr);
         return 2;
     }
@@ -160,7 +175,7 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "pinglark-demo-server: cannot listen on 127.0.0.1:%u\n", port);
         return 1;
     }
-    DemoFeed feed(server);
+    DemoFeed feed(server, items);
 
     QObject::connect(&server, &HttpServer::requestReceived, &server, [&](int index) {
         const HttpServer::Request request = server.requests().at(index);

@@ -9,7 +9,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6svg6 qt6-qpa-plugins
     libexpat1-dev zlib1g-dev
     # benchmarks
-    libbenchmark-dev libxml2-dev libpugixml-dev
+    libbenchmark-dev libxml2-dev libpugixml-dev time
     # a desktop to run in when there is none: X server, tray host, clicks, screenshots, fonts
     xvfb xauth trayer xdotool imagemagick x11-utils x11-xserver-utils dbus dbus-x11 fonts-dejavu-core
     # checks of the files installed for the desktop

@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# What Pinglark costs while it waits: the real binary under Xvfb with a tray host, after its first
+# refresh of a 30-item feed from the demo server, left alone for 60 s with nothing blinking.
+# Prints the context switches of all its threads over those 60 s, its thread count, steady and peak
+# resident memory, and exits non-zero when a goal is missed.
+set -euo pipefail
+
+build=$(cd "${1:-build}" && pwd)
+seconds=${IDLE_SECONDS:-60}
+port=8731
+goal_switches=5
+goal_rss_kb=$((30 * 1024))
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+mkdir -p "$work/config/Veltrano" "$work/runtime"
+chmod 700 "$work/runtime"
+printf '[General]\nDataRefreshInterval=1800\n' >"$work/config/Veltrano/Pinglark.conf"
+
+"$build/tools/pinglark-demo-server" --port "$port" --new-every 0 --items 30 >"$work/server.log" 2>&1 &
+pids+=($!)
+display=:$((500 + RANDOM % 400))
+Xvfb "$display" -screen 0 640x480x24 -nolisten tcp >/dev/null 2>&1 &
+pids+=($!)
+export DISPLAY=$display
+for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+trayer --edge top --align right --widthtype pixel --width 64 --height 32 >/dev/null 2>&1 &
+pids+=($!)
+sleep 0.5
+
+XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime" QT_QPA_PLATFORM=xcb \
+    /usr/bin/time -v -o "$work/time.txt" "$build/app/pinglark" >"$work/pinglark.log" 2>&1 &
+timer=$!
+for _ in $(seq 100); do
+    app=$(pgrep -P "$timer" pinglark || true)
+    [ -n "$app" ] && break
+    sleep 0.05
+done
+for _ in $(seq 200); do
+    grep -q 'served /notifications/veltrano.xml' "$work/server.log" && break
+    sleep 0.05
+done
+grep -q 'served /notifications/veltrano.xml' "$work/server.log" || { echo "no refresh reached the server"; exit 1; }
+sleep 2
+
+switches() {
+    local total=0 v n
+    for status in /proc/"$app"/task/*/status; do
+        v=$(awk '/^voluntary_ctxt_switches/ {print $2}' "$status")
+        n=$(awk '/^nonvoluntary_ctxt_switches/ {print $2}' "$status")
+        total=$((total + v + n))
+    done
+    echo "$total"
+}
+before=$(switches)
+sleep "$seconds"
+after=$(switches)
+threads=$(ls /proc/"$app"/task | wc -l)
+rss=$(awk '/^VmRSS/ {print $2}' /proc/"$app"/status)
+hwm=$(awk '/^VmHWM/ {print $2}' /proc/"$app"/status)
+kill -TERM "$app"
+wait "$timer" || true
+peak=$(awk -F: '/Maximum resident set size/ {gsub(/ /, "", $2); print $2}' "$work/time.txt")
+
+idle=$((after - before))
+echo "idle context switches over ${seconds}s (all threads): $idle   (goal <= $goal_switches)"
+echo "threads: $threads"
+echo "resident memory after the first refresh: steady ${rss} kB, peak ${hwm} kB; /usr/bin/time -v maximum ${peak:-?} kB   (goal <= $goal_rss_kb kB)"
+status=0
+[ "$idle" -le "$goal_switches" ] || { echo "MISSED: idle wake-ups"; status=1; }
+[ "$hwm" -le "$goal_rss_kb" ] || { echo "MISSED: resident memory"; status=1; }
+exit $status

@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# `make bench`: every benchmark in bench/, then the idle-cost check of the real binary.
+set -euo pipefail
+build=${1:-build}
+status=0
+for bench in refresh_bench xml_parse_bench; do
+    if [ -x "$build/bench/$bench" ]; then
+        echo "== $bench"
+        "$build/bench/$bench" || status=1
+    fi
+done
+echo "== idle cost"
+bench/idle-cost.sh "$build" || status=1
+exit $status
