@@ -1,0 +1,175 @@
+#include "PreferenceController.h"
+
+#include "PreferenceKeys.h"
+#include "UserDefaults.h"
+#include "ui_Preferences.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QStringList>
+#include <QtDebug>
+
+PreferenceController::PreferenceController(QObject* parent) : QObject(parent) {}
+
+PreferenceController::~PreferenceController() {
+    // Quitting with the window open keeps its place for the next run.
+    saveFrame();
+}
+
+QWidget* PreferenceController::window() {
+    if (m_window)
+        return m_window.get();
+    m_window = std::make_unique<QWidget>();
+    m_ui = std::make_unique<Ui::Preferences>();
+    m_ui->setupUi(m_window.get());
+    m_intervalCombo = m_ui->intervalCombo;
+    m_showSourceButton = m_ui->showSourceButton;
+    m_trimTitleButton = m_ui->trimTitleButton;
+    m_window->installEventFilter(this);
+    connect(m_ui->saveButton, &QPushButton::clicked, this, &PreferenceController::onSaveClicked);
+    awakeFromNib();
+    restoreFrame();
+    return m_window.get();
+}
+
+QPushButton* PreferenceController::saveButton() const {
+    return m_ui ? m_ui->saveButton : nullptr;
+}
+
+void PreferenceController::awakeFromNib() {
+    m_intervalCombo->clear();
+    int row = 0;
+    for (const IntervalChoice& choice : intervalChoices) {
+        m_intervalCombo->insertItem(row, QString::fromLatin1(choice.title));
+        m_intervalCombo->setItemData(row, QVariant::fromValue(choice.seconds));
+        ++row;
+    }
+
+    const UserDefaults defaults = UserDefaults::standardUserDefaults();
+    // Only the three periods the pop-up offers are shown as such; anything else (0, an absent
+    // key, a period written by hand) shows as "Never".
+    const double period = defaults.floatForKey(PreferenceKeys::DataRefreshInterval);
+    int index = 3;
+    if (period == 900.0)
+        index = 0;
+    else if (period == 1800.0)
+        index = 1;
+    else if (period == 3600.0)
+        index = 2;
+    const bool showSource = defaults.boolForKey(PreferenceKeys::ShowSource);
+    const bool trimTitle = defaults.boolForKey(PreferenceKeys::TrimTitle);
+
+    m_showSourceButton->setChecked(showSource);
+    m_trimTitleButton->setChecked(trimTitle);
+    m_intervalCombo->setCurrentIndex(index);
+
+    m_defaultSelectedIndex = index;
+    m_defaultShowSource = showSource;
+    m_defaultTrimEntry = trimTitle;
+    m_saving = false;
+}
+
+void PreferenceController::updateCheckDataInterval() {
+    QWidget* const win = window();
+    const int index = m_intervalCombo->currentIndex();
+    bool isNumber = false;
+    float period = (index >= 0 ? m_intervalCombo->itemData(index) : QVariant()).toFloat(&isNumber);
+    if (!isNumber)
+        period = 0.0f;
+    const bool showSource = m_showSourceButton->isChecked();
+    const bool trimTitle = m_trimTitleButton->isChecked();
+
+    UserDefaults defaults = UserDefaults::standardUserDefaults();
+    defaults.setFloat(period, PreferenceKeys::DataRefreshInterval);
+    defaults.setBool(showSource, PreferenceKeys::ShowSource);
+    defaults.setBool(trimTitle, PreferenceKeys::TrimTitle);
+
+    // From now on the stored choices are the ones an unsaved close goes back to, so the window
+    // never shows something other than the store once it is reopened.
+    m_defaultSelectedIndex = index;
+    m_defaultShowSource = showSource;
+    m_defaultTrimEntry = trimTitle;
+
+    if (!m_delegate)
+        throw PreferenceError(delegateError.toStdString());
+    m_delegate->onPreferencesUpdate(this);
+
+    m_saving = true;
+    win->close();
+    m_saving = false;
+}
+
+void PreferenceController::onSaveClicked() {
+    // Qt's event loop must never see an exception: a failed save is reported in the log.
+    try {
+        updateCheckDataInterval();
+    } catch (const std::exception& error) {
+        qWarning("%s", error.what());
+    }
+}
+
+bool PreferenceController::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_window.get() && event->type() == QEvent::Close)
+        windowWillClose();
+    return QObject::eventFilter(watched, event);
+}
+
+void PreferenceController::windowWillClose() {
+    saveFrame();
+    if (m_saving)
+        return;
+    m_intervalCombo->setCurrentIndex(m_defaultSelectedIndex);
+    m_showSourceButton->setChecked(m_defaultShowSource);
+    m_trimTitleButton->setChecked(m_defaultTrimEntry);
+}
+
+// --- The window's place --------------------------------------------------------------------
+
+std::optional<QRect> PreferenceController::parseFrame(const QString& text) {
+    const QStringList parts = text.split(u',');
+    if (parts.size() != 4)
+        return std::nullopt;
+    int values[4] = {};
+    for (int i = 0; i < 4; ++i) {
+        bool ok = false;
+        values[i] = parts[i].trimmed().toInt(&ok);
+        if (!ok)
+            return std::nullopt;
+    }
+    if (values[2] <= 0 || values[3] <= 0)
+        return std::nullopt;
+    return QRect(values[0], values[1], values[2], values[3]);
+}
+
+void PreferenceController::restoreFrame() {
+    const std::optional<QString> text =
+        UserDefaults::standardUserDefaults().stringForKey(frameKey());
+    const std::optional<QRect> frame = text ? parseFrame(*text) : std::nullopt;
+    if (!frame)
+        return;
+    // Never bigger than the screen nor smaller than the controls need.
+    QSize size = frame->size().expandedTo(m_window->minimumSizeHint());
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        size = size.boundedTo(screen->availableGeometry().size());
+    // A place on a screen that is no longer there is dropped: the window would open out of
+    // sight. The desktop then places it.
+    if (QGuiApplication::screenAt(frame->topLeft()) || QGuiApplication::screenAt(frame->center())) {
+        m_window->setGeometry(QRect(frame->topLeft(), size));
+    } else {
+        m_window->resize(size);
+    }
+}
+
+void PreferenceController::saveFrame() {
+    // A window that was never on screen has no place of its own to remember.
+    if (!m_window || !m_window->isVisible())
+        return;
+    const QRect frame = m_window->geometry();
+    UserDefaults::standardUserDefaults().setString(QStringLiteral("%1,%2,%3,%4")
+                                                       .arg(frame.x())
+                                                       .arg(frame.y())
+                                                       .arg(frame.width())
+                                                       .arg(frame.height()),
+                                                   frameKey());
+}

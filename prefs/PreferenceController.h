@@ -1,0 +1,115 @@
+#pragma once
+
+#include <QObject>
+#include <QRect>
+#include <QString>
+
+#include <memory>
+#include <optional>
+#include <stdexcept>
+
+class PreferenceController;
+class QCheckBox;
+class QComboBox;
+class QPushButton;
+class QWidget;
+
+namespace Ui {
+class Preferences;
+}
+
+// Told when the user has saved the preferences. The store already holds the new values.
+class PreferenceDelegate {
+public:
+    virtual void onPreferencesUpdate(PreferenceController* sender) = 0;
+
+protected:
+    virtual ~PreferenceDelegate() = default;
+};
+
+// Raised by a save that has nobody to tell.
+class PreferenceError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The preferences window: the refresh period and the two display options. The window is built
+// from Preferences.ui at the first request for it and lives as long as the controller. Its
+// controls show the store's values when it is built; a save writes them back and tells the
+// delegate; a close without a save drops the edits.
+class PreferenceController : public QObject {
+    Q_OBJECT
+public:
+    // Where the window's position and size are remembered, as "x,y,width,height".
+    static inline const QString frameAutosaveName = QStringLiteral("PrefWindow");
+    static QString frameKey() { return frameAutosaveName + QStringLiteral("Frame"); }
+    static inline const QString delegateError =
+        QStringLiteral("Delegate doesn't respond to our Delegate");
+
+    // The pop-up's choices, in order, with their periods in seconds.
+    struct IntervalChoice {
+        const char* title;
+        float seconds;
+    };
+    static constexpr IntervalChoice intervalChoices[] = {
+        {"Every 15 minutes", 900.0f},
+        {"Every 30 minutes", 1800.0f},
+        {"Every 60 minutes", 3600.0f},
+        {"Never", 0.0f},
+    };
+
+    explicit PreferenceController(QObject* parent = nullptr);
+    ~PreferenceController() override;
+
+    // The window, built (and set from the store) at the first call.
+    QWidget* window();
+    bool isWindowLoaded() const { return m_window != nullptr; }
+
+    // Not owned; may be null.
+    PreferenceDelegate* delegate() const { return m_delegate; }
+    void setDelegate(PreferenceDelegate* delegate) { m_delegate = delegate; }
+
+    // The save: writes the three choices, tells the delegate and closes the window. Throws
+    // PreferenceError when there is no delegate; the store is written by then and the window
+    // stays open.
+    void updateCheckDataInterval();
+
+    // The controls; null until the window is built.
+    QComboBox* intervalCombo() const { return m_intervalCombo; }
+    QCheckBox* showSourceButton() const { return m_showSourceButton; }
+    QCheckBox* trimTitleButton() const { return m_trimTitleButton; }
+    QPushButton* saveButton() const;
+
+    // What a close without a save puts the controls back to.
+    int defaultSelectedIndex() const { return m_defaultSelectedIndex; }
+    bool defaultShowSource() const { return m_defaultShowSource; }
+    bool defaultTrimEntry() const { return m_defaultTrimEntry; }
+    bool isSaving() const { return m_saving; }
+
+    // The remembered frame text as a rectangle; nothing when it is not four numbers or the size
+    // is not positive.
+    static std::optional<QRect> parseFrame(const QString& text);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void awakeFromNib();
+    void windowWillClose();
+    // The save button's slot: a failed save is logged, never thrown into the event loop.
+    void onSaveClicked();
+    void restoreFrame();
+    void saveFrame();
+
+    QComboBox* m_intervalCombo = nullptr;
+    QCheckBox* m_showSourceButton = nullptr;
+    QCheckBox* m_trimTitleButton = nullptr;
+    int m_defaultSelectedIndex = 0;
+    bool m_defaultShowSource = false;
+    bool m_defaultTrimEntry = false;
+    PreferenceDelegate* m_delegate = nullptr;
+    bool m_saving = false;
+
+    std::unique_ptr<Ui::Preferences> m_ui;
+    std::unique_ptr<QWidget> m_window;
+};

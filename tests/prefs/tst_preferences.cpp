@@ -1,0 +1,338 @@
+// The preferences window on its own: what it shows from the store, what a save writes and whom it
+// tells, what a close without a save drops, and where the window reopens.
+
+#include "PreferenceController.h"
+#include "PreferenceKeys.h"
+#include "UserDefaults.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+// A private settings folder for one test.
+struct Store {
+    Store() { qputenv("XDG_CONFIG_HOME", dir.path().toLocal8Bit()); }
+    static UserDefaults defaults() { return UserDefaults::standardUserDefaults(); }
+    static QString text(const QString& key) {
+        return defaults().stringForKey(key).value_or(QStringLiteral("<absent>"));
+    }
+    QTemporaryDir dir;
+};
+
+struct Seen {
+    PreferenceController* sender;
+    float period;
+    bool showSource;
+    bool trimTitle;
+    bool windowVisible;
+};
+
+// Records each save it hears of, with what the store held at that moment.
+class RecordingDelegate : public PreferenceDelegate {
+public:
+    void onPreferencesUpdate(PreferenceController* sender) override {
+        const UserDefaults defaults = Store::defaults();
+        calls.append({sender, defaults.floatForKey(PreferenceKeys::DataRefreshInterval),
+                      defaults.boolForKey(PreferenceKeys::ShowSource),
+                      defaults.boolForKey(PreferenceKeys::TrimTitle),
+                      sender->window()->isVisible()});
+        if (failWith)
+            throw std::runtime_error(failWith);
+    }
+    QList<Seen> calls;
+    const char* failWith = nullptr;
+};
+
+struct Controls {
+    int index;
+    bool showSource;
+    bool trimTitle;
+    bool operator==(const Controls&) const = default;
+};
+
+Controls controls(const PreferenceController& prefs) {
+    return {prefs.intervalCombo()->currentIndex(), prefs.showSourceButton()->isChecked(),
+            prefs.trimTitleButton()->isChecked()};
+}
+
+void edit(PreferenceController& prefs, const Controls& to) {
+    prefs.intervalCombo()->setCurrentIndex(to.index);
+    prefs.showSourceButton()->setChecked(to.showSource);
+    prefs.trimTitleButton()->setChecked(to.trimTitle);
+}
+
+QWidget* show(PreferenceController& prefs) {
+    QWidget* window = prefs.window();
+    window->show();
+    if (!QTest::qWaitForWindowExposed(window))
+        qFatal("the preferences window never showed");
+    return window;
+}
+
+} // namespace
+
+namespace QTest {
+template <> char* toString(const Controls& c) {
+    return qstrdup(QByteArray::number(c.index) + (c.showSource ? " source" : " -") +
+                   (c.trimTitle ? " trim" : " -"));
+}
+} // namespace QTest
+
+class TestPreferences : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void openingShowsTheStore_data() {
+        QTest::addColumn<QString>("period"); // as written in the file; "" = absent
+        QTest::addColumn<QString>("showSource");
+        QTest::addColumn<QString>("trimTitle");
+        QTest::addColumn<int>("index");
+        QTest::newRow("absent") << ""
+                                << ""
+                                << "" << 3;
+        QTest::newRow("15 minutes") << "900"
+                                    << "true"
+                                    << "false" << 0;
+        QTest::newRow("30 minutes") << "1800"
+                                    << "false"
+                                    << "true" << 1;
+        QTest::newRow("60 minutes, first-run numbers") << "3600"
+                                                       << "0"
+                                                       << "1" << 2;
+        QTest::newRow("never") << "0"
+                               << "1.0"
+                               << "0.0" << 3;
+        QTest::newRow("a period set by hand") << "600"
+                                              << "true"
+                                              << "true" << 3;
+        QTest::newRow("close to 30 minutes") << "1800.001"
+                                             << ""
+                                             << "" << 3;
+        QTest::newRow("not a number") << "soon"
+                                      << ""
+                                      << "" << 3;
+    }
+    void openingShowsTheStore() {
+        QFETCH(QString, period);
+        QFETCH(QString, showSource);
+        QFETCH(QString, trimTitle);
+        QFETCH(int, index);
+        Store store;
+        UserDefaults defaults = Store::defaults();
+        const std::pair<QString, QString> stored[] = {{PreferenceKeys::DataRefreshInterval, period},
+                                                      {PreferenceKeys::ShowSource, showSource},
+                                                      {PreferenceKeys::TrimTitle, trimTitle}};
+        for (const auto& [key, text] : stored)
+            if (!text.isEmpty())
+                defaults.setString(text, key);
+        const Controls expected{index, defaults.boolForKey(PreferenceKeys::ShowSource),
+                                defaults.boolForKey(PreferenceKeys::TrimTitle)};
+
+        PreferenceController prefs;
+        QVERIFY(!prefs.isWindowLoaded());
+        QWidget* window = prefs.window();
+        QCOMPARE(prefs.window(), window); // built once
+
+        QComboBox* combo = prefs.intervalCombo();
+        QCOMPARE(combo->count(), 4);
+        const QStringList titles{"Every 15 minutes", "Every 30 minutes", "Every 60 minutes",
+                                 "Never"};
+        const float periods[] = {900, 1800, 3600, 0};
+        for (int i = 0; i < 4; ++i) {
+            QCOMPARE(combo->itemText(i), titles[i]);
+            QCOMPARE(combo->itemData(i).typeId(), QMetaType::Float);
+            QCOMPARE(combo->itemData(i).toFloat(), periods[i]);
+        }
+        QCOMPARE(controls(prefs), expected);
+        QCOMPARE(prefs.defaultSelectedIndex(), expected.index);
+        QCOMPARE(prefs.defaultShowSource(), expected.showSource);
+        QCOMPARE(prefs.defaultTrimEntry(), expected.trimTitle);
+        QVERIFY(!prefs.isSaving());
+
+        // Opening writes nothing; a save without touching anything stores what is shown, so a
+        // period the pop-up does not offer becomes 0.
+        for (const auto& [key, text] : stored)
+            QCOMPARE(Store::text(key), text.isEmpty() ? QStringLiteral("<absent>") : text);
+        RecordingDelegate delegate;
+        prefs.setDelegate(&delegate);
+        prefs.updateCheckDataInterval();
+        QCOMPARE(defaults.floatForKey(PreferenceKeys::DataRefreshInterval), periods[index]);
+        QCOMPARE(defaults.boolForKey(PreferenceKeys::ShowSource), expected.showSource);
+        QCOMPARE(defaults.boolForKey(PreferenceKeys::TrimTitle), expected.trimTitle);
+    }
+
+    void closeWithoutSaveDropsTheEdits() {
+        Store store;
+        UserDefaults defaults = Store::defaults();
+        defaults.setFloat(1800, PreferenceKeys::DataRefreshInterval);
+        defaults.setBool(false, PreferenceKeys::ShowSource);
+        defaults.setBool(true, PreferenceKeys::TrimTitle);
+        const QStringList keys{PreferenceKeys::DataRefreshInterval, PreferenceKeys::ShowSource,
+                               PreferenceKeys::TrimTitle};
+        auto storedValues = [&] {
+            QStringList values;
+            for (const QString& key : keys)
+                values.append(Store::text(key));
+            return values;
+        };
+        const QStringList before = storedValues();
+
+        PreferenceController prefs;
+        RecordingDelegate delegate;
+        prefs.setDelegate(&delegate);
+        QWidget* window = show(prefs);
+        const Controls loaded{1, false, true};
+        QCOMPARE(controls(prefs), loaded);
+        edit(prefs, {3, true, false});
+        QVERIFY(window->close());
+        QVERIFY(!window->isVisible());
+        QCOMPARE(controls(prefs), loaded);
+        QCOMPARE(storedValues(), before);
+        QVERIFY(delegate.calls.isEmpty());
+
+        show(prefs);
+        QCOMPARE(controls(prefs), loaded);
+
+        // After a save the saved choices are what a later unsaved close goes back to.
+        const Controls saved{0, true, true};
+        edit(prefs, saved);
+        QTest::mouseClick(prefs.saveButton(), Qt::LeftButton);
+        QCOMPARE(delegate.calls.size(), 1);
+        QVERIFY(!window->isVisible());
+        show(prefs);
+        QCOMPARE(controls(prefs), saved);
+        edit(prefs, {2, false, false});
+        QVERIFY(window->close());
+        QCOMPARE(controls(prefs), saved);
+        QCOMPARE(defaults.floatForKey(PreferenceKeys::DataRefreshInterval), 900.0f);
+        QVERIFY(defaults.boolForKey(PreferenceKeys::ShowSource));
+        QCOMPARE(delegate.calls.size(), 1);
+    }
+
+    void saveWritesThenTellsTheDelegateThenCloses_data() {
+        QTest::addColumn<int>("index");
+        QTest::addColumn<bool>("showSource");
+        QTest::addColumn<bool>("trimTitle");
+        QTest::newRow("15 minutes, both options") << 0 << true << true;
+        QTest::newRow("60 minutes, sources only") << 2 << true << false;
+        QTest::newRow("never, no option") << 3 << false << false;
+    }
+    void saveWritesThenTellsTheDelegateThenCloses() {
+        QFETCH(int, index);
+        QFETCH(bool, showSource);
+        QFETCH(bool, trimTitle);
+        Store store;
+        UserDefaults defaults = Store::defaults();
+        defaults.setFloat(1800, PreferenceKeys::DataRefreshInterval);
+        defaults.setBool(!showSource, PreferenceKeys::ShowSource);
+        defaults.setBool(!trimTitle, PreferenceKeys::TrimTitle);
+
+        PreferenceController prefs;
+        RecordingDelegate delegate;
+        prefs.setDelegate(&delegate);
+        QWidget* window = show(prefs);
+        const Controls chosen{index, showSource, trimTitle};
+        edit(prefs, chosen);
+        QTest::mouseClick(prefs.saveButton(), Qt::LeftButton);
+
+        const float periods[] = {900, 1800, 3600, 0};
+        QCOMPARE(delegate.calls.size(), 1);
+        const Seen& seen = delegate.calls[0];
+        QCOMPARE(seen.sender, &prefs);
+        QCOMPARE(seen.period, periods[index]);
+        QCOMPARE(seen.showSource, showSource);
+        QCOMPARE(seen.trimTitle, trimTitle);
+        QVERIFY(seen.windowVisible); // told before the window closes
+        QVERIFY(!window->isVisible());
+        QCOMPARE(controls(prefs), chosen);
+        QVERIFY(!prefs.isSaving());
+        // Booleans are written as booleans, not as the numbers of the first run.
+        QCOMPARE(Store::text(PreferenceKeys::ShowSource),
+                 showSource ? QStringLiteral("true") : QStringLiteral("false"));
+    }
+
+    void saveWithNobodyToTell() {
+        Store store;
+        PreferenceController prefs;
+        QWidget* window = show(prefs);
+        QVERIFY(!prefs.delegate());
+        edit(prefs, {0, true, false});
+
+        // Called directly, the save throws after writing the store.
+        QVERIFY_THROWS_EXCEPTION(PreferenceError, prefs.updateCheckDataInterval());
+        try {
+            prefs.updateCheckDataInterval();
+        } catch (const PreferenceError& error) {
+            QCOMPARE(QString::fromUtf8(error.what()),
+                     QStringLiteral("Delegate doesn't respond to our Delegate"));
+        }
+        QCOMPARE(Store::defaults().floatForKey(PreferenceKeys::DataRefreshInterval), 900.0f);
+        QVERIFY(Store::defaults().boolForKey(PreferenceKeys::ShowSource));
+        QVERIFY(window->isVisible());
+
+        // From the button, the error goes to the log and not into the event loop.
+        edit(prefs, {2, false, true});
+        QTest::ignoreMessage(QtWarningMsg, "Delegate doesn't respond to our Delegate");
+        QTest::mouseClick(prefs.saveButton(), Qt::LeftButton);
+        QVERIFY(window->isVisible());
+        QCOMPARE(Store::defaults().floatForKey(PreferenceKeys::DataRefreshInterval), 3600.0f);
+        QVERIFY(Store::defaults().boolForKey(PreferenceKeys::TrimTitle));
+
+        // So does a delegate that fails; the window stays open for another try.
+        RecordingDelegate delegate;
+        delegate.failWith = "no room";
+        prefs.setDelegate(&delegate);
+        QTest::ignoreMessage(QtWarningMsg, "no room");
+        QTest::mouseClick(prefs.saveButton(), Qt::LeftButton);
+        QCOMPARE(delegate.calls.size(), 1);
+        QVERIFY(window->isVisible());
+        delegate.failWith = nullptr;
+        QTest::mouseClick(prefs.saveButton(), Qt::LeftButton);
+        QCOMPARE(delegate.calls.size(), 2);
+        QVERIFY(!window->isVisible());
+    }
+
+    void windowReopensWhereItWas() {
+        Store store;
+        const QRect place(120, 90, 420, 260);
+        {
+            PreferenceController prefs;
+            QWidget* window = show(prefs);
+            window->setGeometry(place);
+            QTRY_COMPARE(window->geometry(), place);
+            QVERIFY(window->close());
+        }
+        QCOMPARE(Store::text(PreferenceController::frameKey()), QStringLiteral("120,90,420,260"));
+        {
+            // A fresh controller, as after a restart; quitting with the window open keeps the
+            // place too.
+            PreferenceController prefs;
+            QWidget* window = show(prefs);
+            QCOMPARE(window->geometry(), place);
+            window->setGeometry(place.translated(30, 20));
+            QTRY_COMPARE(window->geometry(), place.translated(30, 20));
+        }
+        QCOMPARE(Store::text(PreferenceController::frameKey()), QStringLiteral("150,110,420,260"));
+
+        // A place on no screen keeps only the size; a damaged entry is ignored.
+        Store::defaults().setString(QStringLiteral("30000,30000,420,260"),
+                                    PreferenceController::frameKey());
+        {
+            PreferenceController prefs;
+            QWidget* window = show(prefs);
+            QCOMPARE(window->size(), place.size());
+            QVERIFY(QGuiApplication::screenAt(window->geometry().center()));
+        }
+        for (const char* damaged : {"", "1,2,3", "a,b,c,d", "10,10,-5,200", "10,10,0,0"})
+            QVERIFY2(!PreferenceController::parseFrame(QString::fromLatin1(damaged)), damaged);
+        QCOMPARE(PreferenceController::parseFrame(QStringLiteral("-20, 5, 300, 200")),
+                 QRect(-20, 5, 300, 200));
+    }
+};
+
+QTEST_MAIN(TestPreferences)
+#include "tst_preferences.moc"
