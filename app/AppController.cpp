@@ -141,7 +141,9 @@ void AppController::awakeFromNib() {
 void AppController::openURL(const std::optional<QString>& address) {
     if (!address)
         return;
-    const QUrl url(*address, QUrl::StrictMode);
+    // Feeds often indent the text of their link elements: the blanks around an address are
+    // layout, not part of it.
+    const QUrl url(address->trimmed(), QUrl::StrictMode);
     // Links come from a document on the network: only web addresses go to the desktop.
     if (!url.isValid() || url.host().isEmpty())
         return;
