@@ -1,30 +1,28 @@
 #include "StatusItem.h"
 
+#include "StatusNotifierItem.h"
+
 #include <QCursor>
+#include <QDBusConnection>
 #include <QMenu>
 #include <QPixmap>
 #include <QSystemTrayIcon>
 
-StatusItem::StatusItem(QObject* parent) : QObject(parent), m_tray(new QSystemTrayIcon(this)) {
+StatusItem::StatusItem(QObject* parent) : QObject(parent) {
     // A transparent picture stands for "no image": a tray icon without any pixmap is not shown
     // at all by some panels, which would make the item jump around while it blinks.
     QPixmap transparent(22, 22);
     transparent.fill(Qt::transparent);
     m_blank = QIcon(transparent);
-
-    connect(m_tray, &QSystemTrayIcon::activated, this,
-            [this](QSystemTrayIcon::ActivationReason reason) {
-                if (!m_enabled)
-                    return;
-                Q_EMIT activated();
-                // A click with the primary button opens the menu too, as in any status area;
-                // the context-menu button opens it through the tray itself.
-                if (reason == QSystemTrayIcon::Trigger)
-                    popUpMenu();
-            });
 }
 
-StatusItem::~StatusItem() = default;
+StatusItem::~StatusItem() {
+    // Off the bus before the menu and icons it reads from go.
+    delete m_sni;
+    m_sni = nullptr;
+    if (!m_busConnection.isEmpty())
+        QDBusConnection::disconnectFromBus(m_busConnection);
+}
 
 void StatusItem::setHighlightMode(bool on) {
     m_highlightMode = on;
@@ -50,31 +48,118 @@ void StatusItem::setMenu(QMenu* menu) {
         connect(menu, &QMenu::aboutToShow, this, &StatusItem::menuShown);
         connect(menu, &QMenu::aboutToHide, this, &StatusItem::menuHidden);
     }
-    m_tray->setContextMenu(m_enabled ? menu : nullptr);
+    if (m_tray)
+        m_tray->setContextMenu(m_enabled ? menu : nullptr);
+    if (m_sni)
+        m_sni->setMenu(m_enabled ? menu : nullptr);
     showCurrentImage();
 }
 
 void StatusItem::setEnabled(bool enabled) {
     m_enabled = enabled;
-    m_tray->setContextMenu(enabled ? m_menu.data() : nullptr);
-    if (enabled && !m_tray->isVisible())
-        m_tray->show();
+    if (m_tray)
+        m_tray->setContextMenu(enabled ? m_menu.data() : nullptr);
+    if (m_sni)
+        m_sni->setMenu(enabled ? m_menu.data() : nullptr);
+    if (enabled && !m_onPanel)
+        showOnPanel();
 }
 
 void StatusItem::setToolTip(const QString& toolTip) {
     m_toolTip = toolTip;
-    m_tray->setToolTip(toolTip);
+    if (m_tray)
+        m_tray->setToolTip(toolTip);
+    if (m_sni)
+        m_sni->setToolTip(toolTip);
+}
+
+QIcon StatusItem::currentImage() const {
+    if (m_highlighted && m_highlightMode && !m_alternateImage.isNull())
+        return m_alternateImage;
+    return m_image;
 }
 
 QIcon StatusItem::shownImage() const {
-    if (m_highlighted && m_highlightMode && !m_alternateImage.isNull())
-        return m_alternateImage;
-    return m_image.isNull() ? m_blank : m_image;
+    const QIcon image = currentImage();
+    return image.isNull() ? m_blank : image;
+}
+
+bool StatusItem::isTrayIconShown() const {
+    return m_tray && m_tray->isVisible();
+}
+
+bool StatusItem::isStatusNotifierRegistered() const {
+    return m_sni && m_sni->state() == StatusNotifierItem::State::Registered;
 }
 
 void StatusItem::popUpMenu() {
     if (m_menu && m_enabled && !m_menu->isVisible())
         m_menu->popup(QCursor::pos());
+}
+
+void StatusItem::showOnPanel() {
+    m_onPanel = true;
+    // Without a session bus there is no panel to ask: straight to the tray icon. Otherwise
+    // nothing shows until the bus has answered, so that a desktop with a watcher never sees a
+    // second, short-lived icon.
+    // A connection of the item's own: its objects' paths are fixed by the protocol, and its
+    // names and objects leave the bus together with it.
+    static int connections = 0;
+    m_busConnection = QStringLiteral("pinglark-status-item-%1").arg(++connections);
+    const QDBusConnection bus =
+        QDBusConnection::connectToBus(QDBusConnection::SessionBus, m_busConnection);
+    if (!bus.isConnected()) {
+        QDBusConnection::disconnectFromBus(m_busConnection);
+        m_busConnection.clear();
+    } else {
+        m_sni = new StatusNotifierItem(bus, this);
+        m_sni->setIcon(currentImage());
+        m_sni->setToolTip(m_toolTip);
+        m_sni->setMenu(m_enabled ? m_menu.data() : nullptr);
+        connect(m_sni, &StatusNotifierItem::stateChanged, this, &StatusItem::chooseHost);
+        connect(m_sni, &StatusNotifierItem::activateRequested, this,
+                [this](const QPoint& position) { activatedAt(position, true); });
+        connect(m_sni, &StatusNotifierItem::contextMenuRequested, this,
+                [this](const QPoint& position) { activatedAt(position, true); });
+        connect(m_sni, &StatusNotifierItem::secondaryActivateRequested, this,
+                [this](const QPoint& position) { activatedAt(position, false); });
+        m_sni->start();
+    }
+    chooseHost();
+}
+
+void StatusItem::chooseHost() {
+    const bool viaBus = m_sni && m_sni->state() != StatusNotifierItem::State::Unavailable;
+    if (viaBus) {
+        if (m_tray)
+            m_tray->hide();
+        return;
+    }
+    tray()->show();
+}
+
+QSystemTrayIcon* StatusItem::tray() {
+    if (m_tray)
+        return m_tray;
+    m_tray = new QSystemTrayIcon(this);
+    m_tray->setIcon(shownImage());
+    m_tray->setToolTip(m_toolTip);
+    m_tray->setContextMenu(m_enabled ? m_menu.data() : nullptr);
+    connect(m_tray, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                // A click with the primary button opens the menu too, as in any status area;
+                // the context-menu button opens it through the tray itself.
+                activatedAt(QCursor::pos(), reason == QSystemTrayIcon::Trigger);
+            });
+    return m_tray;
+}
+
+void StatusItem::activatedAt(const QPoint& position, bool openMenu) {
+    if (!m_enabled)
+        return;
+    Q_EMIT activated();
+    if (openMenu && m_menu && !m_menu->isVisible())
+        m_menu->popup(position.isNull() ? QCursor::pos() : position);
 }
 
 void StatusItem::menuShown() {
@@ -94,5 +179,8 @@ void StatusItem::showCurrentImage() {
     if (shown.cacheKey() == m_shownKey)
         return;
     m_shownKey = shown.cacheKey();
-    m_tray->setIcon(shown);
+    if (m_tray)
+        m_tray->setIcon(shown);
+    if (m_sni)
+        m_sni->setIcon(currentImage());
 }

@@ -7,9 +7,16 @@
 
 #include <QMenu>
 class QSystemTrayIcon;
+class StatusNotifierItem;
 
 // The program's item in the panel's status area: an image (or none, which leaves the item
 // blank), an alternate image shown while its menu is open, a menu, a tooltip.
+//
+// Where the desktop's panel runs a StatusNotifierWatcher with a host, the item is a
+// StatusNotifierItem of its own over D-Bus, with the menu exported as com.canonical.dbusmenu,
+// so that the host shows every label exactly as the menu does; elsewhere (no session bus, no
+// watcher, an XEmbed panel) it is a QSystemTrayIcon. It follows the panel: a watcher that appears
+// later takes over from the QSystemTrayIcon, and one that goes away hands back to it.
 //
 // The item tracks its menu itself: while the menu is open (between aboutToShow and aboutToHide)
 // it is "highlighted" and shows the alternate image, whatever image() is.
@@ -47,17 +54,34 @@ public:
     // Opens the menu below the mouse pointer, as a click on the item does.
     void popUpMenu();
 
+    // How the panel hosts the item now. Before the item is first enabled, and while the
+    // session bus is asked about a watcher, neither.
+    bool isTrayIconShown() const;
+    bool isStatusNotifierRegistered() const;
+    // The D-Bus item, once the item has been enabled on a session bus; else null.
+    StatusNotifierItem* statusNotifierItem() const { return m_sni; }
+
 Q_SIGNALS:
     // The item was clicked or otherwise activated in the panel. Some panels open the menu
     // without announcing it, so this is the earliest news that the user looked at the item.
     void activated();
 
 private:
+    void showOnPanel();
+    void chooseHost();
+    QSystemTrayIcon* tray();
+    void activatedAt(const QPoint& position, bool openMenu);
+    // The picture shown now, or a null icon for none.
+    QIcon currentImage() const;
     void menuShown();
     void menuHidden();
     void showCurrentImage();
 
     QSystemTrayIcon* m_tray = nullptr;
+    StatusNotifierItem* m_sni = nullptr;
+    QString m_busConnection;
+    // Enabled at least once: the item is on the panel from then on.
+    bool m_onPanel = false;
     QPointer<QMenu> m_menu;
     QIcon m_image;
     QIcon m_alternateImage;
