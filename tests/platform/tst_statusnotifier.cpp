@@ -1,0 +1,676 @@
+// The status item as a desktop panel sees it: the test runs a private session bus, plays the
+// panel (a StatusNotifierWatcher with a host) on a connection of its own, and talks to the item
+// only through real D-Bus calls.
+
+#include "DBusMenuExporter.h"
+#include "StatusItem.h"
+#include "StatusNotifierItem.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
+#include <QImage>
+#include <QMenu>
+#include <QPainter>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <sys/prctl.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+const QString itemInterface = "org.kde.StatusNotifierItem";
+const QString menuInterface = "com.canonical.dbusmenu";
+
+// The panel's half of the protocol: the watcher that items register with.
+class FakeWatcher : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
+    Q_PROPERTY(QStringList RegisteredStatusNotifierItems READ items)
+    Q_PROPERTY(bool IsStatusNotifierHostRegistered READ hostRegistered)
+    Q_PROPERTY(int ProtocolVersion READ protocolVersion)
+public:
+    QStringList registrations;
+    bool host = true;
+
+    QStringList items() const { return registrations; }
+    bool hostRegistered() const { return host; }
+    int protocolVersion() const { return 0; }
+
+public Q_SLOTS:
+    void RegisterStatusNotifierItem(const QString& service) {
+        registrations.append(service);
+        Q_EMIT StatusNotifierItemRegistered(service);
+    }
+    void RegisterStatusNotifierHost(const QString&) {
+        host = true;
+        Q_EMIT StatusNotifierHostRegistered();
+    }
+
+Q_SIGNALS:
+    void StatusNotifierItemRegistered(const QString& service);
+    void StatusNotifierItemUnregistered(const QString& service);
+    void StatusNotifierHostRegistered();
+    void StatusNotifierHostUnregistered();
+};
+
+// Signals the panel receives from the item.
+class BusSignals : public QObject {
+    Q_OBJECT
+public:
+    QList<QDBusMessage> received;
+    int count(const QString& member) const {
+        return int(std::count_if(received.cbegin(), received.cend(),
+                                 [&](const QDBusMessage& m) { return m.member() == member; }));
+    }
+    QList<QDBusMessage> named(const QString& member) const {
+        QList<QDBusMessage> result;
+        for (const QDBusMessage& m : received)
+            if (m.member() == member)
+                result.append(m);
+        return result;
+    }
+public Q_SLOTS:
+    void record(const QDBusMessage& message) { received.append(message); }
+};
+
+QIcon solidIcon(QColor color) {
+    QPixmap pixmap(32, 32);
+    pixmap.fill(color);
+    return QIcon(pixmap);
+}
+
+DBusMenuLayoutItem findItem(const DBusMenuLayoutItem& root, const QString& label) {
+    for (const DBusMenuLayoutItem& child : root.children)
+        if (child.properties.value("label").toString() == label)
+            return child;
+    return {-1, {}, {}};
+}
+
+} // namespace
+
+class TestStatusNotifier : public QObject {
+    Q_OBJECT
+
+    QDBusConnection panel{QString()};
+    FakeWatcher watcher;
+
+    void startPanel() {
+        QVERIFY(panel.registerObject("/StatusNotifierWatcher", &watcher,
+                                     QDBusConnection::ExportAllContents));
+        QVERIFY(panel.registerService("org.kde.StatusNotifierWatcher"));
+    }
+    void stopPanel() {
+        panel.unregisterService("org.kde.StatusNotifierWatcher");
+        panel.unregisterObject("/StatusNotifierWatcher");
+    }
+
+    // A call from the panel; the item answers on this thread, so wait with the event loop running.
+    QDBusMessage call(const QString& service, const QString& path, const QString& interface,
+                      const QString& method, const QVariantList& arguments = {}) {
+        QDBusMessage message = QDBusMessage::createMethodCall(service, path, interface, method);
+        message.setArguments(arguments);
+        return panel.call(message, QDBus::BlockWithGui, 5000);
+    }
+    QVariant property(const QString& service, const QString& path, const QString& interface,
+                      const QString& name) {
+        const QDBusMessage reply =
+            call(service, path, "org.freedesktop.DBus.Properties", "Get", {interface, name});
+        if (reply.type() != QDBusMessage::ReplyMessage)
+            return {};
+        return reply.arguments().value(0).value<QDBusVariant>().variant();
+    }
+    QVariant itemProperty(StatusItem& item, const QString& name) {
+        return property(item.statusNotifierItem()->serviceName(), "/StatusNotifierItem",
+                        itemInterface, name);
+    }
+    SniIconPixmapList iconPixmap(StatusItem& item) {
+        return qdbus_cast<SniIconPixmapList>(
+            itemProperty(item, "IconPixmap").value<QDBusArgument>());
+    }
+    QDBusMessage menuCall(StatusItem& item, const QString& method,
+                          const QVariantList& arguments = {}) {
+        return call(item.statusNotifierItem()->serviceName(), "/MenuBar", menuInterface, method,
+                    arguments);
+    }
+    DBusMenuLayoutItem layout(StatusItem& item, int parent = 0, int depth = -1) {
+        const QDBusMessage reply = menuCall(item, "GetLayout", {parent, depth, QStringList()});
+        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 2)
+            return {-1, {}, {}};
+        return qdbus_cast<DBusMenuLayoutItem>(reply.arguments().at(1).value<QDBusArgument>());
+    }
+    void listen(StatusItem& item, BusSignals& signals_) {
+        const QString service = item.statusNotifierItem()->serviceName();
+        for (const char* name : {"NewIcon", "NewToolTip", "NewTitle", "NewStatus"})
+            QVERIFY(panel.connect(service, "/StatusNotifierItem", itemInterface, name, &signals_,
+                                  SLOT(record(QDBusMessage))));
+        for (const char* name : {"LayoutUpdated", "ItemsPropertiesUpdated"})
+            QVERIFY(panel.connect(service, "/MenuBar", menuInterface, name, &signals_,
+                                  SLOT(record(QDBusMessage))));
+    }
+    // Everything the item sent before this call has reached the panel once it returns.
+    void roundTrip(StatusItem& item) {
+        QCoreApplication::processEvents();
+        itemProperty(item, "Status");
+        QCoreApplication::processEvents();
+    }
+    bool ownsName(const QString& name) {
+        return panel.interface()->isServiceRegistered(name).value();
+    }
+
+    struct Fixture {
+        QMenu menu;
+        QAction* ampersands;
+        QAction* snake;
+        QAction* disabled;
+        QAction* checked;
+        QAction* separator;
+        QAction* withIcon;
+        StatusItem item;
+        Fixture() {
+            ampersands = menu.addAction("AT&&T and Q&&A");
+            snake = menu.addAction("snake_case");
+            disabled = menu.addAction("No Data Loaded");
+            disabled->setEnabled(false);
+            checked = menu.addAction("Launch at Login");
+            checked->setCheckable(true);
+            checked->setChecked(true);
+            separator = menu.addSeparator();
+            withIcon = menu.addAction(solidIcon(Qt::blue), "Quit");
+            item.setHighlightMode(true);
+            item.setImage(solidIcon(Qt::red));
+            item.setAlternateImage(solidIcon(Qt::green));
+            item.setMenu(&menu);
+            item.setEnabled(true);
+            item.setToolTip("Pinglark");
+        }
+    };
+
+private Q_SLOTS:
+    void initTestCase() {
+        registerDBusMenuTypes();
+        registerStatusNotifierTypes();
+        panel = QDBusConnection::connectToBus(qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS"),
+                                              "panel");
+        QVERIFY(panel.isConnected());
+        QVERIFY(QDBusConnection::sessionBus().isConnected());
+    }
+
+    void init() {
+        watcher.registrations.clear();
+        watcher.host = true;
+        startPanel();
+    }
+    void cleanup() { stopPanel(); }
+
+    void registersWithTheWatcherAndDescribesItself() {
+        Fixture f;
+        QTRY_VERIFY(f.item.isStatusNotifierRegistered());
+        QVERIFY(!f.item.isTrayIconShown());
+        const QString service = f.item.statusNotifierItem()->serviceName();
+        QCOMPARE(watcher.registrations, QStringList{service});
+        QVERIFY(QRegularExpression(QString("^org\\.kde\\.StatusNotifierItem-%1-\\d+$")
+                                       .arg(QCoreApplication::applicationPid()))
+                    .match(service)
+                    .hasMatch());
+        QVERIFY(ownsName(service));
+
+        QCOMPARE(itemProperty(f.item, "Id").toString(), "pinglark");
+        QCOMPARE(itemProperty(f.item, "Category").toString(), "ApplicationStatus");
+        QCOMPARE(itemProperty(f.item, "Title").toString(), "Pinglark");
+        QCOMPARE(itemProperty(f.item, "Status").toString(), "Active");
+        QCOMPARE(itemProperty(f.item, "IconName").toString(), "");
+        QCOMPARE(itemProperty(f.item, "ItemIsMenu").toBool(), true);
+        QCOMPARE(itemProperty(f.item, "Menu").value<QDBusObjectPath>().path(), "/MenuBar");
+        const auto toolTip =
+            qdbus_cast<SniToolTip>(itemProperty(f.item, "ToolTip").value<QDBusArgument>());
+        QCOMPARE(toolTip.title, "Pinglark");
+        QCOMPARE(toolTip.description, "");
+        QCOMPARE(property(service, "/MenuBar", menuInterface, "Version").toUInt(), 3u);
+        QCOMPARE(property(service, "/MenuBar", menuInterface, "Status").toString(), "normal");
+
+        // A host reads every property at once.
+        const QDBusMessage all = call(service, "/StatusNotifierItem",
+                                      "org.freedesktop.DBus.Properties", "GetAll", {itemInterface});
+        QCOMPARE(all.type(), QDBusMessage::ReplyMessage);
+        const QVariantMap properties = qdbus_cast<QVariantMap>(all.arguments().value(0));
+        for (const char* name : {"Id", "Category", "Title", "Status", "IconPixmap", "ToolTip",
+                                 "Menu", "ItemIsMenu", "AttentionIconPixmap"})
+            QVERIFY2(properties.contains(name), name);
+
+        // A second item beside the first gets a name of its own, and leaves the bus with the
+        // object.
+        auto second = std::make_unique<StatusItem>();
+        second->setEnabled(true);
+        QTRY_VERIFY(second->isStatusNotifierRegistered());
+        const QString secondName = second->statusNotifierItem()->serviceName();
+        QVERIFY(secondName != service);
+        QCOMPARE(watcher.registrations, QStringList({service, secondName}));
+        second.reset();
+        QTRY_VERIFY(!ownsName(secondName));
+        QVERIFY(ownsName(service));
+    }
+
+    void iconPixmapsFollowTheImageOneUpdatePerChange() {
+        Fixture f;
+        QTRY_VERIFY(f.item.isStatusNotifierRegistered());
+        BusSignals bus;
+        listen(f.item, bus);
+
+        SniIconPixmapList pixmaps = iconPixmap(f.item);
+        QList<int> sizes;
+        for (const SniIconPixmap& p : pixmaps) {
+            sizes.append(p.width);
+            QCOMPARE(p.height, p.width);
+            QCOMPARE(p.bytes.size(), p.width * p.height * 4);
+        }
+        QCOMPARE(sizes, QList<int>({16, 22, 24, 32}));
+        // ARGB32 in network byte order: opaque red is FF FF 00 00.
+        QCOMPARE(pixmaps.first().bytes.left(4), QByteArray("\xff\xff\x00\x00", 4));
+
+        // The blink: no image, then the icon again, each one NewIcon.
+        const QIcon red = f.item.image();
+        f.item.setImage(QIcon());
+        roundTrip(f.item);
+        QTRY_COMPARE(bus.count("NewIcon"), 1);
+        pixmaps = iconPixmap(f.item);
+        QVERIFY(!pixmaps.isEmpty());
+        for (const SniIconPixmap& p : pixmaps) {
+            QVERIFY(p.width <= 32);
+            for (qsizetype i = 0; i < p.bytes.size(); i += 4)
+                QCOMPARE(quint8(p.bytes.at(i)), quint8(0)); // transparent
+        }
+        f.item.setImage(red);
+        roundTrip(f.item);
+        QTRY_COMPARE(bus.count("NewIcon"), 2);
+        QCOMPARE(iconPixmap(f.item).first().bytes.left(4), QByteArray("\xff\xff\x00\x00", 4));
+        // Setting what is shown already announces nothing.
+        f.item.setImage(red);
+        f.item.setToolTip("Pinglark");
+        roundTrip(f.item);
+        QCOMPARE(bus.count("NewIcon"), 2);
+        QCOMPARE(bus.count("NewToolTip"), 0);
+
+        // While the host shows the menu the item shows its alternate image.
+        QSignalSpy shown(&f.menu, &QMenu::aboutToShow);
+        QSignalSpy hidden(&f.menu, &QMenu::aboutToHide);
+        menuCall(f.item, "Event", {0, "opened", QVariant::fromValue(QDBusVariant(0)), 0u});
+        QCOMPARE(shown.count(), 1);
+        QVERIFY(f.item.isHighlighted());
+        roundTrip(f.item);
+        QTRY_COMPARE(bus.count("NewIcon"), 3);
+        QCOMPARE(iconPixmap(f.item).first().bytes.left(4), QByteArray("\xff\x00\xff\x00", 4));
+        menuCall(f.item, "Event", {0, "closed", QVariant::fromValue(QDBusVariant(0)), 0u});
+        QCOMPARE(hidden.count(), 1);
+        QVERIFY(!f.item.isHighlighted());
+
+        f.item.setToolTip("Pinglark 2");
+        roundTrip(f.item);
+        QTRY_COMPARE(bus.count("NewToolTip"), 1);
+    }
+
+    void labelsFromActionTexts_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("label");
+        QTest::newRow("escaped ampersands") << "AT&&T and Q&&A"
+                                            << "AT&T and Q&A";
+        QTest::newRow("underscore") << "snake_case"
+                                    << "snake__case";
+        QTest::newRow("double underscore") << "a__b"
+                                           << "a____b";
+        QTest::newRow("mnemonic") << "&Quit"
+                                  << "_Quit";
+        QTest::newRow("only the first mnemonic") << "&Save && E&xit"
+                                                 << "_Save & Exit";
+        QTest::newRow("mnemonic on underscore") << "&_x"
+                                                << "__x";
+        QTest::newRow("trailing marker") << "tail&"
+                                         << "tail";
+        QTest::newRow("shortcut column") << "Open\tCtrl+O"
+                                         << "Open";
+        QTest::newRow("plain") << "Veltrano Feeds"
+                               << "Veltrano Feeds";
+        QTest::newRow("empty") << ""
+                               << "";
+    }
+    void labelsFromActionTexts() {
+        QFETCH(QString, text);
+        QFETCH(QString, label);
+        QCOMPARE(DBusMenuExporter::labelFromActionText(text), label);
+    }
+
+    void menuAsTheHostReadsIt() {
+        Fixture f;
+        QMenu submenu("More");
+        submenu.addAction("Inner_item");
+        f.menu.addMenu(&submenu);
+        QActionGroup group(nullptr);
+        QAction* radio = f.menu.addAction("Radio");
+        radio->setCheckable(true);
+        group.addAction(radio);
+        QTRY_VERIFY(f.item.isStatusNotifierRegistered());
+
+        const DBusMenuLayoutItem root = layout(f.item);
+        QCOMPARE(root.id, 0);
+        QCOMPARE(root.properties.value("children-display").toString(), "submenu");
+        QStringList labels;
+        for (const DBusMenuLayoutItem& child : root.children)
+            labels.append(child.properties.value("label").toString());
+        QCOMPARE(labels, QStringList({"AT&T and Q&A", "snake__case", "No Data Loaded",
+                                      "Launch at Login", "", "Quit", "More", "Radio"}));
+
+        QSet<int> ids;
+        for (const DBusMenuLayoutItem& child : root.children) {
+            QVERIFY(child.id > 0);
+            ids.insert(child.id);
+        }
+        QCOMPARE(ids.size(), root.children.size());
+
+        const auto& items = root.children;
+        QCOMPARE(items[0].properties.value("enabled").toBool(), true);
+        QCOMPARE(items[2].properties.value("enabled").toBool(), false);
+        QCOMPARE(items[3].properties.value("toggle-type").toString(), "checkmark");
+        QCOMPARE(items[3].properties.value("toggle-state").toInt(), 1);
+        QVERIFY(!items[0].properties.contains("toggle-type"));
+        QCOMPARE(items[4].properties.value("type").toString(), "separator");
+        QVERIFY(!items[0].properties.contains("icon-data"));
+        const QByteArray png = items[5].properties.value("icon-data").toByteArray();
+        const QImage icon = QImage::fromData(png, "PNG");
+        QCOMPARE(icon.size(), QSize(16, 16));
+        QCOMPARE(icon.pixelColor(8, 8), QColor(Qt::blue));
+        QCOMPARE(items[6].properties.value("children-display").toString(), "submenu");
+        QCOMPARE(items[6].children.size(), 1);
+        QCOMPARE(items[6].children[0].properties.value("label").toString(), "Inner__item");
+        QCOMPARE(items[7].properties.value("toggle-type").toString(), "radio");
+        QCOMPARE(items[7].properties.value("toggle-state").toInt(), 0);
+
+        // One level only, and a subtree by its parent.
+        QCOMPARE(layout(f.item, 0, 1).children[6].children.size(), 0);
+        QCOMPARE(layout(f.item, 0, 0).children.size(), 0);
+        QCOMPARE(layout(f.item, items[6].id).children.size(), 1);
+
+        // Properties by id, and one property alone.
+        const QDBusMessage group_ =
+            menuCall(f.item, "GetGroupProperties",
+                     {QVariant::fromValue(QList<int>{items[1].id, items[2].id}),
+                      QStringList{"label", "enabled"}});
+        const auto props = qdbus_cast<DBusMenuItemList>(group_.arguments().value(0));
+        QCOMPARE(props.size(), 2);
+        QCOMPARE(props[0].properties, QVariantMap({{"label", "snake__case"}, {"enabled", true}}));
+        QCOMPARE(props[1].properties.value("enabled").toBool(), false);
+        const QDBusMessage one = menuCall(f.item, "GetProperty", {items[1].id, "label"});
+        QCOMPARE(one.arguments().value(0).value<QDBusVariant>().variant().toString(),
+                 "snake__case");
+
+        // Ids nobody gave out are refused.
+        QCOMPARE(menuCall(f.item, "GetLayout", {9999, -1, QStringList()}).type(),
+                 QDBusMessage::ErrorMessage);
+        QCOMPARE(
+            menuCall(f.item, "Event", {9999, "clicked", QVariant::fromValue(QDBusVariant(0)), 0u})
+                .type(),
+            QDBusMessage::ErrorMessage);
+    }
+
+    void hostEventsReachTheMenu() {
+        Fixture f;
+        QTRY_VERIFY(f.item.isStatusNotifierRegistered());
+        const DBusMenuLayoutItem root = layout(f.item);
+        QSignalSpy snake(f.snake, &QAction::triggered);
+        QSignalSpy disabled(f.disabled, &QAction::triggered);
+        QSignalSpy checked(f.checked, &QAction::triggered);
+        const QVariant nothing = QVariant::fromValue(QDBusVariant(0));
+
+        QCOMPARE(
+            menuCall(f.item, "Event", {findItem(root, "snake__case").id, "clicked", nothing, 0u})
+                .type(),
+            QDBusMessage::ReplyMessage);
+        QCOMPARE(snake.count(), 1);
+        menuCall(f.item, "Event", {findItem(root, "No Data Loaded").id, "clicked", nothing, 0u});
+        QCOMPARE(disabled.count(), 0);
+        menuCall(f.item, "Event", {findItem(root, "Launch at Login").id, "clicked", nothing, 0u});
+        QCOMPARE(checked.count(), 1);
+        QVERIFY(!f.checked->isChecked());
+
+        // EventGroup: known ids are handled, unknown ones reported.
+        DBusMenuEventList events{{findItem(root, "snake__case").id, "clicked", QDBusVariant(0), 0},
+                                 {4242, "clicked", QDBusVariant(0), 0}};
+        const QDBusMessage errors = menuCall(f.item, "EventGroup", {QVariant::fromValue(events)});
+        QCOMPARE(qdbus_cast<QList<int>>(errors.arguments().value(0)), QList<int>{4242});
+        QCOMPARE(snake.count(), 2);
+
+        // The host opens the menu: the program hears of it as from its own menu.
+        QSignalSpy shown(&f.menu, &QMenu::aboutToShow);
+        QDBusMessage reply = menuCall(f.item, "AboutToShow", {0});
+        QCOMPARE(reply.arguments().value(0).toBool(), false);
+        QCOMPARE(shown.count(), 1);
+        reply = menuCall(f.item, "AboutToShowGroup", {QVariant::fromValue(QList<int>{0, 777})});
+        QCOMPARE(qdbus_cast<QList<int>>(reply.arguments().value(1)), QList<int>{777});
+        QCOMPARE(shown.count(), 2);
+
+        // A program that brings an item up to date as the menu opens: the host is told before
+        // AboutToShow returns, and asked to read again.
+        BusSignals bus;
+        listen(f.item, bus);
+        connect(&f.menu, &QMenu::aboutToShow, f.checked, [&f] { f.checked->setChecked(true); });
+        reply = menuCall(f.item, "AboutToShow", {0});
+        QCOMPARE(reply.arguments().value(0).toBool(), true);
+        QTRY_COMPARE(bus.count("ItemsPropertiesUpdated"), 1);
+        const auto updated =
+            qdbus_cast<DBusMenuItemList>(bus.named("ItemsPropertiesUpdated")[0].arguments()[0]);
+        QCOMPARE(updated.size(), 1);
+        QCOMPARE(updated[0].id, findItem(root, "Launch at Login").id);
+        QCOMPARE(updated[0].properties, QVariantMap({{"toggle-state", 1}}));
+
+        // Clicks on the item itself.
+        QSignalSpy activated(&f.item, &StatusItem::activated);
+        call(f.item.statusNotifierItem()->serviceName(), "/StatusNotifierItem", itemInterface,
+             "Activate", {0, 0});
+        QCOMPARE(activated.count(), 1);
+        f.menu.hide();
+        call(f.item.statusNotifierItem()->serviceName(), "/StatusNotifierItem", itemInterface,
+             "SecondaryActivate", {0, 0});
+        QCOMPARE(activated.count(), 2);
+        // A disabled item answers no click.
+        f.item.setEnabled(false);
+        call(f.item.statusNotifierItem()->serviceName(), "/StatusNotifierItem", itemInterface,
+             "ContextMenu", {0, 0});
+        QCOMPARE(activated.count(), 2);
+        QCOMPARE(layout(f.item).children.size(), 0);
+    }
+
+    void changesAreAnnouncedOncePerBurst() {
+        Fixture f;
+        QTRY_VERIFY(f.item.isStatusNotifierRegistered());
+        BusSignals bus;
+        listen(f.item, bus);
+        const DBusMenuLayoutItem before = layout(f.item);
+        const int snakeId = findItem(before, "snake__case").id;
+        const uint revision =
+            menuCall(f.item, "GetLayout", {0, 0, QStringList()}).arguments().value(0).toUInt();
+
+        // A refresh that puts a thousand entries above the fixed items.
+        QList<QAction*> entries;
+        const QIcon yellow = solidIcon(Qt::yellow);
+        for (int i = 0; i < 1000; ++i) {
+            auto* entry = new QAction(QString("Entry_%1").arg(i), &f.menu);
+            entry->setIcon(yellow);
+            f.menu.insertAction(f.ampersands, entry);
+            entries.append(entry);
+        }
+        roundTrip(f.item);
+        QTRY_COMPARE(bus.count("LayoutUpdated"), 1);
+        const QList<QVariant> args = bus.named("LayoutUpdated")[0].arguments();
+        QVERIFY(args.value(0).toUInt() > revision);
+        QCOMPARE(args.value(1).toInt(), 0);
+        const DBusMenuLayoutItem after = layout(f.item);
+        QCOMPARE(after.children.size(), before.children.size() + 1000);
+        QCOMPARE(after.children[999].properties.value("label").toString(), "Entry__999");
+        // The entries' ids are their own; the old items keep theirs.
+        QCOMPARE(findItem(after, "snake__case").id, snakeId);
+
+        // Rewriting them all in place: one announcement, with the labels alone.
+        bus.received.clear();
+        for (int i = 0; i < 1000; ++i) {
+            entries[i]->setText(QString("Fresh %1").arg(i));
+            entries[i]->setIcon(yellow);
+        }
+        roundTrip(f.item);
+        QTRY_COMPARE(bus.count("ItemsPropertiesUpdated"), 1);
+        QCOMPARE(bus.count("LayoutUpdated"), 0);
+        auto updated =
+            qdbus_cast<DBusMenuItemList>(bus.named("ItemsPropertiesUpdated")[0].arguments()[0]);
+        QCOMPARE(updated.size(), 1000);
+        QCOMPARE(updated[0].properties, QVariantMap({{"label", "Fresh 0"}}));
+
+        // A property that goes back to its default is listed as removed.
+        bus.received.clear();
+        f.withIcon->setIcon(QIcon());
+        f.disabled->setEnabled(true);
+        roundTrip(f.item);
+        QTRY_COMPARE(bus.count("ItemsPropertiesUpdated"), 1);
+        const QList<QVariant> changed = bus.named("ItemsPropertiesUpdated")[0].arguments();
+        const auto removed = qdbus_cast<DBusMenuItemKeysList>(changed[1]);
+        QCOMPARE(removed.size(), 1);
+        QCOMPARE(removed[0].id, findItem(after, "Quit").id);
+        QCOMPARE(removed[0].properties, QStringList{"icon-data"});
+        updated = qdbus_cast<DBusMenuItemList>(changed[0]);
+        QCOMPARE(updated.size(), 1);
+        QCOMPARE(updated[0].properties, QVariantMap({{"enabled", true}}));
+
+        // Taking them out again, and deleting them: one more layout update.
+        bus.received.clear();
+        for (QAction* entry : entries)
+            f.menu.removeAction(entry);
+        qDeleteAll(entries);
+        roundTrip(f.item);
+        QTRY_COMPARE(bus.count("LayoutUpdated"), 1);
+        QCOMPARE(layout(f.item).children.size(), before.children.size());
+        // A removed action's id is gone with it.
+        QCOMPARE(menuCall(f.item, "GetProperty", {after.children[0].id, "label"}).type(),
+                 QDBusMessage::ErrorMessage);
+        QCOMPARE(bus.count("LayoutUpdated"), 1);
+    }
+
+    void followsThePanel() {
+        Fixture f;
+        QTRY_VERIFY(f.item.isStatusNotifierRegistered());
+        QCOMPARE(watcher.registrations.size(), 1);
+
+        // The panel restarts: its new watcher hears from the item again.
+        stopPanel();
+        startPanel();
+        QTRY_COMPARE(watcher.registrations.size(), 2);
+        QTRY_VERIFY(f.item.isStatusNotifierRegistered());
+        QVERIFY(!f.item.isTrayIconShown());
+        QVERIFY(ownsName(watcher.registrations.last()));
+
+        // The panel goes away: back to the tray icon, and off the bus.
+        const QString name = watcher.registrations.last();
+        stopPanel();
+        QTRY_VERIFY(f.item.isTrayIconShown());
+        QVERIFY(!f.item.isStatusNotifierRegistered());
+        QTRY_VERIFY(!ownsName(name));
+
+        // And back.
+        startPanel();
+        QTRY_VERIFY(f.item.isStatusNotifierRegistered());
+        QVERIFY(!f.item.isTrayIconShown());
+        QCOMPARE(watcher.registrations.size(), 3);
+        QCOMPARE(layout(f.item).children.size(), f.menu.actions().size());
+    }
+
+    void withoutAHostTheTrayIconStays() {
+        // No watcher at all.
+        stopPanel();
+        {
+            Fixture f;
+            QTRY_VERIFY(f.item.isTrayIconShown());
+            QVERIFY(!f.item.isStatusNotifierRegistered());
+            QVERIFY(f.item.statusNotifierItem()->serviceName().isEmpty());
+            // The blink goes on through the tray icon.
+            f.item.setImage(QIcon());
+            QVERIFY(!f.item.hasImage());
+        }
+        // A watcher whose host is not there yet; the host arrives later.
+        watcher.host = false;
+        startPanel();
+        Fixture f;
+        QTRY_VERIFY(f.item.isTrayIconShown());
+        QTest::qWait(50);
+        QVERIFY(!f.item.isStatusNotifierRegistered());
+        QVERIFY(watcher.registrations.isEmpty());
+        call("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
+             "org.kde.StatusNotifierWatcher", "RegisterStatusNotifierHost", {"host"});
+        QTRY_VERIFY(f.item.isStatusNotifierRegistered());
+        QVERIFY(!f.item.isTrayIconShown());
+        QCOMPARE(watcher.registrations.size(), 1);
+    }
+};
+
+// The suite runs on a session bus of its own, started before the application connects to one.
+class PrivateBus {
+public:
+    bool start() {
+        int fds[2];
+        if (pipe(fds) != 0)
+            return false;
+        m_pid = fork();
+        if (m_pid < 0)
+            return false;
+        if (m_pid == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGTERM);
+            close(fds[0]);
+            const std::string print = "--print-address=" + std::to_string(fds[1]);
+            execlp("dbus-daemon", "dbus-daemon", "--session", "--nofork", print.c_str(),
+                   static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(fds[1]);
+        std::string address;
+        char c;
+        while (read(fds[0], &c, 1) == 1 && c != '\n')
+            address += c;
+        close(fds[0]);
+        if (address.empty())
+            return false;
+        return setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1) == 0;
+    }
+    ~PrivateBus() {
+        if (m_pid > 0) {
+            kill(m_pid, SIGTERM);
+            waitpid(m_pid, nullptr, 0);
+        }
+    }
+
+private:
+    pid_t m_pid = -1;
+};
+
+int main(int argc, char* argv[]) {
+    PrivateBus bus;
+    if (!bus.start()) {
+        std::fprintf(stderr, "cannot start a private dbus-daemon\n");
+        return 1;
+    }
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Pinglark");
+    QApplication::setDesktopFileName("pinglark");
+    TestStatusNotifier test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_statusnotifier.moc"
