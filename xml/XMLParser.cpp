@@ -19,7 +19,6 @@
 #include "XMLNode.h"
 #include "XMLParserInternal.h"
 
-#include <QHash>
 #include <QStringDecoder>
 
 #include <expat.h>
@@ -27,7 +26,11 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <limits>
+#include <new>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -77,9 +80,21 @@ class TreeBuilder {
 public:
     TreeBuilder(XML_Parser parser, qint64 budget, bool wantEntityTable)
         : m_parser(parser), m_budget(budget), m_wantEntityTable(wantEntityTable) {
-        m_document = std::make_shared<XMLNode>(XMLKindDocument, QString());
+        XMLChunk* chunk = nullptr;
+        m_document = new (m_store.allocate(sizeof(XMLNode), chunk)) XMLNode(XMLKindDocument, chunk);
         m_open.push_back({m_document, 0});
     }
+
+    // A refused document is taken apart: the nodes not yet in a children list, each with the
+    // subtree already below it, and the document node.
+    ~TreeBuilder() {
+        for (XMLNode* node : m_pending)
+            XMLReleaseNode(node);
+        XMLReleaseNode(m_document);
+    }
+
+    TreeBuilder(const TreeBuilder&) = delete;
+    TreeBuilder& operator=(const TreeBuilder&) = delete;
 
     void install() {
         XML_SetUserData(m_parser, this);
@@ -99,11 +114,13 @@ public:
     }
 
     // The finished tree, or null when the document was refused.
-    std::shared_ptr<XMLNode> finish() {
+    XMLNodePtr finish() {
         if (m_failed || m_open.size() != 1)
             return nullptr;
         close();
-        return std::move(m_document);
+        // The builder's hold on the document becomes the pointer's.
+        XMLNode* document = std::exchange(m_document, nullptr);
+        return XMLNodePtr(document, [](const XMLNode* node) { XMLReleaseNode(node); });
     }
 
 private:
@@ -118,29 +135,96 @@ private:
         }
     }
 
-    const QString& intern(const XML_Char* name) {
-        const QByteArray key = QByteArray::fromRawData(name, qsizetype(std::strlen(name)));
-        auto it = m_names.constFind(key);
-        if (it == m_names.constEnd())
-            it = m_names.insert(QByteArray(name), QString::fromUtf8(key));
-        return it.value();
+    // The document's one copy of a name. A small open-addressing table, keyed by the UTF-8
+    // bytes: documents use few distinct names, and this runs for every element and attribute.
+    const QString* intern(const XML_Char* name) {
+        std::size_t hash = 14695981039346656037u; // FNV-1a
+        std::size_t length = 0;
+        for (; name[length]; ++length)
+            hash = (hash ^ static_cast<unsigned char>(name[length])) * 1099511628211u;
+        if (2 * (m_nameCount + 1) > m_nameSlots.size())
+            growNames();
+        const std::size_t mask = m_nameSlots.size() - 1;
+        for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+            NameSlot& entry = m_nameSlots[slot];
+            if (!entry.name) {
+                entry = {hash, QByteArray(name, qsizetype(length)),
+                         m_store.keepName(QString::fromUtf8(name, qsizetype(length)))};
+                ++m_nameCount;
+                return entry.name;
+            }
+            if (entry.hash == hash && std::size_t(entry.bytes.size()) == length &&
+                std::memcmp(entry.bytes.constData(), name, length) == 0)
+                return entry.name;
+        }
     }
 
-    // Children wait on one shared list until their parent closes, and then move into a vector of
-    // exactly their number: one allocation per parent, and no slack.
-    void append(std::shared_ptr<XMLNode> node) {
-        charge(NodeCost);
+    void growNames() {
+        std::vector<NameSlot> old(std::max<std::size_t>(64, 2 * m_nameSlots.size()));
+        old.swap(m_nameSlots);
+        const std::size_t mask = m_nameSlots.size() - 1;
+        for (NameSlot& entry : old) {
+            if (!entry.name)
+                continue;
+            std::size_t slot = entry.hash & mask;
+            while (m_nameSlots[slot].name)
+                slot = (slot + 1) & mask;
+            m_nameSlots[slot] = std::move(entry);
+        }
+    }
+
+    // UTF-8 from expat (always well-formed) into UTF-16 at out, which has room for size + 1
+    // units (what the decoder may ask for); the number of units written.
+    std::size_t decode(char16_t* out, const char* bytes, std::size_t size) {
+        QChar* const begin = reinterpret_cast<QChar*>(out);
+        QChar* const end = m_decoder.appendToBuffer(begin, QByteArrayView(bytes, qsizetype(size)));
+        return std::size_t(end - begin);
+    }
+
+    // A node whose node string, made of `size` bytes of UTF-8, lies right after it.
+    XMLNode* makeNode(XMLNodeKind kind, const char* bytes, std::size_t size) {
+        if (size > 0x7fffffff) {
+            charge(std::numeric_limits<qint64>::max() / 2);
+            size = 0;
+        }
+        const std::size_t room = sizeof(XMLNode) + (size + 1) * sizeof(char16_t);
+        XMLChunk* chunk = nullptr;
+        void* block = m_store.allocate(room, chunk);
+        auto* node = new (block) XMLNode(kind, chunk);
+        node->length = std::uint32_t(decode(reinterpret_cast<char16_t*>(node + 1), bytes, size));
+        m_store.shrink(block, room, sizeof(XMLNode) + node->length * sizeof(char16_t));
+        return node;
+    }
+
+    XMLNode* makeNode(XMLNodeKind kind, const char* text) {
+        return makeNode(kind, text, std::strlen(text));
+    }
+
+    // Children wait on one shared list until their parent closes, and then move into a list of
+    // exactly their number in the document's storage.
+    void append(XMLNode* node) {
         node->parent = m_open.back().node;
-        m_pending.push_back(std::move(node));
+        m_pending.push_back(node);
+        charge(NodeCost);
     }
 
     bool hasPendingChildren() const { return m_pending.size() > m_open.back().firstChild; }
 
     void close() {
-        const auto first = m_pending.begin() + std::ptrdiff_t(m_open.back().firstChild);
-        m_open.back().node->children.assign(std::make_move_iterator(first),
-                                            std::make_move_iterator(m_pending.end()));
-        m_pending.erase(first, m_pending.end());
+        XMLNode* parent = m_open.back().node;
+        const std::size_t first = m_open.back().firstChild;
+        const std::size_t count = m_pending.size() - first;
+        if (count > 0) {
+            XMLNode** list = m_store.allocateChildList(count);
+            for (std::size_t i = 0; i < count; ++i) {
+                XMLNode* child = m_pending[first + i];
+                child->index = std::uint32_t(i);
+                list[i] = child;
+            }
+            parent->childList = list;
+            parent->childCount = std::uint32_t(count);
+            m_pending.resize(first);
+        }
         m_open.pop_back();
     }
 
@@ -153,8 +237,7 @@ private:
             return;
         }
         charge(qint64(m_text.size()));
-        append(std::make_shared<XMLNode>(
-            XMLKindText, QString::fromUtf8(m_text.data(), qsizetype(m_text.size()))));
+        append(makeNode(XMLKindText, m_text.data(), m_text.size()));
         m_text.clear();
     }
 
@@ -162,25 +245,40 @@ private:
                                        const XML_Char** atts) {
         TreeBuilder& b = self(userData);
         b.flushText();
-        auto node = std::make_shared<XMLNode>(XMLKindElement, b.intern(name));
         // Only the attributes written in the tag: none that a DTD would add by default.
-        const int specified = XML_GetSpecifiedAttributeCount(b.m_parser);
-        if (specified > 0) {
-            node->attributes.reserve(specified / 2);
-            for (int i = 0; i + 1 < specified; i += 2) {
-                const auto valueLength = qsizetype(std::strlen(atts[i + 1]));
-                b.charge(AttributeCost + valueLength);
-                node->attributes.emplace_back(b.intern(atts[i]),
-                                              QString::fromUtf8(atts[i + 1], valueLength));
-            }
+        const int specified = std::max(0, XML_GetSpecifiedAttributeCount(b.m_parser));
+        const std::size_t attributes = std::size_t(specified / 2);
+        std::size_t room = sizeof(XMLNode) + attributes * sizeof(XMLAttribute);
+        for (std::size_t i = 0; i < attributes; ++i) {
+            const std::size_t valueLength = std::strlen(atts[2 * i + 1]);
+            b.charge(AttributeCost + qint64(valueLength));
+            room += (valueLength + 1) * sizeof(char16_t);
         }
-        OpenNode open{node, b.m_pending.size() + 1};
-        b.append(std::move(node));
-        b.m_open.push_back(std::move(open));
+        if (b.m_failed)
+            return;
+        XMLChunk* chunk = nullptr;
+        void* block = b.m_store.allocate(room, chunk);
+        auto* node = new (block) XMLNode(XMLKindElement, chunk);
+        node->name = b.intern(name);
+        node->attributeCount = std::uint32_t(attributes);
+        auto* attribute = reinterpret_cast<XMLAttribute*>(node + 1);
+        auto* text = reinterpret_cast<char16_t*>(attribute + attributes);
+        for (std::size_t i = 0; i < attributes; ++i, ++attribute) {
+            const char* value = atts[2 * i + 1];
+            const std::size_t length = b.decode(text, value, std::strlen(value));
+            new (attribute) XMLAttribute{b.intern(atts[2 * i]), text, std::uint32_t(length)};
+            text += length;
+        }
+        b.m_store.shrink(block, room,
+                         std::size_t(reinterpret_cast<char*>(text) - static_cast<char*>(block)));
+        b.append(node);
+        b.m_open.push_back({node, b.m_pending.size()});
     }
 
     static void XMLCALL onEndElement(void* userData, const XML_Char*) {
         TreeBuilder& b = self(userData);
+        if (b.m_failed)
+            return;
         b.flushText();
         // An empty-element tag is reported as an end event of no bytes.
         if (!b.hasPendingChildren() && XML_GetCurrentByteCount(b.m_parser) == 0)
@@ -200,8 +298,7 @@ private:
     static void XMLCALL onEndCdata(void* userData) {
         TreeBuilder& b = self(userData);
         b.charge(qint64(b.m_text.size()));
-        b.append(std::make_shared<XMLNode>(
-            XMLKindCDATASection, QString::fromUtf8(b.m_text.data(), qsizetype(b.m_text.size()))));
+        b.append(b.makeNode(XMLKindCDATASection, b.m_text.data(), b.m_text.size()));
         b.m_text.clear();
     }
 
@@ -214,7 +311,7 @@ private:
             return;
         }
         b.flushText();
-        b.append(std::make_shared<XMLNode>(XMLKindComment, QString::fromUtf8(data)));
+        b.append(b.makeNode(XMLKindComment, data));
     }
 
     static void XMLCALL onProcessingInstruction(void* userData, const XML_Char* target,
@@ -231,10 +328,10 @@ private:
             return;
         }
         b.flushText();
-        auto node = std::make_shared<XMLNode>(XMLKindProcessingInstruction, b.intern(target));
+        XMLNode* node = b.makeNode(XMLKindProcessingInstruction, target);
+        b.append(node);
         node->extra = std::make_unique<XMLNodeExtra>();
         node->extra->data = QString::fromUtf8(data);
-        b.append(std::move(node));
     }
 
     static void XMLCALL onSkippedEntity(void* userData, const XML_Char* name,
@@ -243,7 +340,7 @@ private:
             return;
         TreeBuilder& b = self(userData);
         b.flushText();
-        b.append(std::make_shared<XMLNode>(XMLKindEntityReference, b.intern(name)));
+        b.append(b.makeNode(XMLKindEntityReference, name));
     }
 
     static void XMLCALL onXmlDecl(void* userData, const XML_Char* version, const XML_Char*,
@@ -260,7 +357,8 @@ private:
                                        const XML_Char* systemId, const XML_Char* publicId,
                                        int hasInternalSubset) {
         TreeBuilder& b = self(userData);
-        auto node = std::make_shared<XMLNode>(XMLKindDocumentType, QString::fromUtf8(name));
+        XMLNode* node = b.makeNode(XMLKindDocumentType, name);
+        b.append(node);
         node->extra = std::make_unique<XMLNodeExtra>();
         XMLNodeExtra& extra = *node->extra;
         extra.hasSystemId = systemId != nullptr;
@@ -268,8 +366,7 @@ private:
         extra.hasPublicId = publicId != nullptr;
         extra.publicId = QString::fromUtf8(publicId);
         extra.hasInternalSubset = hasInternalSubset != 0;
-        b.m_doctype = node.get();
-        b.append(std::move(node));
+        b.m_doctype = node;
         b.m_inDoctype = true;
         // The declarations of the internal subset are kept as written, for serialisation.
         if (hasInternalSubset)
@@ -337,35 +434,45 @@ private:
         return XML_STATUS_OK;
     }
 
+    struct NameSlot {
+        std::size_t hash = 0;
+        QByteArray bytes;
+        const QString* name = nullptr;
+    };
+
     XML_Parser m_parser;
     qint64 m_budget;
     bool m_wantEntityTable;
     bool m_entityTableRead = false;
     bool m_failed = false;
     bool m_inDoctype = false;
-    std::shared_ptr<XMLNode> m_document;
+    XMLStore m_store; // declared before the nodes it holds
+    XMLNode* m_document = nullptr;
     struct OpenNode {
-        std::shared_ptr<XMLNode> node;
+        XMLNode* node;
         std::size_t firstChild; // where its children begin in m_pending
     };
-    std::vector<OpenNode> m_open;                    // the document and the open elements
-    std::vector<std::shared_ptr<XMLNode>> m_pending; // children of open nodes, in order
-    std::string m_text;                              // character data not yet made into a node
-    std::string m_subset;                            // internal subset text being recorded
+    std::vector<OpenNode> m_open;    // the document and the open elements
+    std::vector<XMLNode*> m_pending; // children of open nodes, in order; each held by this list
+    std::string m_text;              // character data not yet made into a node
+    std::string m_subset;            // internal subset text being recorded
     XMLNode* m_doctype = nullptr;
-    QHash<QByteArray, QString> m_names; // one shared string per distinct name
+    std::vector<NameSlot> m_nameSlots;
+    std::size_t m_nameCount = 0;
+    QStringDecoder m_decoder{QStringDecoder::Utf8, QStringDecoder::Flag::Stateless |
+                                                       QStringDecoder::Flag::ConvertInitialBom};
 };
 
 } // namespace
 
-std::shared_ptr<XMLNode> XMLParseDocument(const QByteArray& bytes, const QUrl& base) {
+XMLNodePtr XMLParseDocument(const QByteArray& bytes, const QUrl& base) {
     XML_Parser parser = XML_ParserCreate(nullptr);
     if (!parser)
         return nullptr;
     if (base.isValid())
         XML_SetBase(parser, base.toEncoded().constData());
     const qint64 budget = 16 * qint64(bytes.size()) + 16 * 1024 * 1024;
-    std::shared_ptr<XMLNode> document;
+    XMLNodePtr document;
     {
         TreeBuilder builder(parser, budget, mayUseNamedEntities(bytes));
         builder.install();

@@ -8,33 +8,6 @@
 #include <utility>
 #include <vector>
 
-XMLNode::~XMLNode() {
-    // Ordinary documents are taken apart recursively. Below a fixed depth the rest of the subtree
-    // is taken apart from a list instead: children that nobody else holds hand their own children
-    // to the list before they go, so each node is destroyed with no children and the stack stays
-    // flat however deep the document.
-    constexpr int RecursionLimit = 200;
-    static thread_local int depth = 0;
-    if (children.empty())
-        return;
-    if (depth < RecursionLimit) {
-        ++depth;
-        children.clear();
-        --depth;
-        return;
-    }
-    std::vector<std::shared_ptr<XMLNode>> pending = std::move(children);
-    while (!pending.empty()) {
-        std::shared_ptr<XMLNode> node = std::move(pending.back());
-        pending.pop_back();
-        if (node.use_count() == 1 && !node->children.empty()) {
-            for (auto& child : node->children)
-                pending.push_back(std::move(child));
-            node->children.clear();
-        }
-    }
-}
-
 // Creation.
 
 std::optional<XMLTree> XMLTree::treeWithData(const QByteArray& bytes, const QUrl& resolvingUrl) {
@@ -66,19 +39,19 @@ std::optional<XMLTree> XMLTree::treeWithNode(XMLNodePtr node) {
 // Navigation and content.
 
 int XMLTree::count() const {
-    return m_node ? int(m_node->children.size()) : -1;
+    return m_node ? int(m_node->childCount) : -1;
 }
 
 std::optional<XMLTree> XMLTree::childAtIndex(int index) const {
-    if (!m_node || index < 0 || std::size_t(index) >= m_node->children.size())
+    if (!m_node || index < 0 || std::uint32_t(index) >= m_node->childCount)
         return std::nullopt;
-    return XMLTree(m_node->children[std::size_t(index)]);
+    return XMLTree(XMLShareNode(*m_node->childList[index]));
 }
 
 std::optional<QString> XMLTree::name() const {
     if (!m_node || !m_node->hasString())
         return std::nullopt;
-    return m_node->string;
+    return m_node->stringCopy();
 }
 
 int XMLTree::type() const {
@@ -92,7 +65,7 @@ QString XMLTree::description() const {
     if (m_node->kind == XMLKindDocument || m_node->kind == XMLKindElement)
         return XMLTreeDescription(text, *m_node);
     if (m_node->hasString())
-        text = m_node->string;
+        text = m_node->stringCopy();
     return text;
 }
 
@@ -102,23 +75,30 @@ std::optional<XMLTree> XMLTree::descendentNamed(const QString& name) const {
     return treeWithNode(XMLTreeDescendentNamed(name, m_node));
 }
 
-QString& XMLTreeDescription(QString& text, const XMLNode& node) {
+// The traversals below need no list of their own: below the start node every parent lives (the
+// start node holds them), so the walk climbs back through the parent links and resumes at the
+// sibling after (or before) the child it came from.
+
+QString& XMLTreeDescription(QString& text, const XMLNode& start) {
     // Depth first, in document order, through elements only.
-    std::vector<std::pair<const XMLNode*, std::size_t>> stack;
-    stack.emplace_back(&node, 0);
-    while (!stack.empty()) {
-        auto& [current, next] = stack.back();
-        if (next == current->children.size()) {
-            stack.pop_back();
+    const XMLNode* current = &start;
+    std::uint32_t next = 0;
+    for (;;) {
+        if (next == current->childCount) {
+            if (current == &start)
+                return text;
+            next = current->index + 1;
+            current = current->parent;
             continue;
         }
-        const XMLNode& child = *current->children[next++];
-        if (child.kind == XMLKindText)
-            text += child.string;
-        else if (child.kind == XMLKindElement && !child.children.empty())
-            stack.emplace_back(&child, 0);
+        const XMLNode& child = *current->childList[next++];
+        if (child.kind == XMLKindText) {
+            text += child.string();
+        } else if (child.kind == XMLKindElement && child.childCount > 0) {
+            current = &child;
+            next = 0;
+        }
     }
-    return text;
 }
 
 XMLNodePtr XMLTreeDescendentNamed(const QString& name, const XMLNodePtr& node) {
@@ -128,37 +108,40 @@ XMLNodePtr XMLTreeDescendentNamed(const QString& name, const XMLNodePtr& node) {
     // already been looked at, and what lies inside it does not count.
     if (!node)
         return nullptr;
-    std::vector<std::pair<const XMLNode*, std::size_t>> stack; // node, children left to visit
-    stack.emplace_back(node.get(), node->children.size());
-    while (!stack.empty()) {
-        auto& [current, left] = stack.back();
+    const XMLNode* current = node.get();
+    std::uint32_t left = current->childCount; // children of current still to visit
+    for (;;) {
         if (left == 0) {
-            stack.pop_back();
+            if (current == node.get())
+                return nullptr;
+            left = current->index;
+            current = current->parent;
             continue;
         }
-        const std::shared_ptr<XMLNode>& child = current->children[--left];
-        if (child->matches(name))
-            return child;
-        if (child->kind == XMLKindElement && !child->children.empty())
-            stack.emplace_back(child.get(), child->children.size());
+        const XMLNode& child = *current->childList[--left];
+        if (child.matches(name))
+            return XMLShareNode(child);
+        if (child.kind == XMLKindElement && child.childCount > 0) {
+            current = &child;
+            left = child.childCount;
+        }
     }
-    return nullptr;
 }
 
 // Queries.
 
 std::optional<XMLTree> XMLTree::parent() const {
-    if (!m_node)
+    if (!m_node || !m_node->parent)
         return std::nullopt;
-    return treeWithNode(m_node->parent.lock());
+    return XMLTree(XMLShareNode(*m_node->parent));
 }
 
 std::optional<XMLTree> XMLTree::childNamed(const QString& name) const {
     if (!m_node)
         return std::nullopt;
-    for (const auto& child : m_node->children) {
+    for (const XMLNode* child : m_node->children()) {
         if (child->matches(name))
-            return XMLTree(child);
+            return XMLTree(XMLShareNode(*child));
     }
     return std::nullopt;
 }
@@ -167,16 +150,12 @@ std::optional<XMLTree> XMLTree::childNamed(const QString& name, const QString& a
                                            const QString& value) const {
     if (!m_node)
         return std::nullopt;
-    for (const auto& child : m_node->children) {
-        if (child->kind != XMLKindElement || child->string != name)
+    for (const XMLNode* child : m_node->children()) {
+        if (child->kind != XMLKindElement || *child->name != name)
             continue;
-        for (const auto& [key, attributeValue] : child->attributes) {
-            if (key == attribute) {
-                if (attributeValue == value)
-                    return XMLTree(child);
-                break;
-            }
-        }
+        const XMLAttribute* found = child->findAttribute(attribute);
+        if (found && found->valueView() == value)
+            return XMLTree(XMLShareNode(*child));
     }
     return std::nullopt;
 }
@@ -184,24 +163,18 @@ std::optional<XMLTree> XMLTree::childNamed(const QString& name, const QString& a
 std::optional<XMLAttributes> XMLTree::attributes() const {
     if (!m_node || m_node->kind != XMLKindElement)
         return std::nullopt;
-    return m_node->attributes;
+    XMLAttributes list;
+    list.reserve(m_node->attributeCount);
+    for (const XMLAttribute& attribute : m_node->attributes())
+        list.emplace_back(*attribute.name, attribute.valueView().toString());
+    return list;
 }
-
-namespace {
-const QString* findAttribute(const XMLNode& node, QStringView name) {
-    for (const auto& [key, value] : node.attributes) {
-        if (key == name)
-            return &value;
-    }
-    return nullptr;
-}
-} // namespace
 
 std::optional<QString> XMLTree::attributeNamed(const QString& attribute) const {
     if (!m_node || m_node->kind != XMLKindElement)
         return std::nullopt;
-    if (const QString* value = findAttribute(*m_node, attribute))
-        return *value;
+    if (const XMLAttribute* found = m_node->findAttribute(attribute))
+        return found->valueView().toString();
     return std::nullopt;
 }
 
@@ -241,8 +214,8 @@ XMLPathResult XMLTreeXPath(QString& path, const XMLNodePtr& start) {
             if (node->kind != XMLKindElement)
                 return std::monostate();
             trim(path, u'@');
-            if (const QString* value = findAttribute(*node, path))
-                return *value;
+            if (const XMLAttribute* found = node->findAttribute(path))
+                return found->valueView().toString();
             return std::monostate();
         }
         trim(path, u'/');

@@ -16,7 +16,8 @@
 // It holds a share of its node, and through it of the whole subtree below, but not of the node's
 // ancestors: once nothing else holds them, parent() answers nothing. XMLTree is a value type:
 // copying a wrapper gives another wrapper of the same node. An "empty wrapper" (default
-// constructed) stands for no node at all.
+// constructed) stands for no node at all. A document and the wrappers of its nodes belong to one
+// thread at a time.
 //
 // Names are compared exactly and case-sensitively, with namespace prefixes as written: no
 // namespace processing takes place ("rdf:RDF" is an element called "rdf:RDF").

@@ -28,11 +28,11 @@ public:
             if (!writeStart(*node))
                 continue; // nothing to close and no children to write
             stack.emplace_back(node, true);
-            const auto& children = node->children;
+            const auto children = node->children();
             for (auto it = children.rbegin(); it != children.rend(); ++it) {
                 if (node->kind == XMLKindDocument && it != children.rbegin())
                     stack.emplace_back(nullptr, true); // a line break between top-level nodes
-                stack.emplace_back(it->get(), false);
+                stack.emplace_back(*it, false);
             }
         }
         if (!m_ok)
@@ -48,7 +48,7 @@ private:
         }
         if (node->kind == XMLKindElement) {
             m_out += u"</";
-            m_out += node->string;
+            m_out += *node->name;
             m_out += u'>';
         }
     }
@@ -70,36 +70,36 @@ private:
             return true;
         case XMLKindElement:
             m_out += u'<';
-            ascii(node.string);
-            for (const auto& [key, value] : node.attributes) {
+            ascii(node.string());
+            for (const XMLAttribute& attribute : node.attributes()) {
                 m_out += u' ';
-                ascii(key);
+                ascii(*attribute.name);
                 m_out += u"=\"";
-                escaped(value, true);
+                escaped(attribute.valueView(), true);
                 m_out += u'"';
             }
-            if (node.children.empty() && node.emptyElement) {
+            if (node.childCount == 0 && node.emptyElement) {
                 m_out += u"/>";
                 return false;
             }
             m_out += u'>';
             return true;
         case XMLKindText:
-            escaped(node.string, false);
+            escaped(node.string(), false);
             return false;
         case XMLKindCDATASection:
             m_out += u"<![CDATA[";
-            ascii(node.string);
+            ascii(node.string());
             m_out += u"]]>";
             return false;
         case XMLKindComment:
             m_out += u"<!--";
-            ascii(node.string);
+            ascii(node.string());
             m_out += u"-->";
             return false;
         case XMLKindProcessingInstruction:
             m_out += u"<?";
-            ascii(node.string);
+            ascii(node.string());
             if (node.extra && !node.extra->data.isEmpty()) {
                 m_out += u' ';
                 ascii(node.extra->data);
@@ -108,7 +108,7 @@ private:
             return false;
         case XMLKindEntityReference:
             m_out += u'&';
-            ascii(node.string);
+            ascii(node.string());
             m_out += u';';
             return false;
         case XMLKindDocumentType:
@@ -123,7 +123,7 @@ private:
 
     void writeDoctype(const XMLNode& node) {
         m_out += u"<!DOCTYPE ";
-        ascii(node.string);
+        ascii(node.string());
         if (const XMLNodeExtra* extra = node.extra.get()) {
             if (extra->hasPublicId) {
                 m_out += u" PUBLIC ";
@@ -152,7 +152,7 @@ private:
     }
 
     // Text with no escaped form: written as it is, when it is ASCII.
-    void ascii(const QString& text) {
+    void ascii(QStringView text) {
         for (const QChar c : text) {
             if (c.unicode() > 0x7F) {
                 m_ok = false;
@@ -165,7 +165,7 @@ private:
     // Character data or an attribute value, with markup characters and every character outside
     // ASCII written as references. In attribute values the white space that a parser would
     // normalise is written as references too, so that it survives.
-    void escaped(const QString& text, bool attribute) {
+    void escaped(QStringView text, bool attribute) {
         const qsizetype size = text.size();
         for (qsizetype i = 0; i < size; ++i) {
             const char16_t c = text.at(i).unicode();

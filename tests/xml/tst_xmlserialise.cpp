@@ -18,18 +18,26 @@ XMLTree parsed(const QByteArray& bytes) {
 
 // Whether two subtrees are the same: kinds, node strings, attributes, processing instruction
 // data, empty-element form, children, all in order.
+bool sameAttributes(const XMLNode& x, const XMLNode& y) {
+    const auto a = x.attributes();
+    const auto b = y.attributes();
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const auto& p, const auto& q) {
+        return *p.name == *q.name && p.valueView() == q.valueView();
+    });
+}
+
 bool sameTree(const XMLNode& a, const XMLNode& b) {
     std::vector<std::pair<const XMLNode*, const XMLNode*>> pending{{&a, &b}};
     while (!pending.empty()) {
         const auto [x, y] = pending.back();
         pending.pop_back();
-        if (x->kind != y->kind || x->string != y->string || x->attributes != y->attributes ||
-            x->emptyElement != y->emptyElement || x->children.size() != y->children.size())
+        if (x->kind != y->kind || x->string() != y->string() || !sameAttributes(*x, *y) ||
+            x->emptyElement != y->emptyElement || x->childCount != y->childCount)
             return false;
         if (x->kind == XMLKindProcessingInstruction && x->extra->data != y->extra->data)
             return false;
-        for (std::size_t i = 0; i < x->children.size(); ++i)
-            pending.emplace_back(x->children[i].get(), y->children[i].get());
+        for (std::size_t i = 0; i < x->childCount; ++i)
+            pending.emplace_back(x->children()[i], y->children()[i]);
     }
     return true;
 }

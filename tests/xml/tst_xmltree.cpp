@@ -68,6 +68,8 @@ private Q_SLOTS:
     void descendentNamed();
     void descendentNamedSkipsStartNode();
     void wrappersKeepTheirSubtreeAlive();
+    void partsOfALargeDocumentOutliveIt();
+    void longTextsAndValues();
     void parent();
     void childNamed();
     void childNamedWithAttribute();
@@ -299,6 +301,83 @@ void TestXMLTree::wrappersKeepTheirSubtreeAlive() {
     QCOMPARE(item->count(), 2);
     QCOMPARE(item->descendentNamed(u"title"_s)->description(), u"T"_s);
     QCOMPARE(item->childAtIndex(1)->description(), u"L"_s);
+}
+
+// Wrappers of scattered parts of a document that spans many blocks of storage, kept after the
+// document and every other wrapper are gone: each keeps exactly its subtree readable, and the rest
+// goes (the sanitizer build checks both: reading what has gone, and leaking what was kept).
+void TestXMLTree::partsOfALargeDocumentOutliveIt() {
+    QByteArray doc = "<rdf:RDF xmlns:rdf='urn:r'>";
+    for (int i = 0; i < 3000; ++i) {
+        const QByteArray n = QByteArray::number(i);
+        doc += "<item rdf:about='http://e/" + n + "'><title>T" + n + "</title><link>L" + n +
+               "</link><description>" + QByteArray(200, 'd') + "</description></item>";
+    }
+    doc += "</rdf:RDF>";
+
+    std::vector<std::pair<int, XMLTree>> items;
+    std::optional<XMLTree> lastLink, firstTitleText, root;
+    {
+        const XMLTree tree = parsed(doc);
+        root = tree.descendentNamed(u"rdf:RDF"_s);
+        for (int i = 0; i < 3000; i += 97)
+            items.emplace_back(i, *root->childAtIndex(i));
+        lastLink = root->childAtIndex(2999)->childNamed(u"link"_s);
+        firstTitleText = at(*root, {1, 0, 0}); // of an item that no wrapper holds
+        QCOMPARE(lastLink->parent()->parent()->node(), root->node());
+    }
+    // The root element still holds every item; its parent, the document, has gone.
+    QVERIFY(!root->parent());
+    QCOMPARE(root->count(), 3000);
+    root.reset();
+
+    QCOMPARE(firstTitleText->type(), int(XMLKindText));
+    QCOMPARE(firstTitleText->description(), u"T1"_s);
+    QVERIFY(!firstTitleText->parent());
+    firstTitleText.reset();
+
+    QCOMPARE(lastLink->description(), u"L2999"_s);
+    QVERIFY(!lastLink->parent());
+    QCOMPARE(lastLink->childAtIndex(0)->parent()->node(), lastLink->node());
+
+    for (const auto& [index, item] : items) {
+        const QString n = QString::number(index);
+        QVERIFY(!item.parent());
+        QCOMPARE(item.attributeNamed(u"rdf:about"_s), u"http://e/"_s + n);
+        QCOMPARE(item.count(), 3);
+        QCOMPARE(item.description(), u"T"_s + n + u"L"_s + n + QString(200, u'd'));
+        QCOMPARE(item.descendentNamed(u"title"_s)->parent()->node(), item.node());
+    }
+    // Let go of every other item, then of the rest.
+    for (std::size_t i = 0; i < items.size(); i += 2)
+        items[i].second = XMLTree();
+    for (std::size_t i = 1; i < items.size(); i += 2)
+        QCOMPARE(items[i].second.childAtIndex(1)->description(),
+                 u"L"_s + QString::number(items[i].first));
+    items.clear();
+    QCOMPARE(lastLink->name(), u"link"_s);
+}
+
+// Texts and attribute values longer than the blocks that most nodes take, in and out of ASCII,
+// and characters that a decoder might treat specially at the start of a text.
+void TestXMLTree::longTextsAndValues() {
+    const QByteArray ascii(100000, 'a');
+    QByteArray accented;
+    for (int i = 0; i < 30000; ++i)
+        accented += "\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80";
+    const QByteArray value(20000, 'v');
+    const XMLTree doc =
+        parsed("<r><a k='" + value + "' j='" + accented + "'>" + ascii + "</a><b>" + accented +
+               "</b><c>\xef\xbb\xbf"
+               "bom</c><d k='x'>short</d></r>");
+    const XMLTree a = doc.descendentNamed(u"a"_s).value();
+    QCOMPARE(a.description(), QString::fromLatin1(ascii));
+    QCOMPARE(a.attributeNamed(u"k"_s), QString::fromLatin1(value));
+    QCOMPARE(a.attributeNamed(u"j"_s), QString::fromUtf8(accented));
+    QCOMPARE(doc.descendentNamed(u"b"_s)->description(), QString::fromUtf8(accented));
+    QCOMPARE(doc.descendentNamed(u"c"_s)->description(), u"\ufeffbom"_s);
+    QCOMPARE(doc.descendentNamed(u"d"_s)->attributeNamed(u"k"_s), u"x"_s);
+    QCOMPARE(doc.descendentNamed(u"d"_s)->description(), u"short"_s);
 }
 
 void TestXMLTree::parent() {
