@@ -68,6 +68,7 @@ AppController::~AppController() {
     if (m_dataTimer)
         m_dataTimer->stop();
     m_dataTimer.reset();
+    m_preferencesController.reset();
     m_statusItem.reset();
     m_lastItemHash.reset();
 }
@@ -80,6 +81,8 @@ void AppController::buildMainMenu() {
     m_homeMenuItem = m_barMenu->addAction(QString());
     connect(m_homeMenuItem, &QAction::triggered, this, &AppController::onHomeClick);
     m_barMenu->addSeparator();
+    m_preferencesMenuItem = m_barMenu->addAction(QStringLiteral("Preferences\u2026"));
+    connect(m_preferencesMenuItem, &QAction::triggered, this, &AppController::openPrefs);
     m_launchAtLoginMenuItem = m_barMenu->addAction(QStringLiteral("Launch at Login"));
     m_launchAtLoginMenuItem->setCheckable(true);
     connect(m_launchAtLoginMenuItem, &QAction::triggered, this, &AppController::enabledAutoStart);
@@ -384,6 +387,36 @@ void AppController::onFeedClick(FeedMenuItem* entry) {
     if (entry->icon().cacheKey() == m_newIcon.cacheKey())
         entry->setIcon(m_newIconClicked);
     openURL(link);
+}
+
+// --- Preferences --------------------------------------------------------------------------
+
+void AppController::openPrefs() {
+    if (!m_preferencesController) {
+        m_preferencesController = std::make_unique<PreferenceController>();
+        m_preferencesController->setDelegate(this);
+        // The first request builds the window and sets its controls from the store.
+        m_preferencesController->window()->setWindowTitle(
+            QStringLiteral("%1 Preferences").arg(applicationName));
+    }
+    QWidget* window = m_preferencesController->window();
+    window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+void AppController::onPreferencesUpdate(PreferenceController* /*sender*/) {
+    // Every save restarts the countdown to the next refresh, whether the period changed or not.
+    updateDataRefreshInterval();
+    UserDefaults defaults = UserDefaults::standardUserDefaults();
+    const bool showSource = defaults.boolForKey(PreferenceKeys::ShowSource);
+    const bool trimTitle = defaults.boolForKey(PreferenceKeys::TrimTitle);
+    if (showSource != m_showSource || trimTitle != m_trimTitle) {
+        m_trimTitle = trimTitle;
+        m_showSource = showSource;
+        updateMenuView();
+    }
 }
 
 void AppController::enabledAutoStart(bool enabled) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FeedDownload.h"
+#include "PreferenceController.h"
 #include "StatusItem.h"
 
 #include <QIcon>
@@ -25,8 +26,8 @@ struct SiteAddresses {
 };
 
 // The application controller: owns the status item, its images and the two timers, runs the
-// feed refresh into the status menu, and reacts to the menu.
-class AppController : public QObject {
+// feed refresh into the status menu, and reacts to the menu and the preferences window.
+class AppController : public QObject, public PreferenceDelegate {
     Q_OBJECT
 public:
     static inline const QString applicationName = QStringLiteral("Pinglark");
@@ -63,6 +64,10 @@ public:
     void menuNeedsUpdate(QMenu* menu);
     void onFeedClick(FeedMenuItem* entry);
 
+    // The preferences window: opened from the menu; a save applies the stored settings.
+    void openPrefs();
+    void onPreferencesUpdate(PreferenceController* sender) override;
+
     // Launching at login: adds this program to the login items, or takes it out.
     void enabledAutoStart(bool enabled);
 
@@ -85,6 +90,8 @@ public:
     QAction* aboutMenuItem() const { return m_aboutMenuItem; }
     QAction* quitMenuItem() const { return m_quitMenuItem; }
     QAction* launchAtLoginMenuItem() const { return m_launchAtLoginMenuItem; }
+    QAction* preferencesMenuItem() const { return m_preferencesMenuItem; }
+    PreferenceController* preferencesController() const { return m_preferencesController.get(); }
     bool showSource() const { return m_showSource; }
     bool trimTitle() const { return m_trimTitle; }
     bool isRefreshing() const { return m_download.isRunning(); }
@@ -115,6 +122,7 @@ private:
     QIcon m_newIcon;
     QIcon m_newIconClicked;
     QIcon m_blankIcon;
+    std::unique_ptr<PreferenceController> m_preferencesController;
     QAction* m_homeMenuItem = nullptr;
     QAction* m_aboutMenuItem = nullptr;
     QAction* m_quitMenuItem = nullptr;
@@ -125,6 +133,7 @@ private:
     // menu is open.
     SiteAddresses m_site;
     QAction* m_launchAtLoginMenuItem = nullptr;
+    QAction* m_preferencesMenuItem = nullptr;
     FeedDownload m_download;
     bool m_menuOpen = false;
     bool m_refreshDeferred = false;

@@ -1,0 +1,176 @@
+// The preferences window in the running program: opened from the menu, and a save taking effect
+// at once on the refresh timer and the entries' titles.
+
+#include "AppHarness.h"
+
+#include "PreferenceKeys.h"
+#include "UserDefaults.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QPointer>
+#include <QPushButton>
+
+namespace {
+
+const QString longTitle = QStringLiteral("A headline that is far longer than the limit");
+
+// A store as a later run finds it.
+void storeSettings(const QString& period, bool showSource, bool trimTitle) {
+    UserDefaults defaults = UserDefaults::standardUserDefaults();
+    defaults.setBool(true, PreferenceKeys::HasRun);
+    defaults.setString(period, PreferenceKeys::DataRefreshInterval);
+    defaults.setBool(showSource, PreferenceKeys::ShowSource);
+    defaults.setBool(trimTitle, PreferenceKeys::TrimTitle);
+}
+
+// Opens the window from the menu, sets the three controls and clicks Save.
+void saveFromTheWindow(AppController& app, int index, bool showSource, bool trimTitle) {
+    app.preferencesMenuItem()->trigger();
+    PreferenceController* prefs = app.preferencesController();
+    prefs->intervalCombo()->setCurrentIndex(index);
+    prefs->showSourceButton()->setChecked(showSource);
+    prefs->trimTitleButton()->setChecked(trimTitle);
+    QTest::mouseClick(prefs->saveButton(), Qt::LeftButton);
+}
+
+} // namespace
+
+class TestPrefsApply : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void openPrefsFromTheMenu() {
+        AppHarness h;
+        h.serveFeed({entry("1")});
+        storeSettings(QStringLiteral("3600"), true, false);
+        AppController& app = h.start();
+
+        // The item stands between the home item's group and Launch at Login.
+        const QList<QAction*> items = app.barMenu()->actions();
+        QAction* prefsItem = app.preferencesMenuItem();
+        QCOMPARE(prefsItem->text(), QStringLiteral("Preferences\u2026"));
+        const qsizetype at = items.indexOf(prefsItem);
+        QCOMPARE(items.value(at - 2), app.homeMenuItem());
+        QVERIFY(items.value(at - 1)->isSeparator());
+        QCOMPARE(items.value(at + 1), app.launchAtLoginMenuItem());
+
+        QVERIFY(!app.preferencesController());
+        prefsItem->trigger();
+        QPointer<PreferenceController> prefs = app.preferencesController();
+        QVERIFY(prefs);
+        QCOMPARE(prefs->delegate(), static_cast<PreferenceDelegate*>(&app));
+        QPointer<QWidget> window = prefs->window();
+        QCOMPARE(window->windowTitle(), QStringLiteral("Pinglark Preferences"));
+        QVERIFY(window->isVisible());
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        QCOMPARE(prefs->intervalCombo()->currentIndex(), 2);
+        QVERIFY(prefs->showSourceButton()->isChecked());
+        QVERIFY(!prefs->trimTitleButton()->isChecked());
+
+        // Closed, then opened again: the same controller and window, shown in front again.
+        QVERIFY(window->close());
+        QVERIFY(!window->isVisible());
+        window->setWindowState(Qt::WindowMinimized);
+        prefsItem->trigger();
+        QCOMPARE(app.preferencesController(), prefs.data());
+        QCOMPARE(prefs->window(), window.data());
+        QVERIFY(window->isVisible());
+        QVERIFY(!window->isMinimized());
+        QVERIFY(QTest::qWaitForWindowActive(window));
+
+        // Tear-down takes the controller and its window with it.
+        h.app.reset();
+        QVERIFY(!prefs);
+        QVERIFY(!window);
+    }
+
+    void saveRestartsTheRefreshCountdown() {
+        AppHarness h;
+        h.serveFeed({entry("1")});
+        storeSettings(QStringLiteral("900"), false, true);
+        AppController& app = h.start();
+        QCOMPARE(app.dataTimer()->interval(), 900 * 1000);
+
+        // The same period again: a new timer, counting down from a full period. (Qt keeps a
+        // timer this long to the nearest second.)
+        QPointer<QTimer> before = app.dataTimer();
+        QTest::qWait(2500);
+        QVERIFY(before->remainingTime() < 900 * 1000 - 1500);
+        saveFromTheWindow(app, 0, false, true);
+        QVERIFY(!before);
+        QVERIFY(app.dataTimer() && app.dataTimer()->isActive());
+        QCOMPARE(app.dataTimer()->interval(), 900 * 1000);
+        QVERIFY(app.dataTimer()->remainingTime() > 900 * 1000 - 1000);
+
+        // Another period takes effect at once.
+        saveFromTheWindow(app, 2, false, true);
+        QCOMPARE(app.dataTimer()->interval(), 3600 * 1000);
+        QVERIFY(!app.preferencesController()->window()->isVisible());
+    }
+
+    void saveWithNeverStopsRefreshing() {
+        AppHarness h;
+        h.serveFeed({entry("1")});
+        // A one-second period set by hand: the window shows it as "Never".
+        storeSettings(QStringLiteral("1"), false, true);
+        AppController& app = h.start();
+        QTRY_VERIFY_WITH_TIMEOUT(h.server.requestCount(AppHarness::feedPath) >= 2, 5000);
+        QTRY_VERIFY(!app.isRefreshing());
+
+        app.openPrefs();
+        QCOMPARE(app.preferencesController()->intervalCombo()->currentIndex(), 3);
+        QTest::mouseClick(app.preferencesController()->saveButton(), Qt::LeftButton);
+        QCOMPARE(
+            UserDefaults::standardUserDefaults().stringForKey(PreferenceKeys::DataRefreshInterval),
+            std::optional<QString>("0"));
+        QVERIFY(!app.dataTimer());
+        const int requests = h.server.requestCount(AppHarness::feedPath);
+        QTest::qWait(2500);
+        QCOMPARE(h.server.requestCount(AppHarness::feedPath), requests);
+
+        // A later start keeps to it.
+        h.app.reset();
+        h.start();
+        QVERIFY(!h.app->dataTimer());
+    }
+
+    void displayOptionsRetitleOnlyWhenChanged() {
+        AppHarness h;
+        h.serveFeed({{longTitle, "http://x/1", "Ann"}, {"Short", "http://x/2", "Bob"}});
+        storeSettings(QStringLiteral("1800"), false, false);
+        AppController& app = h.start();
+        auto titles = [&] {
+            QStringList result;
+            for (FeedMenuItem* item : h.feedItems())
+                result.append(item->title());
+            return result;
+        };
+        QCOMPARE(titles(), QStringList({longTitle, "Short"}));
+
+        // A title the program did not set shows whether the menu was re-titled.
+        h.feedItems().at(1)->setTitle(QStringLiteral("untouched"));
+
+        // Nothing changed, or only the period: the titles stay as they are.
+        saveFromTheWindow(app, 1, false, false);
+        saveFromTheWindow(app, 0, false, false);
+        QCOMPARE(titles(), QStringList({longTitle, "untouched"}));
+        QVERIFY(!app.showSource() && !app.trimTitle());
+
+        // Only TrimTitle changed: both fields follow the store, and every entry is re-titled.
+        QSignalSpy changed(h.feedItems().at(0), &QAction::changed);
+        saveFromTheWindow(app, 0, false, true);
+        QVERIFY(app.trimTitle());
+        QVERIFY(!app.showSource());
+        QCOMPARE(changed.size(), 1);
+        QCOMPARE(titles(), QStringList({longTitle.left(35) + "...", "Short"}));
+
+        // Then only ShowSource.
+        saveFromTheWindow(app, 0, true, true);
+        QVERIFY(app.showSource());
+        QCOMPARE(titles(), QStringList({longTitle.left(35) + "...  <Ann>", "Short  <Bob>"}));
+    }
+};
+
+QTEST_MAIN(TestPrefsApply)
+#include "tst_prefsapply.moc"
