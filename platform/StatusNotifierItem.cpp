@@ -319,10 +319,11 @@ void StatusNotifierItem::probe() {
                 if (probe != m_probe)
                     return;
                 const QDBusPendingReply<QDBusVariant> reply = *w;
-                if (!reply.isError() && reply.value().variant().toBool())
-                    registerWithWatcher();
-                else
+                if (reply.isError() || !reply.value().variant().toBool())
                     withdraw();
+                else if (m_state != State::Registered || m_watcherRestarted)
+                    registerWithWatcher();
+                // Otherwise another host came or went: this watcher knows the item already.
             });
 }
 
@@ -333,6 +334,7 @@ void StatusNotifierItem::watcherOwnerChanged(const QString& newOwner) {
         withdraw();
     } else {
         // A watcher arrived, or the panel restarted: its list of items starts empty.
+        m_watcherRestarted = true;
         probe();
     }
 }
@@ -382,6 +384,7 @@ void StatusNotifierItem::registerWithWatcher() {
                 withdraw();
                 return;
             }
+            m_watcherRestarted = false;
             setState(State::Registered);
         });
 }

@@ -117,6 +117,8 @@ private:
     QString m_serviceName;
     bool m_objectRegistered = false;
     bool m_started = false;
+    // The watcher changed hands since the item last registered with it.
+    bool m_watcherRestarted = false;
     // Each probe of the watcher gets a number; only the answer to the latest one counts.
     quint64 m_probe = 0;
     qint64 m_iconKey = -1;

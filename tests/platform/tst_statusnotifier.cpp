@@ -18,6 +18,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -593,6 +594,43 @@ private Q_SLOTS:
         QCOMPARE(layout(f.item).children.size(), f.menu.actions().size());
     }
 
+    void anotherWatcherTakesOver() {
+        // A watcher that lets another replace it, as when one panel takes over from another.
+        stopPanel();
+        QVERIFY(panel.registerObject("/StatusNotifierWatcher", &watcher,
+                                     QDBusConnection::ExportAllContents));
+        QCOMPARE(panel.interface()
+                     ->registerService("org.kde.StatusNotifierWatcher",
+                                       QDBusConnectionInterface::DontQueueService,
+                                       QDBusConnectionInterface::AllowReplacement)
+                     .value(),
+                 QDBusConnectionInterface::ServiceRegistered);
+        Fixture f;
+        QTRY_VERIFY(f.item.isStatusNotifierRegistered());
+
+        FakeWatcher next;
+        QDBusConnection other = QDBusConnection::connectToBus(
+            qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS"), "next panel");
+        const auto leave = qScopeGuard([&other] {
+            other.unregisterService("org.kde.StatusNotifierWatcher");
+            other.unregisterObject("/StatusNotifierWatcher");
+            QDBusConnection::disconnectFromBus("next panel");
+        });
+        QVERIFY(other.registerObject("/StatusNotifierWatcher", &next,
+                                     QDBusConnection::ExportAllContents));
+        QCOMPARE(other.interface()
+                     ->registerService("org.kde.StatusNotifierWatcher",
+                                       QDBusConnectionInterface::ReplaceExistingService,
+                                       QDBusConnectionInterface::DontAllowReplacement)
+                     .value(),
+                 QDBusConnectionInterface::ServiceRegistered);
+        // The name changed hands without a gap: the new watcher hears from the item.
+        QTRY_COMPARE(next.registrations.size(), 1);
+        QVERIFY(f.item.isStatusNotifierRegistered());
+        QVERIFY(!f.item.isTrayIconShown());
+        QCOMPARE(watcher.registrations.size(), 1);
+    }
+
     void withoutAHostTheTrayIconStays() {
         // No watcher at all.
         stopPanel();
@@ -618,6 +656,22 @@ private Q_SLOTS:
         QTRY_VERIFY(f.item.isStatusNotifierRegistered());
         QVERIFY(!f.item.isTrayIconShown());
         QCOMPARE(watcher.registrations.size(), 1);
+
+        // A second host changes nothing for a watcher that knows the item.
+        call("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
+             "org.kde.StatusNotifierWatcher", "RegisterStatusNotifierHost", {"second host"});
+        roundTrip(f.item);
+        QTest::qWait(50);
+        QCOMPARE(watcher.registrations.size(), 1);
+        QVERIFY(f.item.isStatusNotifierRegistered());
+
+        // The last host leaves: back to the tray icon.
+        const QString name = f.item.statusNotifierItem()->serviceName();
+        watcher.host = false;
+        Q_EMIT watcher.StatusNotifierHostUnregistered();
+        QTRY_VERIFY(f.item.isTrayIconShown());
+        QVERIFY(!f.item.isStatusNotifierRegistered());
+        QTRY_VERIFY(!ownsName(name));
     }
 };
 
