@@ -13,7 +13,9 @@ packages=(
     # a desktop to run in when there is none: X server, tray host, clicks, screenshots, fonts
     xvfb xauth trayer xdotool imagemagick x11-utils x11-xserver-utils dbus dbus-x11 fonts-dejavu-core
     # checks of the files installed for the desktop
-    desktop-file-utils
+    desktop-file-utils appstream
+    # the .deb: dpkg-shlibdeps works out its dependencies
+    dpkg-dev
 )
 
 missing=()
