@@ -1,0 +1,77 @@
+// A process killed at any moment while it saves leaves every file it was writing either as it was
+// or as it was going to be, never torn: the settings file and the login items stay readable.
+
+#include "LaunchAtLogin.h"
+#include "PreferenceKeys.h"
+#include "UserDefaults.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+class TestCrashSafety : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void killedWhileSaving() {
+        QTemporaryDir config;
+        QVERIFY(config.isValid());
+        const QString saver = QCoreApplication::applicationDirPath() + QStringLiteral("/save_loop");
+        QVERIFY(QFile::exists(saver));
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
+        qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+
+        const QString settingsFile = config.path() + QStringLiteral("/Veltrano/Pinglark.conf");
+        const QString domainFile = config.path() + QStringLiteral("/loginwindow.json");
+        float lastPeriod = 0;
+        for (int round = 0; round < 40; ++round) {
+            QProcess process;
+            process.setProcessEnvironment(environment);
+            process.start(saver, {});
+            QVERIFY(process.waitForStarted());
+            QVERIFY(process.waitForReadyRead(10000));
+            QTest::qSleep(int(QRandomGenerator::global()->bounded(1, 40)));
+            ::kill(pid_t(process.processId()), SIGKILL);
+            QVERIFY(process.waitForFinished(10000));
+
+            // The settings file parses, and the period is a whole number the saver wrote.
+            QSettings settings(settingsFile, QSettings::IniFormat);
+            QCOMPARE(settings.status(), QSettings::NoError);
+            const float period =
+                UserDefaults(settingsFile).floatForKey(PreferenceKeys::DataRefreshInterval);
+            QVERIFY2(period >= 1 && period == float(int(period)),
+                     qPrintable(QString::number(period)));
+            lastPeriod = period;
+
+            // The login domain is a JSON object whose list holds the entry at most once.
+            QFile domain(domainFile);
+            QVERIFY(domain.open(QIODevice::ReadOnly));
+            QJsonParseError error;
+            const QJsonDocument document = QJsonDocument::fromJson(domain.readAll(), &error);
+            QCOMPARE(error.error, QJsonParseError::NoError);
+            QVERIFY(document.isObject());
+            const QJsonArray list = document.object()
+                                        .value(QStringLiteral("AutoLaunchedApplicationDictionary"))
+                                        .toArray();
+            QVERIFY(list.size() <= 1);
+            // No temporary file is left for the next run to trip over.
+            const QStringList leftovers = QDir(config.path() + QStringLiteral("/Veltrano"))
+                                              .entryList(QDir::Files | QDir::Hidden);
+            QVERIFY2(leftovers.size() <= 2, qPrintable(leftovers.join(u' ')));
+        }
+        QVERIFY(lastPeriod >= 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCrashSafety)
+#include "tst_crashsafety.moc"
