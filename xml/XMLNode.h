@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <memory>
 #include <span>
@@ -56,7 +57,8 @@ struct XMLAttribute {
 // thread at a time.
 //
 // Layout. An element's attributes and their values, and the characters of any other kind of
-// node, lie in the same block as the node, right after it.
+// node, lie in the same block as the node, right after it. The list of children is a block of its
+// own, except for an element's only child, which the node holds itself.
 struct XMLNode {
     XMLNode(XMLNodeKind nodeKind, XMLChunk* home) : kind(nodeKind), chunk(home) {}
     XMLNode(const XMLNode&) = delete;
@@ -77,11 +79,20 @@ struct XMLNode {
     QString stringCopy() const { return kind == XMLKindElement ? *name : string().toString(); }
     bool matches(QStringView wanted) const {
         if (kind == XMLKindElement)
-            return *name == wanted;
-        return hasString() && string() == wanted;
+            return equal(*name, wanted);
+        return hasString() && equal(string(), wanted);
+    }
+    // Exact comparison, UTF-16 unit by unit; most names differ in length already.
+    static bool equal(QStringView a, QStringView b) {
+        return a.size() == b.size() &&
+               std::memcmp(a.data(), b.data(), std::size_t(a.size()) * sizeof(char16_t)) == 0;
     }
 
     std::span<XMLNode* const> children() const { return {childList, childCount}; }
+    bool mayHaveExtra() const {
+        return kind == XMLKindDocument || kind == XMLKindProcessingInstruction ||
+               kind == XMLKindDocumentType;
+    }
     // Elements only: as written, in document order.
     std::span<const XMLAttribute> attributes() const {
         if (kind != XMLKindElement)
@@ -90,25 +101,32 @@ struct XMLNode {
     }
     const XMLAttribute* findAttribute(QStringView wanted) const {
         for (const XMLAttribute& attribute : attributes()) {
-            if (*attribute.name == wanted)
+            if (equal(*attribute.name, wanted))
                 return &attribute;
         }
         return nullptr;
     }
 
-    XMLNodeKind kind;
+    XMLNodeKind kind : 8;
+    bool emptyElement = false; // an element written as <name/>
     mutable std::uint32_t owners = 1;
     std::uint32_t index = 0; // its position among its parent's children
     std::uint32_t childCount = 0;
     std::uint32_t length = 0; // of the node string, when it lies after the node
     std::uint32_t attributeCount = 0;
-    bool emptyElement = false;         // an element written as <name/>
     mutable XMLNode* parent = nullptr; // not an owner; cleared when the parent goes
     XMLNode** childList = nullptr;
     const QString* name = nullptr; // elements: the name, from the document's name table
-    std::unique_ptr<XMLNodeExtra> extra;
+    union {
+        // The document, processing instructions and document types: what else they carry, owned.
+        XMLNodeExtra* extra = nullptr;
+        // An element with a single child: that child, and childList points here.
+        XMLNode* onlyChild;
+    };
     XMLChunk* chunk; // where the node lies
 };
+// A document holds hundreds of thousands of nodes: keep them to a cache line.
+static_assert(sizeof(void*) != 8 || sizeof(XMLNode) == 64);
 
 // Hands out a new owner of node.
 XMLNodePtr XMLShareNode(const XMLNode& node);

@@ -19,6 +19,7 @@
 #include "XMLNode.h"
 #include "XMLParserInternal.h"
 
+#include <QHashFunctions>
 #include <QStringDecoder>
 
 #include <expat.h>
@@ -137,11 +138,10 @@ private:
 
     // The document's one copy of a name. A small open-addressing table, keyed by the UTF-8
     // bytes: documents use few distinct names, and this runs for every element and attribute.
+    // The hash is Qt's seeded one, so that a document cannot make its names collide on purpose.
     const QString* intern(const XML_Char* name) {
-        std::size_t hash = 14695981039346656037u; // FNV-1a
-        std::size_t length = 0;
-        for (; name[length]; ++length)
-            hash = (hash ^ static_cast<unsigned char>(name[length])) * 1099511628211u;
+        const std::size_t length = std::strlen(name);
+        const std::size_t hash = qHashBits(name, length, QHashSeed::globalSeed());
         if (2 * (m_nameCount + 1) > m_nameSlots.size())
             growNames();
         const std::size_t mask = m_nameSlots.size() - 1;
@@ -176,9 +176,27 @@ private:
     // UTF-8 from expat (always well-formed) into UTF-16 at out, which has room for size + 1
     // units (what the decoder may ask for); the number of units written.
     std::size_t decode(char16_t* out, const char* bytes, std::size_t size) {
-        QChar* const begin = reinterpret_cast<QChar*>(out);
-        QChar* const end = m_decoder.appendToBuffer(begin, QByteArrayView(bytes, qsizetype(size)));
-        return std::size_t(end - begin);
+        // ASCII, by far the most common, is widened here, sixteen bytes at a time where it can
+        // be; Qt's decoder takes over from the first byte outside it.
+        std::size_t done = 0;
+        for (; done + 16 <= size; done += 16) {
+            std::uint64_t first = 0;
+            std::uint64_t second = 0;
+            std::memcpy(&first, bytes + done, 8);
+            std::memcpy(&second, bytes + done + 8, 8);
+            if ((first | second) & 0x8080808080808080u)
+                break;
+            for (std::size_t i = done; i < done + 16; ++i)
+                out[i] = char16_t(static_cast<unsigned char>(bytes[i]));
+        }
+        for (; done < size && static_cast<unsigned char>(bytes[done]) < 0x80; ++done)
+            out[done] = char16_t(bytes[done]);
+        if (done == size)
+            return size;
+        QChar* const begin = reinterpret_cast<QChar*>(out + done);
+        QChar* const end =
+            m_decoder.appendToBuffer(begin, QByteArrayView(bytes + done, qsizetype(size - done)));
+        return done + std::size_t(end - begin);
     }
 
     // A node whose node string, made of `size` bytes of UTF-8, lies right after it.
@@ -214,7 +232,13 @@ private:
         XMLNode* parent = m_open.back().node;
         const std::size_t first = m_open.back().firstChild;
         const std::size_t count = m_pending.size() - first;
-        if (count > 0) {
+        if (count == 1 && parent->kind == XMLKindElement) {
+            XMLNode* child = m_pending.back();
+            parent->onlyChild = child;
+            parent->childList = &parent->onlyChild;
+            parent->childCount = 1;
+            m_pending.pop_back();
+        } else if (count > 0) {
             XMLNode** list = m_store.allocateChildList(count);
             for (std::size_t i = 0; i < count; ++i) {
                 XMLNode* child = m_pending[first + i];
@@ -330,7 +354,7 @@ private:
         b.flushText();
         XMLNode* node = b.makeNode(XMLKindProcessingInstruction, target);
         b.append(node);
-        node->extra = std::make_unique<XMLNodeExtra>();
+        node->extra = new XMLNodeExtra;
         node->extra->data = QString::fromUtf8(data);
     }
 
@@ -348,7 +372,7 @@ private:
         TreeBuilder& b = self(userData);
         if (!version || b.m_document->extra)
             return; // a text declaration of an external entity
-        b.m_document->extra = std::make_unique<XMLNodeExtra>();
+        b.m_document->extra = new XMLNodeExtra;
         b.m_document->extra->xmlVersion = QString::fromUtf8(version);
         b.m_document->extra->standalone = standalone;
     }
@@ -359,7 +383,7 @@ private:
         TreeBuilder& b = self(userData);
         XMLNode* node = b.makeNode(XMLKindDocumentType, name);
         b.append(node);
-        node->extra = std::make_unique<XMLNodeExtra>();
+        node->extra = new XMLNodeExtra;
         XMLNodeExtra& extra = *node->extra;
         extra.hasSystemId = systemId != nullptr;
         extra.systemId = QString::fromUtf8(systemId);

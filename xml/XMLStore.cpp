@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <new>
+#include <utility>
 
 // Under AddressSanitizer the blocks of a chunk that are not in use are marked unaddressable, so
 // that reading a node that has gone is caught as it would be with one heap block per node.
@@ -79,11 +80,13 @@ XMLChunk* childListChunk(XMLNode** list) {
 }
 
 void destroy(XMLNode* node) {
-    if (node->childList) {
+    if (node->childList && node->childList != &node->onlyChild) {
         XMLChunk* listChunk = childListChunk(node->childList);
         XML_POISON(node->childList - 1, (node->childCount + 1) * sizeof(XMLNode*));
         releaseChunk(listChunk);
     }
+    if (node->mayHaveExtra())
+        delete node->extra;
     XMLChunk* home = node->chunk;
     const std::size_t bytes = blockSize(*node);
     node->~XMLNode();
@@ -93,9 +96,69 @@ void destroy(XMLNode* node) {
 
 } // namespace
 
+namespace {
+
+// The shared pointers that hand nodes out are made and dropped at a high rate by the searches
+// (one per result); their control blocks come from a short per-thread list of free ones instead
+// of the heap.
+template <typename T> class HandOutAllocator {
+public:
+    using value_type = T;
+    HandOutAllocator() = default;
+    template <typename U> HandOutAllocator(const HandOutAllocator<U>&) {}
+
+    T* allocate(std::size_t n) {
+        FreeList& list = freeList();
+        if (n == 1 && list.head) {
+            Block* block = list.head;
+            list.head = block->next;
+            --list.size;
+            return reinterpret_cast<T*>(block);
+        }
+        return static_cast<T*>(::operator new(n * sizeof(T)));
+    }
+    void deallocate(T* p, std::size_t n) {
+        FreeList& list = freeList();
+        if (n == 1 && list.size < FreeList::Capacity) {
+            auto* block = reinterpret_cast<Block*>(p);
+            block->next = list.head;
+            list.head = block;
+            ++list.size;
+            return;
+        }
+        ::operator delete(p);
+    }
+    template <typename U> bool operator==(const HandOutAllocator<U>&) const { return true; }
+
+private:
+    union Block {
+        Block* next;
+        alignas(T) unsigned char storage[sizeof(T)];
+    };
+    struct FreeList {
+        static constexpr std::size_t Capacity = 64;
+        Block* head = nullptr;
+        std::size_t size = 0;
+        ~FreeList() {
+            while (head)
+                ::operator delete(std::exchange(head, head->next));
+        }
+    };
+    static FreeList& freeList() {
+        static thread_local FreeList list;
+        return list;
+    }
+};
+
+struct Release {
+    void operator()(const XMLNode* node) const { XMLReleaseNode(node); }
+};
+
+} // namespace
+
 XMLNodePtr XMLShareNode(const XMLNode& node) {
     ++node.owners;
-    return XMLNodePtr(&node, [](const XMLNode* shared) { XMLReleaseNode(shared); });
+    return XMLNodePtr(&node, Release(), HandOutAllocator<XMLNode>());
 }
 
 void XMLReleaseNode(const XMLNode* node) {

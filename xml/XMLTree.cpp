@@ -62,8 +62,12 @@ QString XMLTree::description() const {
     QString text;
     if (!m_node)
         return text;
-    if (m_node->kind == XMLKindDocument || m_node->kind == XMLKindElement)
+    if (m_node->kind == XMLKindDocument || m_node->kind == XMLKindElement) {
+        // Most often the content is one text: copied at its exact size.
+        if (m_node->childCount == 1 && m_node->childList[0]->kind == XMLKindText)
+            return m_node->childList[0]->string().toString();
         return XMLTreeDescription(text, *m_node);
+    }
     if (m_node->hasString())
         text = m_node->stringCopy();
     return text;
@@ -78,6 +82,20 @@ std::optional<XMLTree> XMLTree::descendentNamed(const QString& name) const {
 // The traversals below need no list of their own: below the start node every parent lives (the
 // start node holds them), so the walk climbs back through the parent links and resumes at the
 // sibling after (or before) the child it came from.
+
+namespace {
+
+// A search looks at each child node in turn, and in a tree larger than the caches each of them
+// is a wait for memory. Asking for the next few ahead of time lets those waits overlap.
+constexpr std::uint32_t PrefetchWindow = 8;
+
+void prefetchLastChildren(const XMLNode& node) {
+    const std::uint32_t count = node.childCount;
+    for (std::uint32_t i = count > PrefetchWindow ? count - PrefetchWindow : 0; i < count; ++i)
+        __builtin_prefetch(node.childList[i]);
+}
+
+} // namespace
 
 QString& XMLTreeDescription(QString& text, const XMLNode& start) {
     // Depth first, in document order, through elements only.
@@ -110,6 +128,7 @@ XMLNodePtr XMLTreeDescendentNamed(const QString& name, const XMLNodePtr& node) {
         return nullptr;
     const XMLNode* current = node.get();
     std::uint32_t left = current->childCount; // children of current still to visit
+    prefetchLastChildren(*current);
     for (;;) {
         if (left == 0) {
             if (current == node.get())
@@ -118,12 +137,17 @@ XMLNodePtr XMLTreeDescendentNamed(const QString& name, const XMLNodePtr& node) {
             current = current->parent;
             continue;
         }
-        const XMLNode& child = *current->childList[--left];
+        --left;
+        if (left >= PrefetchWindow)
+            __builtin_prefetch(current->childList[left - PrefetchWindow]);
+        const XMLNode& child = *current->childList[left];
         if (child.matches(name))
             return XMLShareNode(child);
         if (child.kind == XMLKindElement && child.childCount > 0) {
             current = &child;
             left = child.childCount;
+            if (left > 1)
+                prefetchLastChildren(child);
         }
     }
 }

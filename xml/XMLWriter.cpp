@@ -124,7 +124,7 @@ private:
     void writeDoctype(const XMLNode& node) {
         m_out += u"<!DOCTYPE ";
         ascii(node.string());
-        if (const XMLNodeExtra* extra = node.extra.get()) {
+        if (const XMLNodeExtra* extra = node.extra) {
             if (extra->hasPublicId) {
                 m_out += u" PUBLIC ";
                 literal(extra->publicId);
