@@ -20,6 +20,7 @@
 #include <pugixml.hpp>
 
 #include <array>
+#include <optional>
 
 using namespace Qt::StringLiterals;
 
@@ -141,7 +142,7 @@ void BM_Parse_pugixml(benchmark::State& state) {
 }
 
 // What a refresh does with the parsed feed: find the feed element, walk its children, and read
-// the title, link and creator of every item.
+// the title, link and creator of every item. The goal is under a tenth of the parse time.
 void BM_HotPath_XMLTree(benchmark::State& state) {
     const QByteArray& feed = feedArg(state);
     const XMLTree tree = XMLTree::treeWithData(feed).value();
@@ -158,12 +159,16 @@ void BM_HotPath_XMLTree(benchmark::State& state) {
             const auto t = child.descendentNamed(title);
             if (!t)
                 continue;
-            QString texts = t->description();
+            // Each text is kept on its own, as the refresh keeps them for the menu entry.
+            const QString titleText = t->description();
+            std::optional<QString> linkText, creatorText;
             if (const auto l = child.descendentNamed(link))
-                texts += l->description();
+                linkText = l->description();
             if (const auto c = child.descendentNamed(creator))
-                texts += c->description();
-            benchmark::DoNotOptimize(texts);
+                creatorText = c->description();
+            benchmark::DoNotOptimize(titleText);
+            benchmark::DoNotOptimize(linkText);
+            benchmark::DoNotOptimize(creatorText);
             ++entries;
         }
     }
