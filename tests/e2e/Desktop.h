@@ -1,0 +1,94 @@
+#pragma once
+
+// A desktop session for the real program, made of real parts: a virtual X display (Xvfb), a
+// session bus of its own (dbus-daemon), a settings folder, a runtime folder and a stand-in for the
+// desktop's URL opener (an `xdg-open` first on PATH that writes down what it is given). Every
+// process it starts is a child of the test and dies with it.
+
+#include <QByteArray>
+#include <QImage>
+#include <QList>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QRect>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace e2e {
+
+// The feed's address is built into the program: http://127.0.0.1:<feedPort><feedPath>.
+inline constexpr quint16 feedPort = E2E_FEED_PORT;
+inline const QString feedPath = QStringLiteral("/notifications/veltrano.xml");
+
+// Runs the event loop until the predicate holds or the time is up; returns the predicate.
+bool waitFor(const std::function<bool()>& predicate, int timeoutMs = 15000);
+
+// The tools that are not on PATH.
+QStringList missingTools(const QStringList& tools);
+
+struct Window {
+    qulonglong id = 0;
+    QRect geometry; // in root coordinates
+};
+
+class Desktop {
+public:
+    // Everything the session writes goes below `home`, which is emptied first.
+    explicit Desktop(const QString& home);
+    ~Desktop();
+    Desktop(const Desktop&) = delete;
+    Desktop& operator=(const Desktop&) = delete;
+
+    bool startDisplay(QString* error);
+    bool startBus(QString* error);
+    QString display() const { return m_display; }
+    QString busAddress() const { return m_busAddress; }
+
+    // The settings file the program reads, written before it starts.
+    void writeSettings(const QByteArray& generalSection);
+
+    // What the program runs with: the display, the bus, the folders, the opener first on PATH.
+    QProcessEnvironment environment() const;
+
+    // A child process that dies with the test; output goes to <home>/<logName>.log.
+    std::unique_ptr<QProcess> start(const QString& program, const QStringList& arguments,
+                                    const QString& logName);
+    // A short command on the display; its standard output, or nothing when it failed.
+    std::optional<QByteArray> run(const QString& program, const QStringList& arguments,
+                                  int timeoutMs = 15000) const;
+
+    // The program under test, on the xcb platform of the display.
+    bool startApp(const QString& binary, QString* error);
+    QProcess* app() const { return m_app.get(); }
+    QString appLog() const;
+    // Ends the program if it still runs; its exit code, or -1 when it had to be killed.
+    int stopApp();
+
+    // The arguments the URL opener was called with, one call per entry.
+    QList<QStringList> openerCalls() const;
+
+    // X: windows whose WM_CLASS or name match, their parent, clicks and screenshots.
+    QList<Window> windows(const QString& classPattern, bool onlyVisible = false) const;
+    QList<Window> windowsNamed(const QString& namePattern) const;
+    std::optional<Window> window(qulonglong id) const;
+    qulonglong parentOf(qulonglong id) const;
+    qulonglong rootWindow() const;
+    bool click(QPoint at, int button = 1) const;
+    QImage screenshot() const;
+
+    QString home() const { return m_home; }
+
+private:
+    QString m_home;
+    QString m_display;
+    QString m_busAddress;
+    std::unique_ptr<QProcess> m_xvfb;
+    std::unique_ptr<QProcess> m_bus;
+    std::unique_ptr<QProcess> m_app;
+};
+
+} // namespace e2e
