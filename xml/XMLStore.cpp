@@ -108,7 +108,9 @@ public:
     template <typename U> HandOutAllocator(const HandOutAllocator<U>&) {}
 
     T* allocate(std::size_t n) {
-        FreeList& list = freeList();
+        // The list is emptied when the thread ends; blocks given back after that (by a wrapper
+        // that outlives the thread's own objects) go straight back to the heap.
+        static thread_local Flush flush;
         if (n == 1 && list.head) {
             Block* block = list.head;
             list.head = block->next;
@@ -118,8 +120,7 @@ public:
         return static_cast<T*>(::operator new(n * sizeof(T)));
     }
     void deallocate(T* p, std::size_t n) {
-        FreeList& list = freeList();
-        if (n == 1 && list.size < FreeList::Capacity) {
+        if (n == 1 && !list.closed && list.size < Capacity) {
             auto* block = reinterpret_cast<Block*>(p);
             block->next = list.head;
             list.head = block;
@@ -131,23 +132,27 @@ public:
     template <typename U> bool operator==(const HandOutAllocator<U>&) const { return true; }
 
 private:
+    static constexpr std::size_t Capacity = 64;
     union Block {
         Block* next;
         alignas(T) unsigned char storage[sizeof(T)];
     };
+    // Plain data, so that it stays usable while the thread's other objects are destroyed.
     struct FreeList {
-        static constexpr std::size_t Capacity = 64;
-        Block* head = nullptr;
-        std::size_t size = 0;
-        ~FreeList() {
-            while (head)
-                ::operator delete(std::exchange(head, head->next));
+        Block* head;
+        std::size_t size;
+        bool closed;
+    };
+    struct Flush {
+        Flush() { list.closed = false; }
+        ~Flush() {
+            list.closed = true;
+            while (list.head)
+                ::operator delete(std::exchange(list.head, list.head->next));
+            list.size = 0;
         }
     };
-    static FreeList& freeList() {
-        static thread_local FreeList list;
-        return list;
-    }
+    static thread_local inline FreeList list{nullptr, 0, true};
 };
 
 struct Release {

@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <thread>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -70,6 +72,7 @@ private Q_SLOTS:
     void wrappersKeepTheirSubtreeAlive();
     void partsOfALargeDocumentOutliveIt();
     void longTextsAndValues();
+    void wrappersMoveBetweenThreads();
     void parent();
     void childNamed();
     void childNamedWithAttribute();
@@ -378,6 +381,27 @@ void TestXMLTree::longTextsAndValues() {
     QCOMPARE(doc.descendentNamed(u"c"_s)->description(), u"\ufeffbom"_s);
     QCOMPARE(doc.descendentNamed(u"d"_s)->attributeNamed(u"k"_s), u"x"_s);
     QCOMPARE(doc.descendentNamed(u"d"_s)->description(), u"short"_s);
+}
+
+// A document and its wrappers are used by one thread at a time, which need not be the thread
+// that parsed it. Wrappers made and dropped on another thread, and the last holder going there
+// after the thread that made it has ended, leave nothing behind (the sanitizer build checks).
+void TestXMLTree::wrappersMoveBetweenThreads() {
+    std::optional<XMLTree> doc = parsed("<r><i>1</i><i>2</i><i>3</i></r>");
+    std::optional<XMLTree> kept;
+    QString seen;
+    std::thread reader([&] {
+        const XMLTree root = *doc->childAtIndex(0);
+        for (int i = 0; i < root.count(); ++i)
+            seen += root.childAtIndex(i)->description();
+        kept = root.descendentNamed(u"i"_s);
+        doc.reset();
+    });
+    reader.join();
+    QCOMPARE(seen, u"123"_s);
+    QCOMPARE(kept->description(), u"3"_s);
+    QVERIFY(!kept->parent()); // its ancestors went on the other thread
+    std::thread([&] { kept.reset(); }).join();
 }
 
 void TestXMLTree::parent() {
