@@ -6,7 +6,6 @@
 #include <QtGlobal>
 
 #include <utility>
-#include <vector>
 
 // Creation.
 
