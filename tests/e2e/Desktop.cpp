@@ -82,6 +82,8 @@ Desktop::Desktop(const QString& home) : m_home(home) {
 
 Desktop::~Desktop() {
     stopApp();
+    for (std::unique_ptr<QProcess>& child : m_children)
+        stop(child);
     stop(m_bus);
     stop(m_xvfb);
 }
@@ -140,8 +142,8 @@ QProcessEnvironment Desktop::environment() const {
     return env;
 }
 
-std::unique_ptr<QProcess> Desktop::start(const QString& program, const QStringList& arguments,
-                                         const QString& logName) {
+std::unique_ptr<QProcess> Desktop::newChild(const QString& program, const QStringList& arguments,
+                                            const QString& logName) const {
     auto process = std::make_unique<QProcess>();
     dieWithParent(*process);
     process->setProcessEnvironment(environment());
@@ -150,6 +152,12 @@ std::unique_ptr<QProcess> Desktop::start(const QString& program, const QStringLi
     process->start(program, arguments);
     process->waitForStarted(10000);
     return process;
+}
+
+QProcess* Desktop::start(const QString& program, const QStringList& arguments,
+                         const QString& logName) {
+    m_children.push_back(newChild(program, arguments, logName));
+    return m_children.back().get();
 }
 
 std::optional<QByteArray> Desktop::run(const QString& program, const QStringList& arguments,
@@ -169,7 +177,7 @@ std::optional<QByteArray> Desktop::run(const QString& program, const QStringList
 }
 
 bool Desktop::startApp(const QString& binary, QString* error) {
-    m_app = start(binary, {}, "pinglark");
+    m_app = newChild(binary, {}, "pinglark");
     if (m_app->state() != QProcess::Running) {
         *error = binary + " did not start: " + m_app->errorString();
         return false;

@@ -17,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace e2e {
 
@@ -54,9 +55,9 @@ public:
     // What the program runs with: the display, the bus, the folders, the opener first on PATH.
     QProcessEnvironment environment() const;
 
-    // A child process that dies with the test; output goes to <home>/<logName>.log.
-    std::unique_ptr<QProcess> start(const QString& program, const QStringList& arguments,
-                                    const QString& logName);
+    // A child process that dies with the test, ended with the session; output goes to
+    // <home>/<logName>.log.
+    QProcess* start(const QString& program, const QStringList& arguments, const QString& logName);
     // A short command on the display; its standard output, or nothing when it failed.
     std::optional<QByteArray> run(const QString& program, const QStringList& arguments,
                                   int timeoutMs = 15000) const;
@@ -89,6 +90,10 @@ private:
     std::unique_ptr<QProcess> m_xvfb;
     std::unique_ptr<QProcess> m_bus;
     std::unique_ptr<QProcess> m_app;
+    std::vector<std::unique_ptr<QProcess>> m_children;
+
+    std::unique_ptr<QProcess> newChild(const QString& program, const QStringList& arguments,
+                                       const QString& logName) const;
 };
 
 } // namespace e2e
