@@ -9,6 +9,8 @@ for bench in refresh_bench xml_parse_bench; do
         "$build/bench/$bench" || status=1
     fi
 done
+echo "== refresh budget"
+bench/refresh-budget.sh "$build" || status=1
 echo "== idle cost"
 bench/idle-cost.sh "$build" || status=1
 exit $status
