@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QHash>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QThread>
@@ -89,18 +90,29 @@ Desktop::~Desktop() {
 }
 
 bool Desktop::startDisplay(QString* error) {
-    m_xvfb = std::make_unique<QProcess>();
-    dieWithParent(*m_xvfb);
-    m_xvfb->setStandardErrorFile(m_home + "/xvfb.log");
-    // Xvfb picks a free display and tells its number on the descriptor given.
-    m_xvfb->start("Xvfb", {"-displayfd", "1", "-screen", "0", "800x600x24", "-nolisten", "tcp"});
-    const QByteArray number = firstLine(*m_xvfb, 15000);
-    if (number.isEmpty()) {
-        *error = "Xvfb did not start (see " + m_home + "/xvfb.log)";
-        return false;
+    // A display number of its own, away from the low ones desktops and other tools take. Xvfb
+    // writes it on the descriptor given once it accepts connections; a number taken meanwhile
+    // makes it exit, and another one is tried.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        const int number = 200 + int(QRandomGenerator::global()->bounded(700));
+        if (QFile::exists(QString("/tmp/.X%1-lock").arg(number)))
+            continue;
+        m_xvfb = std::make_unique<QProcess>();
+        dieWithParent(*m_xvfb);
+        m_xvfb->setStandardErrorFile(m_home + "/xvfb.log", QIODevice::Append);
+        m_xvfb->start("Xvfb", {":" + QString::number(number), "-displayfd", "1", "-screen", "0",
+                               "800x600x24", "-nolisten", "tcp"});
+        if (firstLine(*m_xvfb, 15000) != QByteArray::number(number)) {
+            stop(m_xvfb);
+            continue;
+        }
+        m_display = ":" + QString::number(number);
+        if (run("xdpyinfo", {}))
+            return true;
+        stop(m_xvfb);
     }
-    m_display = ":" + QString::fromLatin1(number);
-    return true;
+    *error = "Xvfb did not start (see " + m_home + "/xvfb.log)";
+    return false;
 }
 
 bool Desktop::startBus(QString* error) {

@@ -239,7 +239,7 @@ class E2EDBus : public QObject {
 
 private Q_SLOTS:
     void initTestCase() {
-        const QStringList missing = missingTools({"Xvfb", "dbus-daemon", "xdotool"});
+        const QStringList missing = missingTools({"Xvfb", "xdpyinfo", "dbus-daemon", "xdotool"});
         QVERIFY2(missing.isEmpty(), qPrintable("missing (tools/install-deps.sh installs them): " +
                                                missing.join(", ")));
         desktop = std::make_unique<Desktop>(qEnvironmentVariable("PINGLARK_E2E_HOME"));

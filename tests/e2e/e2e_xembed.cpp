@@ -65,6 +65,10 @@ class E2EXEmbed : public QObject {
     HttpServer server;
     Window icon;
 
+    QString log(const QString& name) {
+        QFile file(desktop->home() + "/" + name + ".log");
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
     // The program's windows bigger than a tray icon that are on screen: its open menu.
     std::optional<Window> openMenu() {
         for (const Window& w : desktop->windows("^pinglark$", true))
@@ -87,8 +91,8 @@ class E2EXEmbed : public QObject {
 
 private Q_SLOTS:
     void initTestCase() {
-        const QStringList missing =
-            missingTools({"Xvfb", "dbus-daemon", "trayer", "xdotool", "xwininfo", "import"});
+        const QStringList missing = missingTools(
+            {"Xvfb", "xdpyinfo", "dbus-daemon", "trayer", "xdotool", "xwininfo", "import"});
         QVERIFY2(missing.isEmpty(), qPrintable("missing (tools/install-deps.sh installs them): " +
                                                missing.join(", ")));
         desktop = std::make_unique<Desktop>(qEnvironmentVariable("PINGLARK_E2E_HOME"));
@@ -101,7 +105,7 @@ private Q_SLOTS:
                         "64", "--height", "32", "--iconspacing", "4", "--SetDockType", "true"},
                        "trayer");
         QVERIFY2(waitFor([&] { return !desktop->windows("^trayer$").isEmpty(); }),
-                 "trayer did not start");
+                 qPrintable("trayer did not start: " + log("trayer")));
 
         QVERIFY2(server.listen(feedPort), qPrintable(QString("port %1 is taken (is `make run` "
                                                              "running?)")
@@ -169,7 +173,10 @@ private Q_SLOTS:
         const int refreshes = server.requestCount(feedPath);
         server.serve(feedPath, FeedFixture::rdf(QList<FeedFixture::Entry>{freshEntry, blinkEntry} +
                                                 firstEntries));
-        QVERIFY(waitFor([&] { return server.requestCount(feedPath) > refreshes; }));
+        QVERIFY(waitFor([&] {
+            return server.requestCount(feedPath) > refreshes &&
+                   server.lastRequest(feedPath)->completed;
+        }));
         QTest::qWait(300);
         const QImage before = desktop->screenshot();
         QVERIFY(desktop->click(icon.geometry.center()));
