@@ -4,6 +4,7 @@
 // 127.0.0.1, a controller pointed at it, and a few ways to look at its menu.
 
 #include "AppController.h"
+#include "FeedFixture.h"
 #include "FeedMenuItem.h"
 #include "HttpServer.h"
 
@@ -16,38 +17,11 @@
 #include <memory>
 #include <optional>
 
-struct FeedEntry {
-    std::optional<QString> title;
-    std::optional<QString> link;
-    std::optional<QString> creator;
-};
-
-inline QString xmlEscaped(const QString& text) {
-    return text.toHtmlEscaped();
-}
+using FeedEntry = FeedFixture::Entry;
 
 // An RSS 1.0 document with a channel element and the given items as children of rdf:RDF.
 inline QByteArray rdfFeed(const QList<FeedEntry>& entries, const QString& extraChildren = {}) {
-    QString doc =
-        QStringLiteral("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
-                       "<rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\"\n"
-                       "         xmlns=\"http://purl.org/rss/1.0/\" "
-                       "xmlns:dc=\"http://purl.org/dc/elements/1.1/\">\n"
-                       "  <channel rdf:about=\"http://news.example/\"><title>Channel title</title>"
-                       "<link>http://news.example/</link></channel>\n");
-    doc += extraChildren;
-    for (const FeedEntry& entry : entries) {
-        doc += QStringLiteral("  <item>");
-        if (entry.title)
-            doc += QStringLiteral("<title>%1</title>").arg(xmlEscaped(*entry.title));
-        if (entry.link)
-            doc += QStringLiteral("<link>%1</link>").arg(xmlEscaped(*entry.link));
-        if (entry.creator)
-            doc += QStringLiteral("<dc:creator>%1</dc:creator>").arg(xmlEscaped(*entry.creator));
-        doc += QStringLiteral("</item>\n");
-    }
-    doc += QStringLiteral("</rdf:RDF>\n");
-    return doc.toUtf8();
+    return FeedFixture::rdf(entries, extraChildren.toUtf8());
 }
 
 inline FeedEntry entry(const QString& n) {
