@@ -356,11 +356,12 @@ private Q_SLOTS:
         }
         QVERIFY2(regular, "the icon does not change every 0.75 s");
 
-        // The panel opens the menu: the blinking stops, and the icon is there.
+        // The panel opens the menu: the blinking stops. (While the menu is open the item shows
+        // its highlighted picture whatever happens underneath; only after it closes does the
+        // panel see whether the blinking really stopped.)
         QCOMPARE(event(0, "opened").type(), QDBusMessage::ReplyMessage);
-        QCOMPARE(iconChangesWithin(2500), 0);
+        QCOMPARE(iconChangesWithin(1500), 0);
         QVERIFY(!isBlank(iconPixmap()));
-        // Closing it does not start it again.
         QCOMPARE(event(0, "closed").type(), QDBusMessage::ReplyMessage);
         QCOMPARE(iconChangesWithin(2500), 0);
         QVERIFY(!isBlank(iconPixmap()));
@@ -375,7 +376,6 @@ private Q_SLOTS:
         // open the program does not refresh it.
         QCOMPARE(call(menuPath(), menuInterface, "AboutToShow", {0}).type(),
                  QDBusMessage::ReplyMessage);
-        QCOMPARE(iconChangesWithin(2000), 0);
 
         MenuItem chosen = menu().value(0);
         QCOMPARE(chosen.label(), "Chosen one");
@@ -402,6 +402,9 @@ private Q_SLOTS:
         QCOMPARE(desktop->openerCalls().value(2),
                  QStringList{QString("http://127.0.0.1:%1/go/rss_info").arg(feedPort)});
         QCOMPARE(event(0, "closed").type(), QDBusMessage::ReplyMessage);
+        // AboutToShow alone stopped the blinking.
+        QCOMPARE(iconChangesWithin(2500), 0);
+        QVERIFY(!isBlank(iconPixmap()));
     }
 
     void aDownServerShowsNoDataUntilItIsBack() {
