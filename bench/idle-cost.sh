@@ -12,13 +12,8 @@ goal_switches=5
 goal_rss_kb=$((30 * 1024))
 
 work=$(mktemp -d)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
+. "$(dirname "$0")/../tools/desktop.sh"
+trap 'stop_started; rm -rf "$work"' EXIT
 
 mkdir -p "$work/config/Veltrano" "$work/runtime"
 chmod 700 "$work/runtime"
@@ -26,14 +21,7 @@ printf '[General]\nDataRefreshInterval=1800\n' >"$work/config/Veltrano/Pinglark.
 
 "$build/tools/pinglark-demo-server" --port "$port" --new-every 0 --items 30 >"$work/server.log" 2>&1 &
 pids+=($!)
-display=:$((500 + RANDOM % 400))
-Xvfb "$display" -screen 0 640x480x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
-export DISPLAY=$display
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-trayer --edge top --align right --widthtype pixel --width 64 --height 32 >/dev/null 2>&1 &
-pids+=($!)
-sleep 0.5
+start_virtual_desktop "$work"
 
 XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime" QT_QPA_PLATFORM=xcb \
     /usr/bin/time -v -o "$work/time.txt" "$build/app/pinglark" >"$work/pinglark.log" 2>&1 &
@@ -43,11 +31,7 @@ for _ in $(seq 100); do
     [ -n "$app" ] && break
     sleep 0.05
 done
-for _ in $(seq 200); do
-    grep -q 'served /notifications/veltrano.xml' "$work/server.log" && break
-    sleep 0.05
-done
-grep -q 'served /notifications/veltrano.xml' "$work/server.log" || { echo "no refresh reached the server"; exit 1; }
+wait_for_requests "$work/server.log" 1 || { echo "no refresh reached the server"; exit 1; }
 sleep 2
 
 switches() {

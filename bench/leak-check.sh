@@ -9,13 +9,8 @@ build=$(cd "${1:-build}" && pwd)
 port=8731
 work=$(mktemp -d)
 echo "work folder: $work"
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    [ -n "${KEEP_WORK:-}" ] || rm -rf "$work"
-}
-trap cleanup EXIT
+. "$(dirname "$0")/../tools/desktop.sh"
+trap 'stop_started; [ -n "${KEEP_WORK:-}" ] || rm -rf "$work"' EXIT
 
 mkdir -p "$work/config/Veltrano" "$work/runtime" "$work/bin"
 chmod 700 "$work/runtime"
@@ -26,14 +21,7 @@ chmod +x "$work/bin/xdg-open"
 
 "$build/tools/pinglark-demo-server" --port "$port" --new-every 6 >"$work/server.log" 2>&1 &
 pids+=($!)
-display=:$((500 + RANDOM % 400))
-Xvfb "$display" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
-export DISPLAY=$display
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-trayer --edge top --align right --widthtype pixel --width 64 --height 32 >/dev/null 2>&1 &
-pids+=($!)
-sleep 0.5
+start_virtual_desktop "$work"
 
 PATH="$work/bin:$PATH" XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime" \
     QT_QPA_PLATFORM=xcb DBUS_SESSION_BUS_ADDRESS=disabled: \
@@ -42,26 +30,14 @@ PATH="$work/bin:$PATH" XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/run
 app=$!
 pids+=($app)
 
-requests() { grep -c 'served /notifications/veltrano.xml' "$work/server.log" || true; }
-for _ in $(seq 600); do [ "$(requests)" -ge 3 ] && break; sleep 0.1; done
-[ "$(requests)" -ge 3 ] || { echo "the program never refreshed three times"; exit 1; }
+wait_for_requests "$work/server.log" 3 || { echo "the program never refreshed three times"; exit 1; }
 sleep 1
 
 # Open the menu with a click on the docked icon, choose the top entry, then open the menu again
 # and choose Preferences… with the keyboard.
-click_icon() {
-    for window in $(xdotool search --classname pinglark 2>/dev/null); do
-        eval "$(xdotool getwindowgeometry --shell "$window")"
-        if [ "$WIDTH" -le 64 ] && [ "$HEIGHT" -le 64 ] && [ "$X" -gt 0 ]; then
-            xdotool mousemove $((X + 8)) $((Y + 8)) click 1
-            return 0
-        fi
-    done
-    return 1
-}
-click_icon; sleep 2
+click_tray_icon; sleep 2
 xdotool key Down Return; sleep 2
-click_icon; sleep 2
+click_tray_icon; sleep 2
 entries=$(grep -o '([0-9]* items)' "$work/server.log" | tail -1 | tr -dc 0-9)
 for _ in $(seq $((entries + 2))); do xdotool key Down; done
 xdotool key Return; sleep 3

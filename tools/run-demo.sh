@@ -23,12 +23,8 @@ else
     printf '[General]\nDataRefreshInterval=20\n' >>"$conf"
 fi
 
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-}
-trap cleanup EXIT
+. "$(dirname "$0")/desktop.sh"
+trap stop_started EXIT
 
 server_log="$build/demo-server.log"
 "$build/tools/pinglark-demo-server" --port "$port" --new-every 15 >"$server_log" 2>&1 &
@@ -53,42 +49,19 @@ if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
 fi
 
 # No display: a virtual one, with a tray host on it.
-display=:$((90 + RANDOM % 400))
-Xvfb "$display" -screen 0 800x600x24 -nolisten tcp >"$build/xvfb.log" 2>&1 &
-pids+=($!)
-export DISPLAY=$display
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-xsetroot -solid '#3a4150' 2>/dev/null || true
-trayer --edge top --align right --widthtype pixel --width 64 --height 32 --iconspacing 4 \
-    --SetDockType true >"$build/trayer.log" 2>&1 &
-pids+=($!)
-sleep 1
+start_virtual_desktop "$build"
 QT_QPA_PLATFORM=xcb "$build/app/pinglark" >"$build/pinglark.log" 2>&1 &
 app=$!
 pids+=($app)
-echo "No display: running in Xvfb ($display) with the trayer tray host."
+echo "No display: running in Xvfb ($DISPLAY) with the trayer tray host."
 
 # Wait for the second refresh, which finds the entry the server published after 15 s.
-requests() { grep -c 'served /notifications/veltrano.xml' "$server_log" 2>/dev/null || true; }
-for _ in $(seq 600); do
-    [ "$(requests)" -ge 2 ] && break
-    kill -0 "$app" 2>/dev/null || { echo "Pinglark ended early:"; cat "$build/pinglark.log"; exit 1; }
-    sleep 0.1
-done
-[ "$(requests)" -ge 2 ] || { echo "No refresh reached the demo server"; exit 1; }
+wait_for_requests "$server_log" 2 || { echo "No refresh reached the demo server"; exit 1; }
+kill -0 "$app" 2>/dev/null || { echo "Pinglark ended early:"; cat "$build/pinglark.log"; exit 1; }
 sleep 1
 echo "Refreshed twice; a new entry arrived, so the icon blinks."
 
-# Click the icon where the tray host docked it: Pinglark's small window inside the panel.
-tx=780 ty=0
-for window in $(xdotool search --classname pinglark 2>/dev/null); do
-    eval "$(xdotool getwindowgeometry --shell "$window")"
-    if [ "$WIDTH" -le 64 ] && [ "$HEIGHT" -le 64 ] && [ "$X" -gt 0 ]; then
-        tx=$X ty=$Y
-        break
-    fi
-done
-xdotool mousemove $((tx + 8)) $((ty + 8)) click 1
+click_tray_icon || { echo "Pinglark's icon is not in the tray"; exit 1; }
 sleep 1.5
 shot="$build/pinglark-menu.png"
 import -window root "$shot"
