@@ -41,6 +41,7 @@ void BM_RefreshToMenu(benchmark::State& state) {
         app->finishRefresh((flip = !flip) ? newer : older);
         // Replaced entries are freed once the refresh is over.
         QCoreApplication::sendPostedEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
     state.counters["entries"] = static_cast<double>(app->barMenu()->actions().size());
     state.SetBytesProcessed(state.iterations() * newer.size());
@@ -57,6 +58,7 @@ void BM_FirstFill(benchmark::State& state) {
         state.PauseTiming();
         app->finishRefresh(std::nullopt); // back to the placeholder alone
         QCoreApplication::sendPostedEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         state.ResumeTiming();
     }
     state.SetBytesProcessed(state.iterations() * feed.size());

@@ -23,6 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
     controller->finishRefresh(bytes);
     QCoreApplication::sendPostedEvents();
+    // Replaced entries are freed as the event loop would free them.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 
     // The feed part is on top and is either entries or one disabled placeholder.
     const QList<QAction*> actions = controller->barMenu()->actions();
