@@ -25,7 +25,7 @@ bool isAutoStartEnabled(const QString& executablePath);
 QString autostartFilePath();
 
 // The Exec value that runs program with no arguments, quoted and escaped as the Desktop Entry
-// Specification requires.
+// format requires.
 QString desktopExecValue(const QString& program);
 
 } // namespace LaunchAtLogin
