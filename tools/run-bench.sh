@@ -11,6 +11,10 @@ for bench in refresh_bench xml_parse_bench; do
 done
 echo "== refresh budget"
 bench/refresh-budget.sh "$build" || status=1
+if [ -x "$build/bench/desktop_budget" ]; then
+    echo "== start-up and blink cost"
+    "$build/bench/desktop_budget" || status=1
+fi
 echo "== idle cost"
 bench/idle-cost.sh "$build" || status=1
 exit $status

@@ -1,0 +1,148 @@
+// Two budgets of the real program on a virtual desktop whose panel is a stand-in
+// StatusNotifierWatcher on a private session bus:
+// - start-up: from exec to the item registered with the panel, median of 10 (goal <= 50 ms);
+// - blink: bytes crossing the bus per second while the icon blinks, with the panel reading the
+//   picture after every change as hosts do (goal <= 5 KB/s).
+// Prints both figures; exits non-zero when a goal is missed.
+
+#include "Desktop.h"
+#include "FeedFixture.h"
+#include "HttpServer.h"
+#include "Watcher.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCall>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+
+using namespace e2e;
+
+namespace {
+
+constexpr double startupGoalMs = 50;
+constexpr double blinkGoalBytesPerSecond = 5 * 1024;
+
+// Reads the item's picture whenever it says it changed, as a panel does.
+class IconReader : public QObject {
+    Q_OBJECT
+public:
+    IconReader(QDBusConnection bus, QString service) : m_bus(bus), m_service(std::move(service)) {}
+    int changes = 0;
+public Q_SLOTS:
+    void newIcon() {
+        ++changes;
+        QDBusMessage get = QDBusMessage::createMethodCall(
+            m_service, QStringLiteral("/StatusNotifierItem"),
+            QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+        get.setArguments(
+            {QStringLiteral("org.kde.StatusNotifierItem"), QStringLiteral("IconPixmap")});
+        m_bus.asyncCall(get);
+    }
+
+private:
+    QDBusConnection m_bus;
+    QString m_service;
+};
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    QTemporaryDir home;
+    Desktop desktop(home.path());
+    QString error;
+    if (!desktop.startDisplay(&error) || !desktop.startBus(&error)) {
+        std::fprintf(stderr, "%s\n", qPrintable(error));
+        return 2;
+    }
+    QDBusConnection panel =
+        QDBusConnection::connectToBus(desktop.busAddress(), QStringLiteral("panel"));
+    Watcher watcher;
+    panel.registerObject(QStringLiteral("/StatusNotifierWatcher"), &watcher,
+                         QDBusConnection::ExportAllContents);
+    panel.registerService(QStringLiteral("org.kde.StatusNotifierWatcher"));
+    panel.registerService(
+        QStringLiteral("org.kde.StatusNotifierHost-%1").arg(app.applicationPid()));
+
+    HttpServer server;
+    if (!server.listen(feedPort)) {
+        std::fprintf(stderr, "port %u is taken\n", unsigned(feedPort));
+        return 2;
+    }
+    server.serve(feedPath, FeedFixture::rdf(FeedFixture::numbered(15, 2)));
+    desktop.writeSettings("DataRefreshInterval=2\n");
+
+    // Start-up, ten times.
+    QList<double> startups;
+    for (int run = 0; run < 10; ++run) {
+        watcher.services.clear();
+        QElapsedTimer clock;
+        clock.start();
+        if (!desktop.startApp(QStringLiteral(PINGLARK_BINARY), &error) ||
+            !waitFor([&] { return !watcher.services.isEmpty(); }, 15000)) {
+            std::fprintf(stderr, "the item never registered: %s\n", qPrintable(error));
+            return 2;
+        }
+        startups.append(double(clock.nsecsElapsed()) / 1e6);
+        desktop.stopApp();
+    }
+    std::sort(startups.begin(), startups.end());
+    const double startup = (startups[4] + startups[5]) / 2;
+
+    // The blink: a new top entry, then the bus watched for a while.
+    watcher.services.clear();
+    desktop.startApp(QStringLiteral(PINGLARK_BINARY), &error);
+    waitFor([&] { return !watcher.services.isEmpty(); }, 15000);
+    IconReader reader(panel, watcher.services.value(0));
+    panel.connect(watcher.services.value(0), QStringLiteral("/StatusNotifierItem"),
+                  QStringLiteral("org.kde.StatusNotifierItem"), QStringLiteral("NewIcon"), &reader,
+                  SLOT(newIcon()));
+    server.serve(feedPath, FeedFixture::rdf(FeedFixture::numbered(16, 1)));
+    if (!waitFor([&] { return reader.changes >= 2; }, 15000)) {
+        std::fprintf(stderr, "the icon never blinked\n");
+        return 2;
+    }
+    const QString capture = home.path() + QStringLiteral("/bus.pcap");
+    QProcess monitor;
+    monitor.setStandardOutputFile(capture);
+    monitor.start(QStringLiteral("dbus-monitor"),
+                  {QStringLiteral("--address"), desktop.busAddress(), QStringLiteral("--pcap")});
+    monitor.waitForStarted();
+    waitFor([] { return false; }, 1000);
+    const qint64 before = QFileInfo(capture).size();
+    const int changesBefore = reader.changes;
+    const int seconds = 6;
+    waitFor([] { return false; }, seconds * 1000);
+    const qint64 bytes = QFileInfo(capture).size() - before;
+    const int changes = reader.changes - changesBefore;
+    monitor.terminate();
+    monitor.waitForFinished();
+    desktop.stopApp();
+    const double perSecond = double(bytes) / seconds;
+
+    std::printf("start-up to the item registered on D-Bus: median %.1f ms of 10 (fastest %.1f, "
+                "slowest %.1f; goal <= %.0f ms)\n",
+                startup, startups.first(), startups.last(), startupGoalMs);
+    std::printf("blinking: %.0f bytes/s on the bus over %d s, %d icon changes (goal <= %.0f)\n",
+                perSecond, seconds, changes, blinkGoalBytesPerSecond);
+    int status = 0;
+    if (startup > startupGoalMs) {
+        std::printf("MISSED: start-up\n");
+        status = 1;
+    }
+    if (perSecond > blinkGoalBytesPerSecond || changes < 4) {
+        std::printf("MISSED: blink cost\n");
+        status = 1;
+    }
+    return status;
+}
+
+#include "desktop_budget.moc"
