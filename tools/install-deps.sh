@@ -12,8 +12,8 @@ packages=(
     libbenchmark-dev libxml2-dev libpugixml-dev time
     # a desktop to run in when there is none: X server, tray host, clicks, screenshots, fonts
     xvfb xauth trayer xdotool imagemagick x11-utils x11-xserver-utils dbus dbus-x11 fonts-dejavu-core
-    # checks of the files installed for the desktop
-    desktop-file-utils appstream
+    # checks of the files installed for the desktop (gio launches the autostart entry)
+    desktop-file-utils appstream libglib2.0-bin
     # the .deb: dpkg-shlibdeps works out its dependencies
     dpkg-dev
 )
