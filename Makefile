@@ -46,6 +46,7 @@ test-sanitize: deps
 	cmake -S . -B $(SANITIZE_BUILD) $(SANITIZE_ARGS)
 	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
 	cd $(SANITIZE_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+		LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
 		UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 		ctest --output-on-failure -j $(JOBS) -E '^(e2e|install)'
 
