@@ -53,9 +53,21 @@ private Q_SLOTS:
                                   app.statusItem()->alternateImage()}) {
             QVERIFY(!icon.isNull());
             QVERIFY(!icon.availableSizes().isEmpty());
+            // Rendered once per size and kept (a blink must not render again), never above
+            // 64 px (the panel may be sent every pixel on every change).
+            QCOMPARE(icon.pixmap(22, 22).cacheKey(), icon.pixmap(22, 22).cacheKey());
+            QCOMPARE(icon.pixmap(22, 22).size(), QSize(22, 22));
+            QCOMPARE(icon.pixmap(512, 512).size(), QSize(64, 64));
             keys.insert(icon.cacheKey());
         }
         QCOMPARE(keys.size(), 5);
+        // The tray's picture really is drawn.
+        const QImage shown = app.icon().pixmap(22, 22).toImage();
+        int opaque = 0;
+        for (int y = 0; y < shown.height(); ++y)
+            for (int x = 0; x < shown.width(); ++x)
+                opaque += qAlpha(shown.pixel(x, y)) > 0;
+        QVERIFY(opaque > 22);
     }
 
     void laterRunReadsTheStore() {
