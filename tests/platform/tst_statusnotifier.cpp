@@ -5,6 +5,7 @@
 #include "DBusMenuExporter.h"
 #include "StatusItem.h"
 #include "StatusNotifierItem.h"
+#include "Watcher.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -36,38 +37,6 @@ namespace {
 
 const QString itemInterface = "org.kde.StatusNotifierItem";
 const QString menuInterface = "com.canonical.dbusmenu";
-
-// The panel's half of the protocol: the watcher that items register with.
-class FakeWatcher : public QObject {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
-    Q_PROPERTY(QStringList RegisteredStatusNotifierItems READ items)
-    Q_PROPERTY(bool IsStatusNotifierHostRegistered READ hostRegistered)
-    Q_PROPERTY(int ProtocolVersion READ protocolVersion)
-public:
-    QStringList registrations;
-    bool host = true;
-
-    QStringList items() const { return registrations; }
-    bool hostRegistered() const { return host; }
-    int protocolVersion() const { return 0; }
-
-public Q_SLOTS:
-    void RegisterStatusNotifierItem(const QString& service) {
-        registrations.append(service);
-        Q_EMIT StatusNotifierItemRegistered(service);
-    }
-    void RegisterStatusNotifierHost(const QString&) {
-        host = true;
-        Q_EMIT StatusNotifierHostRegistered();
-    }
-
-Q_SIGNALS:
-    void StatusNotifierItemRegistered(const QString& service);
-    void StatusNotifierItemUnregistered(const QString& service);
-    void StatusNotifierHostRegistered();
-    void StatusNotifierHostUnregistered();
-};
 
 // Signals the panel receives from the item.
 class BusSignals : public QObject {
@@ -108,7 +77,7 @@ class TestStatusNotifier : public QObject {
     Q_OBJECT
 
     QDBusConnection panel{QString()};
-    FakeWatcher watcher;
+    Watcher watcher;
 
     void startPanel() {
         QVERIFY(panel.registerObject("/StatusNotifierWatcher", &watcher,
@@ -212,7 +181,7 @@ private Q_SLOTS:
     }
 
     void init() {
-        watcher.registrations.clear();
+        watcher.services.clear();
         watcher.host = true;
         startPanel();
     }
@@ -223,7 +192,7 @@ private Q_SLOTS:
         QTRY_VERIFY(f.item.isStatusNotifierRegistered());
         QVERIFY(!f.item.isTrayIconShown());
         const QString service = f.item.statusNotifierItem()->serviceName();
-        QCOMPARE(watcher.registrations, QStringList{service});
+        QCOMPARE(watcher.services, QStringList{service});
         QVERIFY(QRegularExpression(QString("^org\\.kde\\.StatusNotifierItem-%1-\\d+$")
                                        .arg(QCoreApplication::applicationPid()))
                     .match(service)
@@ -260,7 +229,7 @@ private Q_SLOTS:
         QTRY_VERIFY(second->isStatusNotifierRegistered());
         const QString secondName = second->statusNotifierItem()->serviceName();
         QVERIFY(secondName != service);
-        QCOMPARE(watcher.registrations, QStringList({service, secondName}));
+        QCOMPARE(watcher.services, QStringList({service, secondName}));
         second.reset();
         QTRY_VERIFY(!ownsName(secondName));
         QVERIFY(ownsName(service));
@@ -569,18 +538,18 @@ private Q_SLOTS:
     void followsThePanel() {
         Fixture f;
         QTRY_VERIFY(f.item.isStatusNotifierRegistered());
-        QCOMPARE(watcher.registrations.size(), 1);
+        QCOMPARE(watcher.services.size(), 1);
 
         // The panel restarts: its new watcher hears from the item again.
         stopPanel();
         startPanel();
-        QTRY_COMPARE(watcher.registrations.size(), 2);
+        QTRY_COMPARE(watcher.services.size(), 2);
         QTRY_VERIFY(f.item.isStatusNotifierRegistered());
         QVERIFY(!f.item.isTrayIconShown());
-        QVERIFY(ownsName(watcher.registrations.last()));
+        QVERIFY(ownsName(watcher.services.last()));
 
         // The panel goes away: back to the tray icon, and off the bus.
-        const QString name = watcher.registrations.last();
+        const QString name = watcher.services.last();
         stopPanel();
         QTRY_VERIFY(f.item.isTrayIconShown());
         QVERIFY(!f.item.isStatusNotifierRegistered());
@@ -590,7 +559,7 @@ private Q_SLOTS:
         startPanel();
         QTRY_VERIFY(f.item.isStatusNotifierRegistered());
         QVERIFY(!f.item.isTrayIconShown());
-        QCOMPARE(watcher.registrations.size(), 3);
+        QCOMPARE(watcher.services.size(), 3);
         QCOMPARE(layout(f.item).children.size(), f.menu.actions().size());
     }
 
@@ -608,7 +577,7 @@ private Q_SLOTS:
         Fixture f;
         QTRY_VERIFY(f.item.isStatusNotifierRegistered());
 
-        FakeWatcher next;
+        Watcher next;
         QDBusConnection other = QDBusConnection::connectToBus(
             qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS"), "next panel");
         const auto leave = qScopeGuard([&other] {
@@ -625,10 +594,10 @@ private Q_SLOTS:
                      .value(),
                  QDBusConnectionInterface::ServiceRegistered);
         // The name changed hands without a gap: the new watcher hears from the item.
-        QTRY_COMPARE(next.registrations.size(), 1);
+        QTRY_COMPARE(next.services.size(), 1);
         QVERIFY(f.item.isStatusNotifierRegistered());
         QVERIFY(!f.item.isTrayIconShown());
-        QCOMPARE(watcher.registrations.size(), 1);
+        QCOMPARE(watcher.services.size(), 1);
     }
 
     void withoutAHostTheTrayIconStays() {
@@ -650,19 +619,19 @@ private Q_SLOTS:
         QTRY_VERIFY(f.item.isTrayIconShown());
         QTest::qWait(50);
         QVERIFY(!f.item.isStatusNotifierRegistered());
-        QVERIFY(watcher.registrations.isEmpty());
+        QVERIFY(watcher.services.isEmpty());
         call("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
              "org.kde.StatusNotifierWatcher", "RegisterStatusNotifierHost", {"host"});
         QTRY_VERIFY(f.item.isStatusNotifierRegistered());
         QVERIFY(!f.item.isTrayIconShown());
-        QCOMPARE(watcher.registrations.size(), 1);
+        QCOMPARE(watcher.services.size(), 1);
 
         // A second host changes nothing for a watcher that knows the item.
         call("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
              "org.kde.StatusNotifierWatcher", "RegisterStatusNotifierHost", {"second host"});
         roundTrip(f.item);
         QTest::qWait(50);
-        QCOMPARE(watcher.registrations.size(), 1);
+        QCOMPARE(watcher.services.size(), 1);
         QVERIFY(f.item.isStatusNotifierRegistered());
 
         // The last host leaves: back to the tray icon.

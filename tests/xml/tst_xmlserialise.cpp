@@ -1,5 +1,6 @@
 // Writing trees back out as XML text, the path query's log line, and the path evaluator.
 
+#include "Parsed.h"
 #include "XMLNode.h"
 #include "XMLTree.h"
 
@@ -8,13 +9,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-
-XMLTree parsed(const QByteArray& bytes) {
-    auto tree = XMLTree::treeWithData(bytes);
-    if (!tree)
-        qFatal("document did not parse: %s", bytes.left(200).constData());
-    return *tree;
-}
 
 // Whether two subtrees are the same: kinds, node strings, attributes, processing instruction
 // data, empty-element form, children, all in order.

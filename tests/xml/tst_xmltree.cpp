@@ -1,6 +1,7 @@
 // The node tree: creation, kinds and names, text content, the searches, ownership, and documents
 // that try to exhaust the stack or memory.
 
+#include "Parsed.h"
 #include "XMLTree.h"
 
 #include <QElapsedTimer>
@@ -12,13 +13,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-
-XMLTree parsed(const QByteArray& bytes) {
-    auto tree = XMLTree::treeWithData(bytes);
-    if (!tree)
-        qFatal("document did not parse: %s", bytes.left(200).constData());
-    return *tree;
-}
 
 // Follows a list of child indexes from tree.
 XMLTree at(const XMLTree& tree, std::initializer_list<int> path) {

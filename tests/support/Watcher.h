@@ -1,14 +1,12 @@
 #pragma once
 
-// The panel's StatusNotifierWatcher, standing in: items register with it, and it reports a host.
+// The panel's StatusNotifierWatcher, standing in on a test's session bus: items register with it,
+// and it says whether a host shows them.
 
 #include <QDBusMessage>
 #include <QObject>
 #include <QStringList>
 
-namespace e2e {
-
-// The panel's watcher: items register with it, and it has a host.
 class Watcher : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
@@ -16,20 +14,18 @@ class Watcher : public QObject {
     Q_PROPERTY(bool IsStatusNotifierHostRegistered READ hostRegistered)
     Q_PROPERTY(int ProtocolVersion READ protocolVersion)
 public:
+    // The items' services, in the order they registered (again after a restart).
     QStringList services;
+    bool host = true;
+
     QStringList items() const { return services; }
-    bool hostRegistered() const { return true; }
+    bool hostRegistered() const { return host; }
     int protocolVersion() const { return 0; }
 
 public Q_SLOTS:
     // An item names its bus service, or only its object path (then the sender is the service).
-    void RegisterStatusNotifierItem(const QString& serviceOrPath, const QDBusMessage& message) {
-        const QString service =
-            serviceOrPath.startsWith(QLatin1Char('/')) ? message.service() : serviceOrPath;
-        services.append(service);
-        Q_EMIT StatusNotifierItemRegistered(service);
-    }
-    void RegisterStatusNotifierHost(const QString&) { Q_EMIT StatusNotifierHostRegistered(); }
+    void RegisterStatusNotifierItem(const QString& serviceOrPath, const QDBusMessage& message);
+    void RegisterStatusNotifierHost(const QString& service);
 
 Q_SIGNALS:
     void StatusNotifierItemRegistered(const QString& service);
@@ -37,5 +33,3 @@ Q_SIGNALS:
     void StatusNotifierHostRegistered();
     void StatusNotifierHostUnregistered();
 };
-
-} // namespace e2e
