@@ -171,6 +171,54 @@ private Q_SLOTS:
                                 .arg(memoryKb("VmRSS") - settled)));
     }
 
+    void failedTransfersLeaveNothingBehind() {
+#if defined(__SANITIZE_ADDRESS__)
+        QSKIP("AddressSanitizer keeps freed memory in quarantine; the plain build checks this");
+#endif
+        AppHarness h;
+        h.serveFeed({entry("1")});
+        h.start();
+        const QtMessageHandler testLog =
+            qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+        // Real refreshes over the network, each failing a different way: an error status, a
+        // body over the cap, a redirect loop, a server that closes without answering.
+        auto refreshes = [&](int count) {
+            for (int i = 0; i < count; ++i) {
+                switch (i % 4) {
+                case 0:
+                    h.server.serveStatus(AppHarness::feedPath, 500);
+                    break;
+                case 1:
+                    h.server.serveGenerated(AppHarness::feedPath, 9 * 1024 * 1024);
+                    break;
+                case 2:
+                    h.server.redirect(AppHarness::feedPath,
+                                      h.server.url(AppHarness::feedPath).toEncoded());
+                    break;
+                case 3: {
+                    HttpServer::Response response;
+                    response.raw = QByteArray();
+                    h.server.setRoute(AppHarness::feedPath, response);
+                    break;
+                }
+                }
+                if (!h.refresh())
+                    return false;
+                h.server.clearRequests(); // the test server's own records
+                QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            }
+            return true;
+        };
+        QVERIFY(refreshes(200)); // let allocator pools and caches settle
+        const qint64 settled = memoryKb("VmRSS");
+        QVERIFY(refreshes(2000));
+        qInstallMessageHandler(testLog);
+        verifyConsistent(h);
+        QVERIFY2(memoryKb("VmRSS") - settled < 2048,
+                 qPrintable(QStringLiteral("grew by %1 kB over 2,000 failed refreshes")
+                                .arg(memoryKb("VmRSS") - settled)));
+    }
+
     void linksThatAreNotWebAddresses() {
         AppHarness h;
         const QStringList links = {"file:///etc/passwd",
