@@ -13,7 +13,8 @@ stop_started() {
 start_virtual_desktop() {
     local logs=$1 display
     display=:$((90 + RANDOM % 800))
-    Xvfb "$display" -screen 0 800x600x24 -nolisten tcp >"$logs/xvfb.log" 2>&1 &
+    # -noreset: without it the server forgets the root colour when xsetroot disconnects.
+    Xvfb "$display" -screen 0 800x600x24 -nolisten tcp -noreset >"$logs/xvfb.log" 2>&1 &
     pids+=($!)
     export DISPLAY=$display
     for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done

@@ -101,14 +101,18 @@ bool Desktop::startDisplay(QString* error) {
         dieWithParent(*m_xvfb);
         m_xvfb->setStandardErrorFile(m_home + "/xvfb.log", QIODevice::Append);
         m_xvfb->start("Xvfb", {":" + QString::number(number), "-displayfd", "1", "-screen", "0",
-                               "800x600x24", "-nolisten", "tcp"});
+                               "800x600x24", "-nolisten", "tcp", "-noreset"});
         if (firstLine(*m_xvfb, 15000) != QByteArray::number(number)) {
             stop(m_xvfb);
             continue;
         }
         m_display = ":" + QString::number(number);
-        if (run("xdpyinfo", {}))
+        if (run("xdpyinfo", {})) {
+            // A desktop colour, so that pictures of the session look like a desktop. (Without
+            // -noreset, Xvfb would forget it when xsetroot disconnects.)
+            run("xsetroot", {"-solid", "#3a4150"});
             return true;
+        }
         stop(m_xvfb);
     }
     *error = "Xvfb did not start (see " + m_home + "/xvfb.log)";
