@@ -13,11 +13,9 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <QImage>
 #include <QMenu>
-#include <QPainter>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSignalSpy>
@@ -25,13 +23,13 @@
 
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <string>
 #include <sys/prctl.h>
-#include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -43,10 +41,7 @@ class BusSignals : public QObject {
     Q_OBJECT
 public:
     QList<QDBusMessage> received;
-    int count(const QString& member) const {
-        return int(std::count_if(received.cbegin(), received.cend(),
-                                 [&](const QDBusMessage& m) { return m.member() == member; }));
-    }
+    int count(const QString& member) const { return int(named(member).size()); }
     QList<QDBusMessage> named(const QString& member) const {
         QList<QDBusMessage> result;
         for (const QDBusMessage& m : received)
@@ -79,15 +74,26 @@ class TestStatusNotifier : public QObject {
     QDBusConnection panel{QString()};
     Watcher watcher;
 
-    void startPanel() {
-        QVERIFY(panel.registerObject("/StatusNotifierWatcher", &watcher,
-                                     QDBusConnection::ExportAllContents));
-        QVERIFY(panel.registerService("org.kde.StatusNotifierWatcher"));
+    // Exports a watcher and takes its name: replacing the owner or not, and leaving it to a
+    // later one or not.
+    static bool claimWatcher(QDBusConnection& connection, Watcher& w, bool replace = false,
+                             bool allowReplacement = false) {
+        using Bus = QDBusConnectionInterface;
+        return connection.registerObject("/StatusNotifierWatcher", &w,
+                                         QDBusConnection::ExportAllContents) &&
+               connection.interface()
+                       ->registerService(
+                           "org.kde.StatusNotifierWatcher",
+                           replace ? Bus::ReplaceExistingService : Bus::DontQueueService,
+                           allowReplacement ? Bus::AllowReplacement : Bus::DontAllowReplacement)
+                       .value() == Bus::ServiceRegistered;
     }
-    void stopPanel() {
-        panel.unregisterService("org.kde.StatusNotifierWatcher");
-        panel.unregisterObject("/StatusNotifierWatcher");
+    void startPanel() { QVERIFY(claimWatcher(panel, watcher)); }
+    static void releaseWatcher(QDBusConnection& connection) {
+        connection.unregisterService("org.kde.StatusNotifierWatcher");
+        connection.unregisterObject("/StatusNotifierWatcher");
     }
+    void stopPanel() { releaseWatcher(panel); }
 
     // A call from the panel; the item answers on this thread, so wait with the event loop running.
     QDBusMessage call(const QString& service, const QString& path, const QString& interface,
@@ -96,26 +102,31 @@ class TestStatusNotifier : public QObject {
         message.setArguments(arguments);
         return panel.call(message, QDBus::BlockWithGui, 5000);
     }
-    QVariant property(const QString& service, const QString& path, const QString& interface,
+    QVariant property(StatusItem& item, const QString& path, const QString& interface,
                       const QString& name) {
         const QDBusMessage reply =
-            call(service, path, "org.freedesktop.DBus.Properties", "Get", {interface, name});
+            call(item.statusNotifierItem()->serviceName(), path, "org.freedesktop.DBus.Properties",
+                 "Get", {interface, name});
         if (reply.type() != QDBusMessage::ReplyMessage)
             return {};
         return reply.arguments().value(0).value<QDBusVariant>().variant();
     }
-    QVariant itemProperty(StatusItem& item, const QString& name) {
-        return property(item.statusNotifierItem()->serviceName(), "/StatusNotifierItem",
-                        itemInterface, name);
+    QDBusMessage itemCall(StatusItem& item, const QString& method, const QVariantList& arguments) {
+        return call(item.statusNotifierItem()->serviceName(), "/StatusNotifierItem", itemInterface,
+                    method, arguments);
     }
     SniIconPixmapList iconPixmap(StatusItem& item) {
         return qdbus_cast<SniIconPixmapList>(
-            itemProperty(item, "IconPixmap").value<QDBusArgument>());
+            property(item, "/StatusNotifierItem", itemInterface, "IconPixmap")
+                .value<QDBusArgument>());
     }
     QDBusMessage menuCall(StatusItem& item, const QString& method,
                           const QVariantList& arguments = {}) {
         return call(item.statusNotifierItem()->serviceName(), "/MenuBar", menuInterface, method,
                     arguments);
+    }
+    QDBusMessage menuEvent(StatusItem& item, int id, const QString& type) {
+        return menuCall(item, "Event", {id, type, QVariant::fromValue(QDBusVariant(0)), 0u});
     }
     DBusMenuLayoutItem layout(StatusItem& item, int parent = 0, int depth = -1) {
         const QDBusMessage reply = menuCall(item, "GetLayout", {parent, depth, QStringList()});
@@ -135,7 +146,7 @@ class TestStatusNotifier : public QObject {
     // Everything the item sent before this call has reached the panel once it returns.
     void roundTrip(StatusItem& item) {
         QCoreApplication::processEvents();
-        itemProperty(item, "Status");
+        property(item, "/StatusNotifierItem", itemInterface, "Status");
         QCoreApplication::processEvents();
     }
     bool ownsName(const QString& name) {
@@ -144,23 +155,17 @@ class TestStatusNotifier : public QObject {
 
     struct Fixture {
         QMenu menu;
-        QAction* ampersands;
-        QAction* snake;
-        QAction* disabled;
-        QAction* checked;
-        QAction* separator;
-        QAction* withIcon;
+        QAction* ampersands = menu.addAction("AT&&T and Q&&A");
+        QAction* snake = menu.addAction("snake_case");
+        QAction* disabled = menu.addAction("No Data Loaded");
+        QAction* checked = menu.addAction("Launch at Login");
+        QAction* separator = menu.addSeparator();
+        QAction* withIcon = menu.addAction(solidIcon(Qt::blue), "Quit");
         StatusItem item;
         Fixture() {
-            ampersands = menu.addAction("AT&&T and Q&&A");
-            snake = menu.addAction("snake_case");
-            disabled = menu.addAction("No Data Loaded");
             disabled->setEnabled(false);
-            checked = menu.addAction("Launch at Login");
             checked->setCheckable(true);
             checked->setChecked(true);
-            separator = menu.addSeparator();
-            withIcon = menu.addAction(solidIcon(Qt::blue), "Quit");
             item.setHighlightMode(true);
             item.setImage(solidIcon(Qt::red));
             item.setAlternateImage(solidIcon(Qt::green));
@@ -199,28 +204,24 @@ private Q_SLOTS:
                     .hasMatch());
         QVERIFY(ownsName(service));
 
-        QCOMPARE(itemProperty(f.item, "Id").toString(), "pinglark");
-        QCOMPARE(itemProperty(f.item, "Category").toString(), "ApplicationStatus");
-        QCOMPARE(itemProperty(f.item, "Title").toString(), "Pinglark");
-        QCOMPARE(itemProperty(f.item, "Status").toString(), "Active");
-        QCOMPARE(itemProperty(f.item, "IconName").toString(), "");
-        QCOMPARE(itemProperty(f.item, "ItemIsMenu").toBool(), true);
-        QCOMPARE(itemProperty(f.item, "Menu").value<QDBusObjectPath>().path(), "/MenuBar");
-        const auto toolTip =
-            qdbus_cast<SniToolTip>(itemProperty(f.item, "ToolTip").value<QDBusArgument>());
-        QCOMPARE(toolTip.title, "Pinglark");
-        QCOMPARE(toolTip.description, "");
-        QCOMPARE(property(service, "/MenuBar", menuInterface, "Version").toUInt(), 3u);
-        QCOMPARE(property(service, "/MenuBar", menuInterface, "Status").toString(), "normal");
-
         // A host reads every property at once.
         const QDBusMessage all = call(service, "/StatusNotifierItem",
                                       "org.freedesktop.DBus.Properties", "GetAll", {itemInterface});
         QCOMPARE(all.type(), QDBusMessage::ReplyMessage);
         const QVariantMap properties = qdbus_cast<QVariantMap>(all.arguments().value(0));
-        for (const char* name : {"Id", "Category", "Title", "Status", "IconPixmap", "ToolTip",
-                                 "Menu", "ItemIsMenu", "AttentionIconPixmap"})
-            QVERIFY2(properties.contains(name), name);
+        const QVariantMap expected{{"Id", "pinglark"},    {"Category", "ApplicationStatus"},
+                                   {"Title", "Pinglark"}, {"Status", "Active"},
+                                   {"IconName", ""},      {"ItemIsMenu", true}};
+        for (auto it = expected.cbegin(); it != expected.cend(); ++it)
+            QVERIFY2(properties.value(it.key()) == it.value(), qPrintable(it.key()));
+        QCOMPARE(properties.value("Menu").value<QDBusObjectPath>().path(), "/MenuBar");
+        const auto toolTip =
+            qdbus_cast<SniToolTip>(properties.value("ToolTip").value<QDBusArgument>());
+        QCOMPARE(toolTip.title, "Pinglark");
+        QCOMPARE(toolTip.description, "");
+        QVERIFY(properties.contains("IconPixmap") && properties.contains("AttentionIconPixmap"));
+        QCOMPARE(property(f.item, "/MenuBar", menuInterface, "Version").toUInt(), 3u);
+        QCOMPARE(property(f.item, "/MenuBar", menuInterface, "Status").toString(), "normal");
 
         // A second item beside the first gets a name of its own, and leaves the bus with the
         // object.
@@ -278,13 +279,13 @@ private Q_SLOTS:
         // While the host shows the menu the item shows its alternate image.
         QSignalSpy shown(&f.menu, &QMenu::aboutToShow);
         QSignalSpy hidden(&f.menu, &QMenu::aboutToHide);
-        menuCall(f.item, "Event", {0, "opened", QVariant::fromValue(QDBusVariant(0)), 0u});
+        menuEvent(f.item, 0, "opened");
         QCOMPARE(shown.count(), 1);
         QVERIFY(f.item.isHighlighted());
         roundTrip(f.item);
         QTRY_COMPARE(bus.count("NewIcon"), 3);
         QCOMPARE(iconPixmap(f.item).first().bytes.left(4), QByteArray("\xff\x00\xff\x00", 4));
-        menuCall(f.item, "Event", {0, "closed", QVariant::fromValue(QDBusVariant(0)), 0u});
+        menuEvent(f.item, 0, "closed");
         QCOMPARE(hidden.count(), 1);
         QVERIFY(!f.item.isHighlighted());
 
@@ -296,26 +297,14 @@ private Q_SLOTS:
     void labelsFromActionTexts_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("label");
-        QTest::newRow("escaped ampersands") << "AT&&T and Q&&A"
-                                            << "AT&T and Q&A";
-        QTest::newRow("underscore") << "snake_case"
-                                    << "snake__case";
-        QTest::newRow("double underscore") << "a__b"
-                                           << "a____b";
-        QTest::newRow("mnemonic") << "&Quit"
-                                  << "_Quit";
-        QTest::newRow("only the first mnemonic") << "&Save && E&xit"
-                                                 << "_Save & Exit";
-        QTest::newRow("mnemonic on underscore") << "&_x"
-                                                << "__x";
-        QTest::newRow("trailing marker") << "tail&"
-                                         << "tail";
-        QTest::newRow("shortcut column") << "Open\tCtrl+O"
-                                         << "Open";
-        QTest::newRow("plain") << "Veltrano Feeds"
-                               << "Veltrano Feeds";
-        QTest::newRow("empty") << ""
-                               << "";
+        // The fixture's menu shows ampersands, a single underscore and plain text.
+        QTest::newRow("double underscore") << u"a__b"_s << u"a____b"_s;
+        QTest::newRow("mnemonic") << u"&Quit"_s << u"_Quit"_s;
+        QTest::newRow("only the first mnemonic") << u"&Save && E&xit"_s << u"_Save & Exit"_s;
+        QTest::newRow("mnemonic on underscore") << u"&_x"_s << u"__x"_s;
+        QTest::newRow("trailing marker") << u"tail&"_s << u"tail"_s;
+        QTest::newRow("shortcut column") << u"Open\tCtrl+O"_s << u"Open"_s;
+        QTest::newRow("empty") << u""_s << u""_s;
     }
     void labelsFromActionTexts() {
         QFETCH(QString, text);
@@ -323,7 +312,7 @@ private Q_SLOTS:
         QCOMPARE(DBusMenuExporter::labelFromActionText(text), label);
     }
 
-    void menuAsTheHostReadsIt() {
+    void menuAsTheHostReadsAndUsesIt() {
         Fixture f;
         QMenu submenu("More");
         submenu.addAction("Inner_item");
@@ -338,20 +327,17 @@ private Q_SLOTS:
         QCOMPARE(root.id, 0);
         QCOMPARE(root.properties.value("children-display").toString(), "submenu");
         QStringList labels;
-        for (const DBusMenuLayoutItem& child : root.children)
-            labels.append(child.properties.value("label").toString());
-        QCOMPARE(labels, QStringList({"AT&T and Q&A", "snake__case", "No Data Loaded",
-                                      "Launch at Login", "", "Quit", "More", "Radio"}));
-
         QSet<int> ids;
         for (const DBusMenuLayoutItem& child : root.children) {
+            labels.append(child.properties.value("label").toString());
             QVERIFY(child.id > 0);
             ids.insert(child.id);
         }
+        QCOMPARE(labels, QStringList({"AT&T and Q&A", "snake__case", "No Data Loaded",
+                                      "Launch at Login", "", "Quit", "More", "Radio"}));
         QCOMPARE(ids.size(), root.children.size());
 
         const auto& items = root.children;
-        QCOMPARE(items[0].properties.value("enabled").toBool(), true);
         QCOMPARE(items[2].properties.value("enabled").toBool(), false);
         QCOMPARE(items[3].properties.value("toggle-type").toString(), "checkmark");
         QCOMPARE(items[3].properties.value("toggle-state").toInt(), 1);
@@ -389,29 +375,21 @@ private Q_SLOTS:
         // Ids nobody gave out are refused.
         QCOMPARE(menuCall(f.item, "GetLayout", {9999, -1, QStringList()}).type(),
                  QDBusMessage::ErrorMessage);
-        QCOMPARE(
-            menuCall(f.item, "Event", {9999, "clicked", QVariant::fromValue(QDBusVariant(0)), 0u})
-                .type(),
-            QDBusMessage::ErrorMessage);
-    }
+        QCOMPARE(menuEvent(f.item, 9999, "clicked").type(), QDBusMessage::ErrorMessage);
 
-    void hostEventsReachTheMenu() {
-        Fixture f;
-        QTRY_VERIFY(f.item.isStatusNotifierRegistered());
-        const DBusMenuLayoutItem root = layout(f.item);
+        // The host's clicks reach the actions.
         QSignalSpy snake(f.snake, &QAction::triggered);
         QSignalSpy disabled(f.disabled, &QAction::triggered);
         QSignalSpy checked(f.checked, &QAction::triggered);
-        const QVariant nothing = QVariant::fromValue(QDBusVariant(0));
+        const auto click = [&](const QString& label) {
+            return menuEvent(f.item, findItem(root, label).id, "clicked");
+        };
 
-        QCOMPARE(
-            menuCall(f.item, "Event", {findItem(root, "snake__case").id, "clicked", nothing, 0u})
-                .type(),
-            QDBusMessage::ReplyMessage);
+        QCOMPARE(click("snake__case").type(), QDBusMessage::ReplyMessage);
         QCOMPARE(snake.count(), 1);
-        menuCall(f.item, "Event", {findItem(root, "No Data Loaded").id, "clicked", nothing, 0u});
+        click("No Data Loaded");
         QCOMPARE(disabled.count(), 0);
-        menuCall(f.item, "Event", {findItem(root, "Launch at Login").id, "clicked", nothing, 0u});
+        click("Launch at Login");
         QCOMPARE(checked.count(), 1);
         QVERIFY(!f.checked->isChecked());
 
@@ -447,17 +425,14 @@ private Q_SLOTS:
 
         // Clicks on the item itself.
         QSignalSpy activated(&f.item, &StatusItem::activated);
-        call(f.item.statusNotifierItem()->serviceName(), "/StatusNotifierItem", itemInterface,
-             "Activate", {0, 0});
+        itemCall(f.item, "Activate", {0, 0});
         QCOMPARE(activated.count(), 1);
         f.menu.hide();
-        call(f.item.statusNotifierItem()->serviceName(), "/StatusNotifierItem", itemInterface,
-             "SecondaryActivate", {0, 0});
+        itemCall(f.item, "SecondaryActivate", {0, 0});
         QCOMPARE(activated.count(), 2);
         // A disabled item answers no click.
         f.item.setEnabled(false);
-        call(f.item.statusNotifierItem()->serviceName(), "/StatusNotifierItem", itemInterface,
-             "ContextMenu", {0, 0});
+        itemCall(f.item, "ContextMenu", {0, 0});
         QCOMPARE(activated.count(), 2);
         QCOMPARE(layout(f.item).children.size(), 0);
     }
@@ -566,14 +541,7 @@ private Q_SLOTS:
     void anotherWatcherTakesOver() {
         // A watcher that lets another replace it, as when one panel takes over from another.
         stopPanel();
-        QVERIFY(panel.registerObject("/StatusNotifierWatcher", &watcher,
-                                     QDBusConnection::ExportAllContents));
-        QCOMPARE(panel.interface()
-                     ->registerService("org.kde.StatusNotifierWatcher",
-                                       QDBusConnectionInterface::DontQueueService,
-                                       QDBusConnectionInterface::AllowReplacement)
-                     .value(),
-                 QDBusConnectionInterface::ServiceRegistered);
+        QVERIFY(claimWatcher(panel, watcher, false, true));
         Fixture f;
         QTRY_VERIFY(f.item.isStatusNotifierRegistered());
 
@@ -581,18 +549,10 @@ private Q_SLOTS:
         QDBusConnection other = QDBusConnection::connectToBus(
             qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS"), "next panel");
         const auto leave = qScopeGuard([&other] {
-            other.unregisterService("org.kde.StatusNotifierWatcher");
-            other.unregisterObject("/StatusNotifierWatcher");
+            releaseWatcher(other);
             QDBusConnection::disconnectFromBus("next panel");
         });
-        QVERIFY(other.registerObject("/StatusNotifierWatcher", &next,
-                                     QDBusConnection::ExportAllContents));
-        QCOMPARE(other.interface()
-                     ->registerService("org.kde.StatusNotifierWatcher",
-                                       QDBusConnectionInterface::ReplaceExistingService,
-                                       QDBusConnectionInterface::DontAllowReplacement)
-                     .value(),
-                 QDBusConnectionInterface::ServiceRegistered);
+        QVERIFY(claimWatcher(other, next, true));
         // The name changed hands without a gap: the new watcher hears from the item.
         QTRY_COMPARE(next.services.size(), 1);
         QVERIFY(f.item.isStatusNotifierRegistered());
@@ -608,9 +568,6 @@ private Q_SLOTS:
             QTRY_VERIFY(f.item.isTrayIconShown());
             QVERIFY(!f.item.isStatusNotifierRegistered());
             QVERIFY(f.item.statusNotifierItem()->serviceName().isEmpty());
-            // The blink goes on through the tray icon.
-            f.item.setImage(QIcon());
-            QVERIFY(!f.item.hasImage());
         }
         // A watcher whose host is not there yet; the host arrives later.
         watcher.host = false;
@@ -644,51 +601,41 @@ private Q_SLOTS:
     }
 };
 
-// The suite runs on a session bus of its own, started before the application connects to one.
-class PrivateBus {
-public:
-    bool start() {
-        int fds[2];
-        if (pipe(fds) != 0)
-            return false;
-        m_pid = fork();
-        if (m_pid < 0)
-            return false;
-        if (m_pid == 0) {
-            prctl(PR_SET_PDEATHSIG, SIGTERM);
-            close(fds[0]);
-            const std::string print = "--print-address=" + std::to_string(fds[1]);
-            execlp("dbus-daemon", "dbus-daemon", "--session", "--nofork", print.c_str(),
-                   static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(fds[1]);
-        std::string address;
-        char c;
-        while (read(fds[0], &c, 1) == 1 && c != '\n')
-            address += c;
+// The suite runs on a session bus of its own, started before the application connects to one;
+// the daemon also ends if the test dies. Returns its process id, or -1.
+pid_t startPrivateBus() {
+    int fds[2];
+    if (pipe(fds) != 0)
+        return -1;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
         close(fds[0]);
-        if (address.empty())
-            return false;
-        return setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1) == 0;
+        const std::string print = "--print-address=" + std::to_string(fds[1]);
+        execlp("dbus-daemon", "dbus-daemon", "--session", "--nofork", print.c_str(),
+               static_cast<char*>(nullptr));
+        _exit(127);
     }
-    ~PrivateBus() {
-        if (m_pid > 0) {
-            kill(m_pid, SIGTERM);
-            waitpid(m_pid, nullptr, 0);
-        }
-    }
-
-private:
-    pid_t m_pid = -1;
-};
+    close(fds[1]);
+    std::string address;
+    for (char c; pid > 0 && read(fds[0], &c, 1) == 1 && c != '\n';)
+        address += c;
+    close(fds[0]);
+    if (address.empty() || setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1) != 0)
+        return -1;
+    return pid;
+}
 
 int main(int argc, char* argv[]) {
-    PrivateBus bus;
-    if (!bus.start()) {
+    const pid_t bus = startPrivateBus();
+    if (bus < 0) {
         std::fprintf(stderr, "cannot start a private dbus-daemon\n");
         return 1;
     }
+    const auto stopBus = qScopeGuard([bus] {
+        kill(bus, SIGTERM);
+        waitpid(bus, nullptr, 0);
+    });
     QApplication app(argc, argv);
     QApplication::setApplicationName("Pinglark");
     QApplication::setDesktopFileName("pinglark");
