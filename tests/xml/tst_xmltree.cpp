@@ -284,9 +284,8 @@ private Q_SLOTS:
     // and characters that a decoder might treat specially at the start of a text.
     void longTextsAndValues() {
         const QByteArray ascii(100000, 'a');
-        QByteArray accented;
-        for (int i = 0; i < 30000; ++i)
-            accented += "\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80";
+        const QByteArray accented =
+            QByteArray("\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80").repeated(30000);
         const QByteArray value(20000, 'v');
         const XMLTree doc =
             parsed("<r><a k='" + value + "' j='" + accented + "'>" + ascii + "</a><b>" + accented +
@@ -405,9 +404,8 @@ private Q_SLOTS:
         const XMLTree ext =
             parsed("<!DOCTYPE r [<!ENTITY ext SYSTEM '" + url + "'>]><r>a&ext;b</r>");
         QCOMPARE(ext.description(), u"ab"_s);
-        const auto dtd = XMLTree::treeWithData("<!DOCTYPE r SYSTEM '" + url + "'><r>&nbsp;</r>");
-        QVERIFY(dtd);
-        QCOMPARE(dtd->description(), u"\u00a0"_s);
+        QCOMPARE(parsed("<!DOCTYPE r SYSTEM '" + url + "'><r>&nbsp;</r>").description(),
+                 u"\u00a0"_s);
     }
 
     void entityExpansionIsBounded_data() {
@@ -440,11 +438,8 @@ private Q_SLOTS:
         QCOMPARE(doc->description(), u"deep"_s);
         const auto b = doc->descendentNamed(u"b"_s);
         QVERIFY(b);
-        QCOMPARE(b->description(), u"deep"_s);
         QVERIFY(!doc->descendentNamed(u"missing"_s));
-        const auto xml = doc->xml();
-        QVERIFY(xml);
-        QCOMPARE(xml->size(), qsizetype(depth) * 7 + 11);
+        QCOMPARE(doc->xml().value_or(QString()).size(), qsizetype(depth) * 7 + 11);
         QString path = u"a/b"_s;
         QVERIFY(std::holds_alternative<XMLNodePtr>(XMLTreeXPath(path, doc->node())));
 
