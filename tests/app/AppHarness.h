@@ -19,6 +19,9 @@
 
 using FeedEntry = FeedFixture::Entry;
 
+// The warning every refresh that found no readable feed logs.
+inline const char* const formatError = "Invalid data feed format: RSS element not found.";
+
 // An RSS 1.0 document with a channel element and the given items as children of rdf:RDF.
 inline QByteArray rdfFeed(const QList<FeedEntry>& entries, const QString& extraChildren = {}) {
     return FeedFixture::rdf(entries, extraChildren.toUtf8());
@@ -33,14 +36,13 @@ inline FeedEntry entry(const QString& n) {
 class UrlRecorder : public QObject {
     Q_OBJECT
 public:
+    static constexpr const char* schemes[] = {"http", "https", "file", "javascript"};
     UrlRecorder() {
-        QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "open");
-        QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "open");
-        QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "open");
-        QDesktopServices::setUrlHandler(QStringLiteral("javascript"), this, "open");
+        for (const char* scheme : schemes)
+            QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), this, "open");
     }
     ~UrlRecorder() override {
-        for (const char* scheme : {"http", "https", "file", "javascript"})
+        for (const char* scheme : schemes)
             QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
     }
     QList<QUrl> opened;
@@ -69,12 +71,20 @@ public:
         return *app;
     }
 
+    // Starts the controller (made first if there is none yet); false when its first refresh did
+    // not finish in time.
+    bool launch(int timeoutMs = 10000) {
+        if (!app)
+            make();
+        QSignalSpy done(app.get(), &AppController::refreshFinished);
+        app->awakeFromNib();
+        return done.wait(timeoutMs);
+    }
+
     // Makes and starts the controller, and waits for its first refresh.
     AppController& start() {
         make();
-        QSignalSpy done(app.get(), &AppController::refreshFinished);
-        app->awakeFromNib();
-        if (!done.wait(10000))
+        if (!launch())
             qFatal("the first refresh never finished");
         return *app;
     }
