@@ -5,15 +5,7 @@
 #include "PreferenceKeys.h"
 #include "UserDefaults.h"
 
-#include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
-#include <QRandomGenerator>
-#include <QSettings>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtTest>
 
 #include <csignal>
 
