@@ -59,6 +59,7 @@ public:
         if (!server.listen())
             qFatal("cannot listen on 127.0.0.1");
     }
+    explicit AppHarness(const QList<FeedEntry>& feed) : AppHarness() { serveFeed(feed); }
 
     QString site() const { return server.url(QStringLiteral("/")).toString(); }
     void serveFeed(const QList<FeedEntry>& entries, const QString& extra = {}) {

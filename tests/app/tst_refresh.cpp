@@ -10,8 +10,7 @@ class TestRefresh : public QObject {
 
 private Q_SLOTS:
     void whatEachRefreshMarksAndBlinks() {
-        AppHarness h;
-        h.serveFeed({entry("1"), entry("2"), entry("3")});
+        AppHarness h({entry("1"), entry("2"), entry("3")});
         AppController& app = h.start();
         QCOMPARE(h.links(), QStringList({"http://news.example/1", "http://news.example/2",
                                          "http://news.example/3"}));
@@ -174,8 +173,7 @@ private Q_SLOTS:
     }
 
     void refreshesNeverOverlapNorRunWhileTheMenuIsOpen() {
-        AppHarness h;
-        h.serveFeed({entry("1")});
+        AppHarness h({entry("1")});
         AppController& app = h.start();
         h.server.drip(AppHarness::feedPath, rdfFeed({entry("1")}), 1ms);
         int before = h.server.requestCount(AppHarness::feedPath);

@@ -13,8 +13,7 @@ class TestStartup : public QObject {
 
 private Q_SLOTS:
     void firstRun() {
-        AppHarness h;
-        h.serveFeed({entry("1")});
+        AppHarness h({entry("1")});
         AppController& app = h.make();
         bool firstCheckDuringRefresh = false;
         QObject::connect(&h.server, &HttpServer::requestReceived, &app,
@@ -64,8 +63,7 @@ private Q_SLOTS:
     }
 
     void laterRunReadsTheStore() {
-        AppHarness h;
-        h.serveFeed({entry("1")});
+        AppHarness h({entry("1")});
         {
             UserDefaults defaults = UserDefaults::standardUserDefaults();
             defaults.setBool(true, PreferenceKeys::HasRun);
@@ -119,34 +117,9 @@ private Q_SLOTS:
                  stored.isEmpty() ? 1800.0 : stored.toDouble());
     }
 
-    void everyCallReplacesTheTimer() {
-        AppHarness h;
-        AppController& app = h.make();
-        UserDefaults::standardUserDefaults().setFloat(2.0f, PreferenceKeys::DataRefreshInterval);
-        app.updateDataRefreshInterval();
-        QPointer<QTimer> first = app.dataTimer();
-        QTest::qWait(1200);
-        app.updateDataRefreshInterval();
-        // The old timer is gone, and the countdown starts again from a full period.
-        QVERIFY(!first);
-        QVERIFY(app.dataTimer()->remainingTime() > 1800);
-
-        // A period of "Never" stops a running timer.
-        UserDefaults::standardUserDefaults().setFloat(0.0f, PreferenceKeys::DataRefreshInterval);
-        QPointer<QTimer> second = app.dataTimer();
-        app.updateDataRefreshInterval();
-        QVERIFY(!second);
-        QVERIFY(!app.dataTimer());
-    }
-
-    void timerRunsTheRefreshAndTearDownStopsBothTimers() {
-        AppHarness h;
-        h.serveFeed({entry("1")});
-        UserDefaults::standardUserDefaults().setFloat(1.0f, PreferenceKeys::DataRefreshInterval);
+    void tearDownStopsBothTimers() {
+        AppHarness h({entry("1")});
         AppController& app = h.start();
-        QCOMPARE(h.server.requestCount(AppHarness::feedPath), 1);
-        QTRY_VERIFY_WITH_TIMEOUT(h.server.requestCount(AppHarness::feedPath) >= 3, 5000);
-
         app.toggleBlink(true);
         QPointer<QTimer> blink = app.blinkTimer();
         QPointer<QTimer> data = app.dataTimer();
