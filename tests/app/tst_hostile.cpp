@@ -96,7 +96,6 @@ private Q_SLOTS:
         auto row = [](const char* name, const Setup& setup) {
             QTest::newRow(name) << setup;
         };
-        // Documents that must not parse.
         // Ten levels of ten references each: 10^10 characters from a few hundred bytes.
         QByteArray lol = "<!DOCTYPE rdf:RDF [<!ENTITY e0 \"lol\">";
         for (int level = 1; level <= 10; ++level) {
@@ -116,7 +115,6 @@ private Q_SLOTS:
                                              {"forbidden control characters", controls},
                                              {"truncated", truncated}})
             row(name, [=](HttpServer& s) { s.serve(p, document); });
-        // Servers that fail or mean harm.
         row("404", [=](HttpServer& s) { s.serveStatus(p, 404, "<html>not here</html>"); });
         row("server error with a feed",
             [=](HttpServer& s) { s.serveStatus(p, 500, rdfFeed({entry("1")})); });
