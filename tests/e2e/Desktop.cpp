@@ -4,7 +4,6 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
-#include <QHash>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -26,14 +25,6 @@ bool waitFor(const std::function<bool()>& predicate, int timeoutMs) {
     return true;
 }
 
-QStringList missingTools(const QStringList& tools) {
-    QStringList missing;
-    for (const QString& tool : tools)
-        if (QStandardPaths::findExecutable(tool).isEmpty())
-            missing.append(tool);
-    return missing;
-}
-
 namespace {
 
 // Children die with the test, even when ctest kills it at its timeout.
@@ -41,11 +32,11 @@ void dieWithParent(QProcess& process) {
     process.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });
 }
 
-void stop(std::unique_ptr<QProcess>& process) {
+void stop(std::unique_ptr<QProcess>& process, int graceMs = 5000) {
     if (!process || process->state() == QProcess::NotRunning)
         return;
     process->terminate();
-    if (!process->waitForFinished(5000)) {
+    if (!process->waitForFinished(graceMs)) {
         process->kill();
         process->waitForFinished(5000);
     }
@@ -117,6 +108,19 @@ bool Desktop::startDisplay(QString* error) {
     }
     *error = "Xvfb did not start (see " + m_home + "/xvfb.log)";
     return false;
+}
+
+QString Desktop::startSession(const QStringList& tools) {
+    QStringList missing;
+    for (const QString& tool : QStringList{"Xvfb", "xdpyinfo", "dbus-daemon"} + tools)
+        if (QStandardPaths::findExecutable(tool).isEmpty())
+            missing.append(tool);
+    if (!missing.isEmpty())
+        return "missing (tools/install-deps.sh installs them): " + missing.join(", ");
+    QString error;
+    if (startDisplay(&error))
+        startBus(&error);
+    return error;
 }
 
 bool Desktop::startBus(QString* error) {
@@ -201,25 +205,21 @@ bool Desktop::startApp(const QString& binary, QString* error) {
     return true;
 }
 
-QString Desktop::appLog() const {
-    QFile log(m_home + "/pinglark.log");
-    if (!log.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromUtf8(log.readAll());
+QString Desktop::log(const QString& logName) const {
+    QFile log(m_home + "/" + logName + ".log");
+    return log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QString();
 }
 
 int Desktop::stopApp() {
     if (!m_app)
         return -1;
-    if (m_app->state() != QProcess::NotRunning) {
-        m_app->terminate();
-        if (!m_app->waitForFinished(10000)) {
-            m_app->kill();
-            m_app->waitForFinished(5000);
-            return -1;
-        }
-    }
+    stop(m_app, 10000); // killed: a crash exit
     return m_app->exitStatus() == QProcess::NormalExit ? m_app->exitCode() : -1;
+}
+
+bool Desktop::appExitsCleanly() {
+    return waitFor([&] { return m_app->state() == QProcess::NotRunning; }) &&
+           m_app->exitStatus() == QProcess::NormalExit && m_app->exitCode() == 0;
 }
 
 QList<QStringList> Desktop::openerCalls() const {
@@ -237,66 +237,46 @@ QList<QStringList> Desktop::openerCalls() const {
     return calls;
 }
 
-QList<Window> Desktop::windows(const QString& classPattern, bool onlyVisible) const {
-    QStringList arguments{"search"};
-    if (onlyVisible)
-        arguments << "--onlyvisible";
-    arguments << "--classname" << classPattern;
+QList<Window> Desktop::geometries(const QStringList& xdotoolArguments) const {
+    const QRegularExpression shell(
+        "WINDOW=(\\d+)\\nX=(-?\\d+)\\nY=(-?\\d+)\\nWIDTH=(\\d+)\\nHEIGHT=(\\d+)");
+    // (xdotool fails when a search finds nothing.)
+    const QString answer = QString::fromLatin1(run("xdotool", xdotoolArguments).value_or(""));
     QList<Window> found;
-    const std::optional<QByteArray> ids = run("xdotool", arguments);
-    if (!ids)
-        return found; // xdotool fails when nothing matches
-    for (const QByteArray& id : ids->split('\n'))
-        if (const std::optional<Window> w = window(id.trimmed().toULongLong()))
-            found.append(*w);
+    for (const QRegularExpressionMatch& m : shell.globalMatch(answer))
+        found.append(
+            {m.captured(1).toULongLong(), QRect(m.captured(2).toInt(), m.captured(3).toInt(),
+                                                m.captured(4).toInt(), m.captured(5).toInt())});
     return found;
+}
+
+QList<Window> Desktop::windows(const QString& classPattern, bool onlyVisible) const {
+    return geometries(
+        QStringList{"search"} + (onlyVisible ? QStringList{"--onlyvisible"} : QStringList()) +
+        QStringList{"--classname", classPattern, "getwindowgeometry", "--shell", "%@"});
 }
 
 QList<Window> Desktop::windowsNamed(const QString& namePattern) const {
-    QList<Window> found;
-    const std::optional<QByteArray> ids =
-        run("xdotool", {"search", "--onlyvisible", "--name", namePattern});
-    if (!ids)
-        return found;
-    for (const QByteArray& id : ids->split('\n'))
-        if (const std::optional<Window> w = window(id.trimmed().toULongLong()))
-            found.append(*w);
-    return found;
+    return geometries(
+        {"search", "--onlyvisible", "--name", namePattern, "getwindowgeometry", "--shell", "%@"});
 }
 
 std::optional<Window> Desktop::window(qulonglong id) const {
-    if (id == 0)
-        return std::nullopt;
-    const std::optional<QByteArray> shell =
-        run("xdotool", {"getwindowgeometry", "--shell", QString::number(id)});
-    if (!shell)
-        return std::nullopt;
-    QHash<QByteArray, int> values;
-    for (const QByteArray& line : shell->split('\n')) {
-        const qsizetype equals = line.indexOf('=');
-        if (equals > 0)
-            values.insert(line.left(equals), line.mid(equals + 1).toInt());
-    }
-    return Window{id, QRect(values.value("X"), values.value("Y"), values.value("WIDTH"),
-                            values.value("HEIGHT"))};
+    const QList<Window> found = geometries({"getwindowgeometry", "--shell", QString::number(id)});
+    return found.isEmpty() ? std::nullopt : std::optional(found.first());
 }
 
-namespace {
-qulonglong windowIdAfter(const QByteArray& text, const QString& label) {
-    const QRegularExpression pattern(QRegularExpression::escape(label) + ": (0x[0-9a-f]+)");
-    const QRegularExpressionMatch match = pattern.match(QString::fromLatin1(text));
-    return match.hasMatch() ? match.captured(1).toULongLong(nullptr, 16) : 0;
-}
-} // namespace
-
-qulonglong Desktop::parentOf(qulonglong id) const {
-    const std::optional<QByteArray> tree = run("xwininfo", {"-id", QString::number(id), "-tree"});
-    return tree ? windowIdAfter(*tree, "Parent window id") : 0;
-}
-
-qulonglong Desktop::rootWindow() const {
-    const std::optional<QByteArray> tree = run("xwininfo", {"-root", "-tree"});
-    return tree ? windowIdAfter(*tree, "Root window id") : 0;
+bool Desktop::docked(qulonglong id) const {
+    const QString tree = QString::fromLatin1(
+        run("xwininfo", {"-id", QString::number(id), "-tree"}).value_or(QByteArray()));
+    const auto idAfter = [&](const QString& label) {
+        const QRegularExpressionMatch match =
+            QRegularExpression(label + ": (0x[0-9a-f]+)").match(tree);
+        return match.hasMatch() ? match.captured(1).toULongLong(nullptr, 16) : 0;
+    };
+    const qulonglong parent = idAfter("Parent window id");
+    const qulonglong root = idAfter("Root window id");
+    return parent != 0 && root != 0 && parent != root;
 }
 
 bool Desktop::click(QPoint at, int button) const {

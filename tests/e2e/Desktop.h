@@ -14,6 +14,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "FeedFixture.h"
+
 #include <functional>
 #include <memory>
 #include <optional>
@@ -24,12 +26,22 @@ namespace e2e {
 // The feed's address is built into the program: http://127.0.0.1:<feedPort><feedPath>.
 inline constexpr quint16 feedPort = E2E_FEED_PORT;
 inline const QString feedPath = QStringLiteral("/notifications/veltrano.xml");
+inline const QString portTaken =
+    QStringLiteral("port %1 is taken (is `make run` running?)").arg(feedPort);
+
+inline FeedFixture::Entry entry(const char* title, const char* link) {
+    return {QString::fromUtf8(title), QString::fromUtf8(link), QStringLiteral("Veltrano desk"), {}};
+}
+// The feed both suites start with: titles that menus and dbusmenu labels are known to mangle.
+inline const QList<FeedFixture::Entry> firstEntries{
+    entry("AT&T and Q&A", "https://news.example/2024/att-qa?id=7&ref=rss"),
+    entry("snake_case naming", "https://news.example/2024/snake-case"),
+    entry("Tabs\tinside", "https://news.example/2024/tabs"),
+    entry("Quarterly report", "https://news.example/2024/report"),
+};
 
 // Runs the event loop until the predicate holds or the time is up; returns the predicate.
 bool waitFor(const std::function<bool()>& predicate, int timeoutMs = 15000);
-
-// The tools that are not on PATH.
-QStringList missingTools(const QStringList& tools);
 
 struct Window {
     qulonglong id = 0;
@@ -46,7 +58,9 @@ public:
 
     bool startDisplay(QString* error);
     bool startBus(QString* error);
-    QString display() const { return m_display; }
+    // The tools on PATH (these and the ones the session needs), the display and the bus; what
+    // went wrong, or nothing.
+    QString startSession(const QStringList& tools);
     QString busAddress() const { return m_busAddress; }
 
     // The settings file the program reads, written before it starts.
@@ -65,19 +79,22 @@ public:
     // The program under test, on the xcb platform of the display.
     bool startApp(const QString& binary, QString* error);
     QProcess* app() const { return m_app.get(); }
-    QString appLog() const;
     // Ends the program if it still runs; its exit code, or -1 when it had to be killed.
     int stopApp();
+    // Whether the program ends by itself within 15 s, normally and with exit code 0.
+    bool appExitsCleanly();
+    // What a child started with logName wrote (the program's is "pinglark").
+    QString log(const QString& logName) const;
 
     // The arguments the URL opener was called with, one call per entry.
     QList<QStringList> openerCalls() const;
 
-    // X: windows whose WM_CLASS or name match, their parent, clicks and screenshots.
+    // X: windows whose WM_CLASS or name match, whether one is docked (its parent is not the
+    // root window), clicks and screenshots.
     QList<Window> windows(const QString& classPattern, bool onlyVisible = false) const;
     QList<Window> windowsNamed(const QString& namePattern) const;
     std::optional<Window> window(qulonglong id) const;
-    qulonglong parentOf(qulonglong id) const;
-    qulonglong rootWindow() const;
+    bool docked(qulonglong id) const;
     bool click(QPoint at, int button = 1) const;
     QImage screenshot() const;
 
@@ -94,6 +111,8 @@ private:
 
     std::unique_ptr<QProcess> newChild(const QString& program, const QStringList& arguments,
                                        const QString& logName) const;
+    // The windows xdotool describes, from blocks of getwindowgeometry --shell.
+    QList<Window> geometries(const QStringList& xdotoolArguments) const;
 };
 
 } // namespace e2e

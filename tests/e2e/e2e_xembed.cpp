@@ -3,7 +3,6 @@
 // at the screen and clicks as a user does.
 
 #include "Desktop.h"
-#include "FeedFixture.h"
 #include "HttpServer.h"
 
 #include <QCoreApplication>
@@ -11,22 +10,10 @@
 #include <QSet>
 #include <QtTest>
 
-#include <memory>
-
 using namespace e2e;
 
 namespace {
 
-FeedFixture::Entry entry(const QString& title, const QString& link) {
-    return {title, link, QString("Veltrano desk"), {}};
-}
-
-const QList<FeedFixture::Entry> firstEntries{
-    entry("AT&T and Q&A", "https://news.example/2024/att-qa?id=7&ref=rss"),
-    entry("snake_case naming", "https://news.example/2024/snake-case"),
-    entry("Tabs\tinside", "https://news.example/2024/tabs"),
-    entry("Quarterly report", "https://news.example/2024/report"),
-};
 // Where trayer puts its panel: 64 x 32 pixels at the top right of the 800 x 600 screen.
 const QRect tray(800 - 64, 0, 64, 32);
 
@@ -35,25 +22,28 @@ const FeedFixture::Entry blinkEntry =
 const FeedFixture::Entry freshEntry =
     entry("Veltrano opens its new feed desk", "https://news.example/2024/feed-desk");
 
-int distinctColours(const QImage& image, const QRect& area) {
-    QSet<QRgb> colours;
+// Calls visit(x, y) for each pixel of the area that lies within the image.
+template <typename Visit> void forEachPixel(const QImage& image, const QRect& area, Visit visit) {
     const QRect inside = area.intersected(image.rect());
     for (int y = inside.top(); y <= inside.bottom(); ++y)
         for (int x = inside.left(); x <= inside.right(); ++x)
-            colours.insert(image.pixel(x, y));
+            visit(x, y);
+}
+
+int distinctColours(const QImage& image, const QRect& area) {
+    QSet<QRgb> colours;
+    forEachPixel(image, area, [&](int x, int y) { colours.insert(image.pixel(x, y)); });
     return int(colours.size());
 }
 
 // The share of the area's pixels that differ between two pictures of the screen.
 double changed(const QImage& before, const QImage& after, const QRect& area) {
-    const QRect inside = area.intersected(before.rect()).intersected(after.rect());
-    if (inside.isEmpty())
-        return 0.0;
-    qint64 count = 0;
-    for (int y = inside.top(); y <= inside.bottom(); ++y)
-        for (int x = inside.left(); x <= inside.right(); ++x)
-            count += before.pixel(x, y) != after.pixel(x, y);
-    return double(count) / (qint64(inside.width()) * inside.height());
+    qint64 count = 0, all = 0;
+    forEachPixel(after, area.intersected(before.rect()), [&](int x, int y) {
+        ++all;
+        count += before.pixel(x, y) != after.pixel(x, y);
+    });
+    return all ? double(count) / all : 0.0;
 }
 
 } // namespace
@@ -61,27 +51,30 @@ double changed(const QImage& before, const QImage& after, const QRect& area) {
 class E2EXEmbed : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<Desktop> desktop;
+    Desktop desktop{qEnvironmentVariable("PINGLARK_E2E_HOME")};
     HttpServer server;
     Window icon;
 
-    QString log(const QString& name) {
-        QFile file(desktop->home() + "/" + name + ".log");
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-    }
     // The program's windows bigger than a tray icon that are on screen: its open menu.
     std::optional<Window> openMenu() {
-        for (const Window& w : desktop->windows("^pinglark$", true))
+        for (const Window& w : desktop.windows("^pinglark$", true))
             if (w.geometry.width() > 64 && w.geometry.height() > 64)
                 return w;
         return std::nullopt;
+    }
+    // Clicks the icon; the menu that opens, once placed and drawn.
+    std::optional<Window> menuAfterClick() {
+        if (!desktop.click(icon.geometry.center()) ||
+            !waitFor([&] { return openMenu().has_value(); }))
+            return std::nullopt;
+        QTest::qWait(500);
+        return openMenu();
     }
     // Pictures of the docked icon a few times over two seconds; how many looked different.
     int iconLooks() {
         QSet<QByteArray> looks;
         for (int i = 0; i < 8; ++i) {
-            const QImage shot = desktop->screenshot();
-            const QImage part = shot.copy(icon.geometry);
+            const QImage part = desktop.screenshot().copy(icon.geometry);
             looks.insert(
                 QByteArray(reinterpret_cast<const char*>(part.constBits()), part.sizeInBytes()));
             QTest::qWait(250);
@@ -91,67 +84,52 @@ class E2EXEmbed : public QObject {
 
 private Q_SLOTS:
     void initTestCase() {
-        const QStringList missing = missingTools(
-            {"Xvfb", "xdpyinfo", "dbus-daemon", "trayer", "xdotool", "xwininfo", "import"});
-        QVERIFY2(missing.isEmpty(), qPrintable("missing (tools/install-deps.sh installs them): " +
-                                               missing.join(", ")));
-        desktop = std::make_unique<Desktop>(qEnvironmentVariable("PINGLARK_E2E_HOME"));
-        QString error;
-        QVERIFY2(desktop->startDisplay(&error), qPrintable(error));
-        QVERIFY2(desktop->startBus(&error), qPrintable(error));
+        QString error = desktop.startSession({"trayer", "xdotool", "xwininfo", "import"});
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        desktop.start("trayer",
+                      {"--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "64",
+                       "--height", "32", "--iconspacing", "4", "--SetDockType", "true"},
+                      "trayer");
+        QVERIFY2(waitFor([&] { return !desktop.windows("^trayer$").isEmpty(); }),
+                 qPrintable("trayer did not start: " + desktop.log("trayer")));
 
-        desktop->start("trayer",
-                       {"--edge", "top", "--align", "right", "--widthtype", "pixel", "--width",
-                        "64", "--height", "32", "--iconspacing", "4", "--SetDockType", "true"},
-                       "trayer");
-        QVERIFY2(waitFor([&] { return !desktop->windows("^trayer$").isEmpty(); }),
-                 qPrintable("trayer did not start: " + log("trayer")));
-
-        QVERIFY2(server.listen(feedPort), qPrintable(QString("port %1 is taken (is `make run` "
-                                                             "running?)")
-                                                         .arg(feedPort)));
+        QVERIFY2(server.listen(feedPort), qPrintable(portTaken));
         server.serve(feedPath, FeedFixture::rdf(firstEntries));
-        desktop->writeSettings("DataRefreshInterval=3\n");
-        QVERIFY2(desktop->startApp(PINGLARK_BINARY, &error), qPrintable(error));
+        desktop.writeSettings("DataRefreshInterval=3\n");
+        QVERIFY2(desktop.startApp(PINGLARK_BINARY, &error), qPrintable(error));
     }
 
     void cleanupTestCase() {
-        if (desktop) {
-            desktop->stopApp();
-            qInfo().noquote() << "pinglark's output:\n" << desktop->appLog();
-        }
+        desktop.stopApp();
+        qInfo().noquote() << "pinglark's output:\n" << desktop.log("pinglark");
     }
 
     void theIconDocksInTheTray() {
-        const qulonglong root = desktop->rootWindow();
-        QVERIFY(root != 0);
         QVERIFY2(waitFor([&] {
-                     for (const Window& w : desktop->windows("^pinglark$", true)) {
+                     for (const Window& w : desktop.windows("^pinglark$", true))
                          if (w.geometry.width() <= 64 && w.geometry.height() <= 64 &&
-                             desktop->parentOf(w.id) != root) {
+                             desktop.docked(w.id)) {
                              icon = w;
                              return true;
                          }
-                     }
                      return false;
                  }),
                  "no icon of pinglark's docked in the tray host");
-        QVERIFY2(tray.contains(icon.geometry),
-                 qPrintable(QString("the icon is at %1,%2, outside the tray")
-                                .arg(icon.geometry.x())
-                                .arg(icon.geometry.y())));
         QVERIFY(waitFor([&] { return server.requestCount(feedPath) > 0; }));
         // Placed and drawn: the tray host may still move it for a moment.
         QImage previous;
         QVERIFY2(waitFor([&] {
-                     icon = desktop->window(icon.id).value_or(icon);
-                     const QImage now = desktop->screenshot().copy(icon.geometry);
+                     icon = desktop.window(icon.id).value_or(icon);
+                     const QImage now = desktop.screenshot().copy(icon.geometry);
                      const bool same = !now.isNull() && now == previous;
                      previous = now;
                      return same;
                  }),
                  "the icon does not settle");
-        QVERIFY2(tray.contains(icon.geometry), "the icon left the tray");
+        QVERIFY2(tray.contains(icon.geometry),
+                 qPrintable(QString("the icon is at %1,%2, outside the tray")
+                                .arg(icon.geometry.x())
+                                .arg(icon.geometry.y())));
         QVERIFY(distinctColours(previous, previous.rect()) > 4);
     }
 
@@ -178,42 +156,35 @@ private Q_SLOTS:
                    server.lastRequest(feedPath)->completed;
         }));
         QTest::qWait(300);
-        const QImage before = desktop->screenshot();
-        QVERIFY(desktop->click(icon.geometry.center()));
-        std::optional<Window> menu;
-        QVERIFY2(waitFor([&] { return (menu = openMenu()).has_value(); }),
-                 "no menu after a click on the icon");
-        QTest::qWait(500); // placed and drawn
-        menu = openMenu();
-        QVERIFY(menu);
-        const QImage after = desktop->screenshot();
+        const QImage before = desktop.screenshot();
+        const std::optional<Window> menu = menuAfterClick();
+        QVERIFY2(menu, "no menu after a click on the icon");
+        const QImage after = desktop.screenshot();
         const QRect area = menu->geometry;
         QVERIFY2(distinctColours(after, area) >= 16, "the menu is not drawn");
         QVERIFY2(changed(before, after, area) > 0.3, "the screen did not change where the menu is");
         // The dot beside the top entry: blue pixels at the start of the first row.
         int blue = 0;
-        const QRect dot(area.left(), area.top(), 40, 28);
-        for (int y = dot.top(); y <= dot.bottom(); ++y)
-            for (int x = dot.left(); x <= dot.right(); ++x) {
-                const QColor c = after.pixelColor(x, y);
-                blue += c.blue() > 150 && c.red() < 120 && c.green() < 170;
-            }
+        forEachPixel(after, QRect(area.left(), area.top(), 40, 28), [&](int x, int y) {
+            const QColor c = after.pixelColor(x, y);
+            blue += c.blue() > 150 && c.red() < 120 && c.green() < 170;
+        });
         QVERIFY2(blue >= 20, "no new-entry dot beside the top entry");
 
         // The picture of the open menu, with the tray above it.
         const int left = std::max(0, std::min(area.left(), tray.left()) - 48);
         const QImage picture =
             after.copy(QRect(left, 0, after.width() - left, area.bottom() + 1 + 24));
-        QVERIFY(picture.save(desktop->home() + "/pinglark-menu.png"));
+        QVERIFY(picture.save(desktop.home() + "/pinglark-menu.png"));
         const QString keep = qEnvironmentVariable("PINGLARK_E2E_SCREENSHOT");
         if (!keep.isEmpty())
             QVERIFY(picture.save(keep));
 
         // The top entry is the first item of the menu: a click on it opens its link.
-        QVERIFY(desktop->click(area.topLeft() + QPoint(area.width() / 2, 14)));
-        QVERIFY2(waitFor([&] { return !desktop->openerCalls().isEmpty(); }),
+        QVERIFY(desktop.click(area.topLeft() + QPoint(area.width() / 2, 14)));
+        QVERIFY2(waitFor([&] { return !desktop.openerCalls().isEmpty(); }),
                  "xdg-open was not called");
-        QCOMPARE(desktop->openerCalls(), QList<QStringList>{{*freshEntry.link}});
+        QCOMPARE(desktop.openerCalls(), QList<QStringList>{{*freshEntry.link}});
         QVERIFY(waitFor([&] { return !openMenu(); }));
         // Opening the menu stopped the blinking.
         QCOMPARE(iconLooks(), 1);
@@ -221,20 +192,13 @@ private Q_SLOTS:
 
     void quitFromTheMenu() {
         QVERIFY(icon.id != 0);
-        QVERIFY(desktop->click(icon.geometry.center()));
-        std::optional<Window> menu;
-        QVERIFY2(waitFor([&] { return (menu = openMenu()).has_value(); }),
-                 "no menu after a click on the icon");
-        QTest::qWait(300);
+        const std::optional<Window> menu = menuAfterClick();
+        QVERIFY2(menu, "no menu after a click on the icon");
         // Quit Pinglark is the last item.
         const QRect area = menu->geometry;
-        QVERIFY(desktop->click(area.bottomLeft() + QPoint(area.width() / 2, -12)));
-        QProcess* app = desktop->app();
-        QVERIFY2(waitFor([&] { return app->state() == QProcess::NotRunning; }),
-                 "still running after Quit Pinglark");
-        QCOMPARE(app->exitStatus(), QProcess::NormalExit);
-        QCOMPARE(app->exitCode(), 0);
-        QVERIFY(waitFor([&] { return desktop->windows("^pinglark$").isEmpty(); }));
+        QVERIFY(desktop.click(area.bottomLeft() + QPoint(area.width() / 2, -12)));
+        QVERIFY2(desktop.appExitsCleanly(), "Quit Pinglark did not end the program with status 0");
+        QVERIFY(waitFor([&] { return desktop.windows("^pinglark$").isEmpty(); }));
     }
 };
 
