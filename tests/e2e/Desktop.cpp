@@ -42,13 +42,19 @@ void stop(std::unique_ptr<QProcess>& process, int graceMs = 5000) {
     }
 }
 
-// The first line a child writes on its standard output (an address, a display number).
-QByteArray firstLine(QProcess& process, int timeoutMs) {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!process.canReadLine() && !deadline.hasExpired() &&
-           process.state() != QProcess::NotRunning)
-        process.waitForReadyRead(int(std::max<qint64>(1, deadline.remainingTime())));
-    return process.readLine().trimmed();
+// Starts a server of the session, its errors in errorLog; the first line it writes on its
+// standard output (a display number, an address), or nothing within 15 s.
+QByteArray startServer(std::unique_ptr<QProcess>& process, const QString& program,
+                       const QStringList& arguments, const QString& errorLog) {
+    process = std::make_unique<QProcess>();
+    dieWithParent(*process);
+    process->setStandardErrorFile(errorLog, QIODevice::Append);
+    process->start(program, arguments);
+    QDeadlineTimer deadline(15000);
+    while (!process->canReadLine() && !deadline.hasExpired() &&
+           process->state() != QProcess::NotRunning)
+        process->waitForReadyRead(int(std::max<qint64>(1, deadline.remainingTime())));
+    return process->readLine().trimmed();
 }
 
 } // namespace
@@ -88,12 +94,10 @@ bool Desktop::startDisplay(QString* error) {
         const int number = 200 + int(QRandomGenerator::global()->bounded(700));
         if (QFile::exists(QString("/tmp/.X%1-lock").arg(number)))
             continue;
-        m_xvfb = std::make_unique<QProcess>();
-        dieWithParent(*m_xvfb);
-        m_xvfb->setStandardErrorFile(m_home + "/xvfb.log", QIODevice::Append);
-        m_xvfb->start("Xvfb", {":" + QString::number(number), "-displayfd", "1", "-screen", "0",
-                               "800x600x24", "-nolisten", "tcp", "-noreset"});
-        if (firstLine(*m_xvfb, 15000) != QByteArray::number(number)) {
+        if (startServer(m_xvfb, "Xvfb",
+                        {":" + QString::number(number), "-displayfd", "1", "-screen", "0",
+                         "800x600x24", "-nolisten", "tcp", "-noreset"},
+                        m_home + "/xvfb.log") != QByteArray::number(number)) {
             stop(m_xvfb);
             continue;
         }
@@ -124,11 +128,9 @@ QString Desktop::startSession(const QStringList& tools) {
 }
 
 bool Desktop::startBus(QString* error) {
-    m_bus = std::make_unique<QProcess>();
-    dieWithParent(*m_bus);
-    m_bus->setStandardErrorFile(m_home + "/dbus.log");
-    m_bus->start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
-    m_busAddress = QString::fromLatin1(firstLine(*m_bus, 15000));
+    m_busAddress = QString::fromLatin1(startServer(m_bus, "dbus-daemon",
+                                                   {"--session", "--nofork", "--print-address=1"},
+                                                   m_home + "/dbus.log"));
     if (m_busAddress.isEmpty()) {
         *error = "dbus-daemon did not start (see " + m_home + "/dbus.log)";
         return false;
@@ -224,16 +226,8 @@ bool Desktop::appExitsCleanly() {
 
 QList<QStringList> Desktop::openerCalls() const {
     QList<QStringList> calls;
-    QFile log(m_home + "/opened.log");
-    if (!log.open(QIODevice::ReadOnly))
-        return calls;
-    for (const QByteArray& line : log.readAll().split('\n')) {
-        if (line.isEmpty())
-            continue;
-        QStringList arguments = QString::fromUtf8(line).split('\t');
-        arguments.removeFirst();
-        calls.append(arguments);
-    }
+    for (const QString& line : log("opened").split('\n', Qt::SkipEmptyParts))
+        calls.append(line.split('\t').mid(1)); // after "xdg-open"
     return calls;
 }
 
@@ -250,15 +244,10 @@ QList<Window> Desktop::geometries(const QStringList& xdotoolArguments) const {
     return found;
 }
 
-QList<Window> Desktop::windows(const QString& classPattern, bool onlyVisible) const {
-    return geometries(
-        QStringList{"search"} + (onlyVisible ? QStringList{"--onlyvisible"} : QStringList()) +
-        QStringList{"--classname", classPattern, "getwindowgeometry", "--shell", "%@"});
-}
-
-QList<Window> Desktop::windowsNamed(const QString& namePattern) const {
-    return geometries(
-        {"search", "--onlyvisible", "--name", namePattern, "getwindowgeometry", "--shell", "%@"});
+QList<Window> Desktop::windows(const QString& pattern, bool onlyVisible, const char* by) const {
+    return geometries(QStringList{"search"} +
+                      (onlyVisible ? QStringList{"--onlyvisible"} : QStringList()) +
+                      QStringList{by, pattern, "getwindowgeometry", "--shell", "%@"});
 }
 
 std::optional<Window> Desktop::window(qulonglong id) const {

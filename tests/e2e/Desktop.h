@@ -53,8 +53,6 @@ public:
     // Everything the session writes goes below `home`, which is emptied first.
     explicit Desktop(const QString& home);
     ~Desktop();
-    Desktop(const Desktop&) = delete;
-    Desktop& operator=(const Desktop&) = delete;
 
     bool startDisplay(QString* error);
     bool startBus(QString* error);
@@ -65,9 +63,6 @@ public:
 
     // The settings file the program reads, written before it starts.
     void writeSettings(const QByteArray& generalSection);
-
-    // What the program runs with: the display, the bus, the folders, the opener first on PATH.
-    QProcessEnvironment environment() const;
 
     // A child process that dies with the test, ended with the session; output goes to
     // <home>/<logName>.log.
@@ -89,10 +84,10 @@ public:
     // The arguments the URL opener was called with, one call per entry.
     QList<QStringList> openerCalls() const;
 
-    // X: windows whose WM_CLASS or name match, whether one is docked (its parent is not the
-    // root window), clicks and screenshots.
-    QList<Window> windows(const QString& classPattern, bool onlyVisible = false) const;
-    QList<Window> windowsNamed(const QString& namePattern) const;
+    // X: windows whose WM_CLASS (or, by "--name", title) matches, whether one is docked (its
+    // parent is not the root window), clicks and screenshots.
+    QList<Window> windows(const QString& pattern, bool onlyVisible = false,
+                          const char* by = "--classname") const;
     std::optional<Window> window(qulonglong id) const;
     bool docked(qulonglong id) const;
     bool click(QPoint at, int button = 1) const;
@@ -109,6 +104,8 @@ private:
     std::unique_ptr<QProcess> m_app;
     std::vector<std::unique_ptr<QProcess>> m_children;
 
+    // What children run with: the display, the bus, the folders, the opener first on PATH.
+    QProcessEnvironment environment() const;
     std::unique_ptr<QProcess> newChild(const QString& program, const QStringList& arguments,
                                        const QString& logName) const;
     // The windows xdotool describes, from blocks of getwindowgeometry --shell.
