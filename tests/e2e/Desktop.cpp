@@ -94,15 +94,12 @@ bool Desktop::startDisplay(QString* error) {
         const int number = 200 + int(QRandomGenerator::global()->bounded(700));
         if (QFile::exists(QString("/tmp/.X%1-lock").arg(number)))
             continue;
-        if (startServer(m_xvfb, "Xvfb",
-                        {":" + QString::number(number), "-displayfd", "1", "-screen", "0",
-                         "800x600x24", "-nolisten", "tcp", "-noreset"},
-                        m_home + "/xvfb.log") != QByteArray::number(number)) {
-            stop(m_xvfb);
-            continue;
-        }
         m_display = ":" + QString::number(number);
-        if (run("xdpyinfo", {})) {
+        if (startServer(m_xvfb, "Xvfb",
+                        {m_display, "-displayfd", "1", "-screen", "0", "800x600x24", "-nolisten",
+                         "tcp", "-noreset"},
+                        m_home + "/xvfb.log") == QByteArray::number(number) &&
+            run("xdpyinfo", {})) {
             // A desktop colour, so that pictures of the session look like a desktop. (Without
             // -noreset, Xvfb would forget it when xsetroot disconnects.)
             run("xsetroot", {"-solid", "#3a4150"});
@@ -131,11 +128,9 @@ bool Desktop::startBus(QString* error) {
     m_busAddress = QString::fromLatin1(startServer(m_bus, "dbus-daemon",
                                                    {"--session", "--nofork", "--print-address=1"},
                                                    m_home + "/dbus.log"));
-    if (m_busAddress.isEmpty()) {
+    if (m_busAddress.isEmpty())
         *error = "dbus-daemon did not start (see " + m_home + "/dbus.log)";
-        return false;
-    }
-    return true;
+    return !m_busAddress.isEmpty();
 }
 
 void Desktop::writeSettings(const QByteArray& generalSection) {
