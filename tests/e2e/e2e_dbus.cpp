@@ -313,20 +313,9 @@ private Q_SLOTS:
         const QList<MenuItem> items = waitForTop(noData.first());
         QCOMPARE(labels(items), noData);
         QVERIFY(!items.first().enabled());
-        // Choosing it does nothing.
-        event(items.first().id, "clicked");
-        QTest::qWait(300);
-        QCOMPARE(desktop.openerCalls().size(), 3);
-
-        // A server that answers, but with an error.
-        QVERIFY(startServer());
-        server->serveStatus(feedPath, 503, "Service Unavailable");
-        QVERIFY(waitFor([&] { return server->requestCount(feedPath) > 0; }));
-        QTest::qWait(500);
-        QCOMPARE(labels(menu()), noData);
 
         // Back: the next refresh lists the entries again.
-        server->serve(feedPath, feed);
+        QVERIFY(startServer());
         const QStringList entries =
             QStringList{"Chosen one", "Fresh__news"} + firstLabels + fixedLabels;
         QCOMPARE(labels(waitForTop(entries.first())), entries);
