@@ -183,23 +183,19 @@ std::optional<QByteArray> Desktop::run(const QString& program, const QStringList
     dieWithParent(process);
     process.setProcessEnvironment(environment());
     process.start(program, arguments);
-    if (!process.waitForFinished(timeoutMs)) {
-        process.kill();
-        process.waitForFinished(1000);
-        return std::nullopt;
-    }
-    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+    // (Still running at the time: killed as `process` goes.)
+    if (!process.waitForFinished(timeoutMs) || process.exitStatus() != QProcess::NormalExit ||
+        process.exitCode() != 0)
         return std::nullopt;
     return process.readAllStandardOutput();
 }
 
 bool Desktop::startApp(const QString& binary, QString* error) {
     m_app = newChild(binary, {}, "pinglark");
-    if (m_app->state() != QProcess::Running) {
+    const bool running = m_app->state() == QProcess::Running;
+    if (!running)
         *error = binary + " did not start: " + m_app->errorString();
-        return false;
-    }
-    return true;
+    return running;
 }
 
 QString Desktop::log(const QString& logName) const {
