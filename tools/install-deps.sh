@@ -14,8 +14,8 @@ packages=(
     xvfb xauth trayer xdotool imagemagick x11-utils x11-xserver-utils dbus dbus-x11 fonts-dejavu-core
     # checks of the files installed for the desktop (gio launches the autostart entry)
     desktop-file-utils appstream libglib2.0-bin
-    # the .deb: dpkg-shlibdeps works out its dependencies
-    dpkg-dev
+    # the .deb: dpkg-shlibdeps works out its dependencies, CPack's Debian generator runs `file`
+    dpkg-dev file
 )
 
 missing=()
