@@ -73,6 +73,35 @@ void restoreDomain(const std::optional<QJsonObject>& before) {
     }
 }
 
+// Whether the desktop will start the autostart file: it is there, readable, and not switched off
+// by the desktop's own settings (KDE and XFCE write Hidden=true, GNOME
+// X-GNOME-Autostart-enabled=false).
+bool autostartFileInEffect() {
+    QFile file(autostartFilePath());
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        return false;
+    }
+    bool inMainGroup = false;
+    while (!file.atEnd()) {
+        const QByteArray line = file.readLine().trimmed();
+        if (line.startsWith('[')) {
+            inMainGroup = line == "[Desktop Entry]";
+            continue;
+        }
+        const qsizetype equals = line.indexOf('=');
+        if (!inMainGroup || equals < 0) {
+            continue;
+        }
+        const QByteArray key = line.left(equals).trimmed();
+        const QByteArray value = line.mid(equals + 1).trimmed();
+        if ((key == "Hidden" && value == "true") ||
+            (key == "X-GNOME-Autostart-enabled" && value == "false")) {
+            return false;
+        }
+    }
+    return true;
+}
+
 QJsonArray withoutEntry(QJsonArray list, const QJsonObject& entry) {
     for (qsizetype i = list.size() - 1; i >= 0; --i) {
         if (list.at(i) == entry) {
@@ -129,7 +158,24 @@ QString desktopExecValue(const QString& program) {
 
 bool isAutoStartEnabled(const QString& executablePath) {
     const std::optional<QJsonObject> domain = UserDefaults::persistentDomainForName(domainName);
-    return domain && domain->value(listKey).toArray().contains(entryFor(executablePath));
+    return domain && domain->value(listKey).toArray().contains(entryFor(executablePath)) &&
+           autostartFileInEffect();
+}
+
+bool followDesktopSwitches(const QString& executablePath) {
+    const QJsonObject entry = entryFor(executablePath);
+    std::optional<QJsonObject> domain = UserDefaults::persistentDomainForName(domainName);
+    const QJsonValue stored = domain ? domain->value(listKey) : QJsonValue();
+    if (!stored.toArray().contains(entry)) {
+        return false;
+    }
+    if (autostartFileInEffect()) {
+        return true;
+    }
+    // Switched off on the desktop: the list follows.
+    domain->insert(listKey, withoutEntry(stored.toArray(), entry));
+    UserDefaults::setPersistentDomain(*domain, domainName);
+    return false;
 }
 
 bool enabledAutoStart(bool enable, const QString& executablePath) {
@@ -156,8 +202,9 @@ bool enabledAutoStart(bool enable, const QString& executablePath) {
     domain.insert(listKey, list);
 
     // The list and the autostart file change together or not at all. The list is written first
-    // when adding and last when removing, so that a process killed in between never leaves an
-    // autostart file that the list does not name.
+    // when adding and last when removing, so that a process killed in between leaves the list
+    // naming us without an autostart file, which the next opening of the menu takes as switched
+    // off and sets right, and never an autostart file that the list does not name.
     const QString path = autostartFilePath();
     if (enable) {
         if (!UserDefaults::setPersistentDomain(domain, domainName)) {

@@ -19,8 +19,15 @@ namespace LaunchAtLogin {
 // left untouched and nothing changes. True when the change was made.
 bool enabledAutoStart(bool enable, const QString& executablePath);
 
-// Whether the list holds Pinglark's exact entry (the "Launch at Login" check state).
+// Whether Pinglark starts at login: the list holds its exact entry and the desktop has not
+// switched the autostart file off (removed it, or marked it Hidden=true or
+// X-GNOME-Autostart-enabled=false, as the desktops' own autostart settings do).
 bool isAutoStartEnabled(const QString& executablePath);
+
+// As isAutoStartEnabled, and when the desktop has switched the autostart file off while the
+// list still holds Pinglark's entry, takes that entry out of the list (the "Launch at Login"
+// check state, read each time the menu opens).
+bool followDesktopSwitches(const QString& executablePath);
 
 // $XDG_CONFIG_HOME/autostart/pinglark.desktop
 QString autostartFilePath();

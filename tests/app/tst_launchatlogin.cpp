@@ -130,6 +130,7 @@ private Q_SLOTS:
         const QJsonObject mine = entry(false, program);
         setDomain(QJsonObject{{listKey, QJsonArray{hidden, mine, extra, pathOnly, mine, otherPath}},
                               {QStringLiteral("Zebra"), QStringLiteral("stays")}});
+        QVERIFY(writeAll(LaunchAtLogin::autostartFilePath(), "[Desktop Entry]\n"));
         QVERIFY(LaunchAtLogin::isAutoStartEnabled(program));
 
         LaunchAtLogin::enabledAutoStart(false, program);
@@ -325,6 +326,38 @@ private Q_SLOTS:
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^Cannot write ")));
         item->trigger();
         QVERIFY(!item->isChecked());
+    }
+
+    // The desktop's own autostart settings switch the entry off by removing the file or marking
+    // it hidden; the item shows that at the next opening, and the list follows.
+    void desktopSwitchIsFollowed_data() {
+        QTest::addColumn<QByteArray>("added"); // to the autostart file; null = file removed
+        QTest::addColumn<bool>("stillOn");
+        QTest::newRow("removed") << QByteArray() << false;
+        QTest::newRow("hidden (KDE, XFCE)") << QByteArray("Hidden=true\n") << false;
+        QTest::newRow("GNOME") << QByteArray("X-GNOME-Autostart-enabled = false\n") << false;
+        QTest::newRow("only an action hidden")
+            << QByteArray("[Desktop Action quiet]\nHidden=true\n") << true;
+    }
+    void desktopSwitchIsFollowed() {
+        QFETCH(QByteArray, added);
+        QFETCH(bool, stillOn);
+        const QString self = QCoreApplication::applicationFilePath();
+        const QString file = LaunchAtLogin::autostartFilePath();
+        const QJsonObject other = entry(false, QStringLiteral("/usr/bin/other"));
+        setDomain(QJsonObject{{QStringLiteral("Volume"), 7}, {listKey, QJsonArray{other}}});
+        AppController app(SiteAddresses::forSite(QStringLiteral("http://127.0.0.1:9")));
+        QAction* item = app.launchAtLoginMenuItem();
+        item->trigger();
+        QVERIFY(item->isChecked());
+
+        const QByteArray edited = added.isNull() ? QByteArray() : readAll(file) + added;
+        QVERIFY(added.isNull() ? QFile::remove(file) : writeAll(file, edited));
+        Q_EMIT app.barMenu()->aboutToShow();
+        QCOMPARE(item->isChecked(), stillOn);
+        QCOMPARE(list(), (stillOn ? QJsonArray{other, entry(false, self)} : QJsonArray{other}));
+        QCOMPARE(domain().value(QStringLiteral("Volume")), QJsonValue(7));
+        QCOMPARE(readAll(file), edited); // the desktop's file is the desktop's
     }
 };
 
