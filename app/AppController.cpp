@@ -96,7 +96,7 @@ void AppController::buildMainMenu() {
         m_menuOpen = true;
         // Another copy of the program, or the user, may have changed the login items.
         m_launchAtLoginMenuItem->setChecked(
-            LaunchAtLogin::isAutoStartEnabled(QCoreApplication::applicationFilePath()));
+            LaunchAtLogin::followDesktopSwitches(QCoreApplication::applicationFilePath()));
         menuNeedsUpdate(m_barMenu.get());
     });
     connect(m_barMenu.get(), &QMenu::aboutToHide, this, &AppController::menuClosed);

@@ -11,6 +11,9 @@
 #include <QStandardPaths>
 #include <QtDebug>
 
+#include <filesystem>
+#include <system_error>
+
 namespace LaunchAtLogin {
 
 namespace {
@@ -41,14 +44,19 @@ QString desktopEntry(const QString& executablePath) {
     return text;
 }
 
-bool writeAutostartFile(const QString& executablePath) {
-    const QString path = autostartFilePath();
-    if (!QDir().mkpath(QFileInfo(path).absolutePath())) {
-        qWarning("Cannot create the folder of %s.", qUtf8Printable(path));
+// Writes bytes to path atomically, making its folder first. Logs one line naming the path and the
+// reason when it fails.
+bool writeFile(const QString& path, const QByteArray& bytes) {
+    // QDir::mkpath cannot say why it failed ("Not a directory" when a file stands in the way).
+    std::error_code error;
+    std::filesystem::create_directories(QFile::encodeName(QFileInfo(path).absolutePath()).data(),
+                                        error);
+    if (error) {
+        qWarning("Cannot write %s: its folder cannot be made: %s", qUtf8Printable(path),
+                 error.message().c_str());
         return false;
     }
     QSaveFile file(path);
-    const QByteArray bytes = desktopEntry(executablePath).toUtf8();
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
         qWarning("Cannot write %s: %s", qUtf8Printable(path), qUtf8Printable(file.errorString()));
         return false;
@@ -56,13 +64,51 @@ bool writeAutostartFile(const QString& executablePath) {
     return true;
 }
 
-bool removeAutostartFile() {
-    const QString path = autostartFilePath();
-    if (!QFileInfo::exists(path) || QFile::remove(path)) {
-        return true;
+// Puts the domain back as it was before a change that could not be completed.
+void restoreDomain(const std::optional<QJsonObject>& before) {
+    if (before) {
+        UserDefaults::setPersistentDomain(*before, domainName);
+    } else {
+        UserDefaults::removePersistentDomainForName(domainName);
     }
-    qWarning("Cannot remove %s.", qUtf8Printable(path));
-    return false;
+}
+
+// Whether the desktop will start the autostart file: it is there, readable, and not switched off
+// by the desktop's own settings (KDE and XFCE write Hidden=true, GNOME
+// X-GNOME-Autostart-enabled=false).
+bool autostartFileInEffect() {
+    QFile file(autostartFilePath());
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        return false;
+    }
+    bool inMainGroup = false;
+    while (!file.atEnd()) {
+        const QByteArray line = file.readLine().trimmed();
+        if (line.startsWith('[')) {
+            inMainGroup = line == "[Desktop Entry]";
+            continue;
+        }
+        const qsizetype equals = line.indexOf('=');
+        if (!inMainGroup || equals < 0) {
+            continue;
+        }
+        const QByteArray key = line.left(equals).trimmed();
+        const QByteArray value = line.mid(equals + 1).trimmed();
+        if ((key == "Hidden" && value == "true") ||
+            (key == "X-GNOME-Autostart-enabled" && value == "false")) {
+            return false;
+        }
+    }
+    return true;
+}
+
+QJsonArray withoutEntry(QJsonArray list, const QJsonObject& entry) {
+    for (qsizetype i = list.size() - 1; i >= 0; --i) {
+        if (list.at(i) == entry) {
+            list.removeAt(i);
+        }
+    }
+    return list;
 }
 
 } // namespace
@@ -112,48 +158,85 @@ QString desktopExecValue(const QString& program) {
 
 bool isAutoStartEnabled(const QString& executablePath) {
     const std::optional<QJsonObject> domain = UserDefaults::persistentDomainForName(domainName);
-    return domain && domain->value(listKey).toArray().contains(entryFor(executablePath));
+    return domain && domain->value(listKey).toArray().contains(entryFor(executablePath)) &&
+           autostartFileInEffect();
 }
 
-void enabledAutoStart(bool enable, const QString& executablePath) {
+bool followDesktopSwitches(const QString& executablePath) {
+    const QJsonObject entry = entryFor(executablePath);
+    std::optional<QJsonObject> domain = UserDefaults::persistentDomainForName(domainName);
+    const QJsonValue stored = domain ? domain->value(listKey) : QJsonValue();
+    if (!stored.toArray().contains(entry)) {
+        return false;
+    }
+    if (autostartFileInEffect()) {
+        return true;
+    }
+    // Switched off on the desktop: the list follows.
+    domain->insert(listKey, withoutEntry(stored.toArray(), entry));
+    UserDefaults::setPersistentDomain(*domain, domainName);
+    return false;
+}
+
+bool enabledAutoStart(bool enable, const QString& executablePath) {
     const QJsonObject entry = entryFor(executablePath);
 
     // The domain is read once; the list and the rest of the domain come from the same reading.
-    std::optional<QJsonObject> domain = UserDefaults::persistentDomainForName(domainName);
-    if (!domain) {
-        if (UserDefaults::persistentDomainIsUnreadable(domainName)) {
-            // Writing it back would destroy whatever else it holds.
-            qWarning("The login items file is not a JSON object; it is left as it is.");
-            return;
-        }
-        domain = QJsonObject();
+    const std::optional<QJsonObject> before = UserDefaults::persistentDomainForName(domainName);
+    if (!before && UserDefaults::persistentDomainIsUnreadable(domainName)) {
+        // Writing it back would destroy whatever else it holds.
+        qWarning("The login items file is not a JSON object; it is left as it is.");
+        return false;
     }
-    const QJsonValue stored = domain->value(listKey);
+    QJsonObject domain = before.value_or(QJsonObject());
+    const QJsonValue stored = domain.value(listKey);
     if (!stored.isUndefined() && !stored.isArray()) {
         qWarning("The login items list is not a JSON array; it is left as it is.");
-        return;
+        return false;
     }
 
-    QJsonArray list = stored.toArray();
-    for (qsizetype i = list.size() - 1; i >= 0; --i) {
-        if (list.at(i) == entry) {
-            list.removeAt(i);
-        }
-    }
+    QJsonArray list = withoutEntry(stored.toArray(), entry);
     if (enable) {
         list.append(entry);
     }
-    domain->insert(listKey, list);
+    domain.insert(listKey, list);
 
-    if (!UserDefaults::setPersistentDomain(*domain, domainName)) {
-        // The list on disk is unchanged, and so stays the autostart file that mirrors it.
-        return;
-    }
+    // The list and the autostart file change together or not at all. The list is written first
+    // when adding and last when removing, so that a process killed in between leaves the list
+    // naming us without an autostart file, which the next opening of the menu takes as switched
+    // off and sets right, and never an autostart file that the list does not name.
+    const QString path = autostartFilePath();
     if (enable) {
-        writeAutostartFile(executablePath);
-    } else {
-        removeAutostartFile();
+        if (!UserDefaults::setPersistentDomain(domain, domainName)) {
+            return false;
+        }
+        if (!writeFile(path, desktopEntry(executablePath).toUtf8())) {
+            restoreDomain(before);
+            return false;
+        }
+        return true;
     }
+
+    std::optional<QByteArray> previousFile;
+    QFile file(path);
+    if (file.exists()) {
+        if (file.open(QIODevice::ReadOnly)) {
+            previousFile = file.readAll();
+            file.close();
+        }
+        if (!file.remove()) {
+            qWarning("Cannot remove %s: %s", qUtf8Printable(path),
+                     qUtf8Printable(file.errorString()));
+            return false;
+        }
+    }
+    if (!UserDefaults::setPersistentDomain(domain, domainName)) {
+        if (previousFile) {
+            writeFile(path, *previousFile);
+        }
+        return false;
+    }
+    return true;
 }
 
 } // namespace LaunchAtLogin

@@ -13,13 +13,21 @@ namespace LaunchAtLogin {
 
 // Takes every entry equal to Pinglark's out of the list and, when enable is true, appends it at
 // the end; every other key and entry stays as it is, in order. The domain is written back (on
-// disk when the call returns) in both cases, and the autostart file follows the list.
+// disk when the call returns) in both cases, and the autostart file follows the list: the two
+// change together or, when either cannot be written, not at all (a log line says what failed).
 // A domain file that exists but is not a JSON object, or whose list is not a JSON array, is
-// left untouched and nothing changes.
-void enabledAutoStart(bool enable, const QString& executablePath);
+// left untouched and nothing changes. True when the change was made.
+bool enabledAutoStart(bool enable, const QString& executablePath);
 
-// Whether the list holds Pinglark's exact entry (the "Launch at Login" check state).
+// Whether Pinglark starts at login: the list holds its exact entry and the desktop has not
+// switched the autostart file off (removed it, or marked it Hidden=true or
+// X-GNOME-Autostart-enabled=false, as the desktops' own autostart settings do).
 bool isAutoStartEnabled(const QString& executablePath);
+
+// As isAutoStartEnabled, and when the desktop has switched the autostart file off while the
+// list still holds Pinglark's entry, takes that entry out of the list (the "Launch at Login"
+// check state, read each time the menu opens).
+bool followDesktopSwitches(const QString& executablePath);
 
 // $XDG_CONFIG_HOME/autostart/pinglark.desktop
 QString autostartFilePath();

@@ -215,6 +215,19 @@ bool UserDefaults::persistentDomainIsUnreadable(const QString& name) {
     return QFileInfo::exists(domainPath(name)) && !persistentDomainForName(name);
 }
 
+bool UserDefaults::removePersistentDomainForName(const QString& name) {
+    if (!isSafeDomainName(name)) {
+        return false;
+    }
+    QFile file(domainPath(name));
+    if (file.exists() && !file.remove()) {
+        qWarning("Cannot remove %s: %s", qUtf8Printable(file.fileName()),
+                 qUtf8Printable(file.errorString()));
+        return false;
+    }
+    return true;
+}
+
 bool UserDefaults::setPersistentDomain(const QJsonObject& domain, const QString& name) {
     if (!isSafeDomainName(name)) {
         return false;

@@ -53,6 +53,8 @@ public:
     static bool persistentDomainIsUnreadable(const QString& name);
     // Replaces the whole domain, atomically; false when it could not be written.
     static bool setPersistentDomain(const QJsonObject& domain, const QString& name);
+    // Deletes the domain; true when it no longer exists.
+    static bool removePersistentDomainForName(const QString& name);
 
 private:
     std::optional<QString> storedText(const QString& key) const;

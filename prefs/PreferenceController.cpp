@@ -10,6 +10,41 @@
 #include <QStringList>
 #include <QtDebug>
 
+#include <charconv>
+#include <cmath>
+
+namespace {
+
+// "Every 10 minutes", "Every 2 hours", "Every 90 seconds": the period in the largest unit that
+// divides it.
+QString periodTitle(float seconds) {
+    if (seconds == std::floor(seconds) && seconds < 1e9f) {
+        struct Unit {
+            long long seconds;
+            const char* one;
+            const char* many;
+        };
+        static constexpr Unit units[] = {{86400, "Every day", "Every %1 days"},
+                                         {3600, "Every hour", "Every %1 hours"},
+                                         {60, "Every minute", "Every %1 minutes"},
+                                         {1, "Every second", "Every %1 seconds"}};
+        const auto whole = static_cast<long long>(seconds);
+        for (const Unit& unit : units) {
+            if (whole % unit.seconds == 0) {
+                const long long count = whole / unit.seconds;
+                return count == 1 ? QString::fromLatin1(unit.one)
+                                  : QString::fromLatin1(unit.many).arg(count);
+            }
+        }
+    }
+    // A fraction of a second, or too long to count: the number as the store writes it.
+    char buffer[64];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, seconds);
+    return QStringLiteral("Every %1 seconds").arg(QLatin1String(buffer, result.ptr - buffer));
+}
+
+} // namespace
+
 PreferenceController::PreferenceController(QObject* parent) : QObject(parent) {}
 
 PreferenceController::~PreferenceController() {
@@ -47,16 +82,20 @@ void PreferenceController::awakeFromNib() {
     }
 
     const UserDefaults defaults = UserDefaults::standardUserDefaults();
-    // Only the three periods the pop-up offers are shown as such; anything else (0, an absent
-    // key, a period written by hand) shows as "Never".
-    const double period = defaults.floatForKey(PreferenceKeys::DataRefreshInterval);
+    // 0, an absent key and anything that is no period (negative, not a number) show as "Never".
+    const float period = defaults.floatForKey(PreferenceKeys::DataRefreshInterval);
     int index = 3;
-    if (period == 900.0)
+    if (double(period) == 900.0) {
         index = 0;
-    else if (period == 1800.0)
+    } else if (double(period) == 1800.0) {
         index = 1;
-    else if (period == 3600.0)
+    } else if (double(period) == 3600.0) {
         index = 2;
+    } else if (period > 0.0f && std::isfinite(period)) {
+        // A period set by hand gets an item of its own, so that a save keeps it.
+        index = m_intervalCombo->count();
+        m_intervalCombo->addItem(periodTitle(period), QVariant::fromValue(period));
+    }
     const bool showSource = defaults.boolForKey(PreferenceKeys::ShowSource);
     const bool trimTitle = defaults.boolForKey(PreferenceKeys::TrimTitle);
 

@@ -46,7 +46,8 @@ public:
     static inline const QString delegateError =
         QStringLiteral("Delegate doesn't respond to our Delegate");
 
-    // The pop-up's choices, in order, with their periods in seconds.
+    // The pop-up's choices, in order, with their periods in seconds. A stored period that is
+    // none of them (set by hand) follows them as an item of its own.
     struct IntervalChoice {
         const char* title;
         float seconds;

@@ -88,7 +88,12 @@ private Q_SLOTS:
         QVERIFY(m_config->isValid());
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config->path()));
     }
-    void cleanup() { m_config.reset(); }
+    void cleanup() {
+        // Give back what a test took away, so that the folder can be deleted.
+        for (const QString& folder : {m_config->path(), m_config->path() + "/autostart"})
+            QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        m_config.reset();
+    }
 
     void addingPutsOneEntryAtTheEnd() {
         // Without a domain, removing writes one with an empty list.
@@ -125,6 +130,7 @@ private Q_SLOTS:
         const QJsonObject mine = entry(false, program);
         setDomain(QJsonObject{{listKey, QJsonArray{hidden, mine, extra, pathOnly, mine, otherPath}},
                               {QStringLiteral("Zebra"), QStringLiteral("stays")}});
+        QVERIFY(writeAll(LaunchAtLogin::autostartFilePath(), "[Desktop Entry]\n"));
         QVERIFY(LaunchAtLogin::isAutoStartEnabled(program));
 
         LaunchAtLogin::enabledAutoStart(false, program);
@@ -158,6 +164,73 @@ private Q_SLOTS:
                  QStringList{QStringLiteral("loginwindow.json")});
         QCOMPARE(readAll(LaunchAtLogin::autostartFilePath()), enable ? QByteArray() : autostart);
         QCOMPARE(QFile::exists(LaunchAtLogin::autostartFilePath()), !enable);
+    }
+
+    // The list and the autostart file change together or not at all.
+    void failedChangeLeavesBothAsTheyWere_data() {
+        QTest::addColumn<bool>("enable");
+        QTest::addColumn<QString>("obstacle");
+        QTest::addColumn<bool>("domainExists");
+        QTest::addColumn<QString>("failing"); // the path the log line names
+        const QString file = QStringLiteral("autostart/pinglark.desktop");
+        const QString domain = QStringLiteral("loginwindow.json");
+        QTest::newRow("adding, a file where the folder should be")
+            << true << "file for folder" << true << file;
+        QTest::newRow("adding without a domain, a file where the folder should be")
+            << true << "file for folder" << false << file;
+        QTest::newRow("removing, a folder where the file should be")
+            << false << "folder for file" << true << file;
+        QTest::newRow("adding, read-only autostart folder")
+            << true << "read-only autostart" << true << file;
+        QTest::newRow("removing, read-only autostart folder")
+            << false << "read-only autostart" << true << file;
+        QTest::newRow("removing, read-only configuration folder")
+            << false << "read-only config" << true << domain;
+    }
+    void failedChangeLeavesBothAsTheyWere() {
+        QFETCH(bool, enable);
+        QFETCH(QString, obstacle);
+        QFETCH(bool, domainExists);
+        QFETCH(QString, failing);
+        const QString file = LaunchAtLogin::autostartFilePath();
+        const QString folder = QFileInfo(file).absolutePath();
+        const QJsonObject other = entry(false, QStringLiteral("/usr/bin/other"));
+        if (domainExists) {
+            setDomain(QJsonObject{
+                {QStringLiteral("Volume"), 7},
+                {listKey, enable ? QJsonArray{other} : QJsonArray{entry(false, program), other}}});
+        }
+        if (!enable && obstacle != u"folder for file")
+            QVERIFY(writeAll(file, "[Desktop Entry]\nExec=pinglark\n"));
+        if (obstacle == u"file for folder")
+            QVERIFY(writeAll(folder, "not a folder"));
+        if (obstacle == u"folder for file")
+            QVERIFY(QDir().mkpath(file + QStringLiteral("/inside")));
+        if (obstacle.startsWith(u"read-only")) {
+            const QString locked = obstacle == u"read-only config" ? m_config->path() : folder;
+            QVERIFY(QDir().mkpath(locked));
+            QVERIFY(QFile::setPermissions(locked, QFile::ReadOwner | QFile::ExeOwner));
+            QFile probe(locked + QStringLiteral("/probe"));
+            if (probe.open(QIODevice::WriteOnly)) {
+                probe.remove();
+                QSKIP("permission bits do not stop this user (root) from writing");
+            }
+        }
+        const QByteArray domainBefore = readAll(domainPath());
+        const QByteArray fileBefore = readAll(file);
+        const bool wasEnabled = LaunchAtLogin::isAutoStartEnabled(program);
+
+        QTest::ignoreMessage(
+            QtWarningMsg,
+            QRegularExpression(QStringLiteral("^Cannot (write|remove) ") +
+                               QRegularExpression::escape(m_config->path() + u'/' + failing) +
+                               QStringLiteral(": .+")));
+        QVERIFY(!LaunchAtLogin::enabledAutoStart(enable, program));
+
+        QCOMPARE(QFile::exists(domainPath()), domainExists);
+        QCOMPARE(readAll(domainPath()), domainBefore);
+        QCOMPARE(readAll(file), fileBefore);
+        QCOMPARE(LaunchAtLogin::isAutoStartEnabled(program), wasEnabled);
     }
 
     void autostartFileFollowsTheList_data() {
@@ -246,6 +319,45 @@ private Q_SLOTS:
             Q_EMIT app.barMenu()->aboutToShow();
             QCOMPARE(item->isChecked(), enabled);
         }
+
+        // A change that fails leaves the item showing what is in effect.
+        QVERIFY(QDir(m_config->path()).rmdir(QStringLiteral("autostart")));
+        QVERIFY(writeAll(m_config->path() + QStringLiteral("/autostart"), "not a folder"));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^Cannot write ")));
+        item->trigger();
+        QVERIFY(!item->isChecked());
+    }
+
+    // The desktop's own autostart settings switch the entry off by removing the file or marking
+    // it hidden; the item shows that at the next opening, and the list follows.
+    void desktopSwitchIsFollowed_data() {
+        QTest::addColumn<QByteArray>("added"); // to the autostart file; null = file removed
+        QTest::addColumn<bool>("stillOn");
+        QTest::newRow("removed") << QByteArray() << false;
+        QTest::newRow("hidden (KDE, XFCE)") << QByteArray("Hidden=true\n") << false;
+        QTest::newRow("GNOME") << QByteArray("X-GNOME-Autostart-enabled = false\n") << false;
+        QTest::newRow("only an action hidden")
+            << QByteArray("[Desktop Action quiet]\nHidden=true\n") << true;
+    }
+    void desktopSwitchIsFollowed() {
+        QFETCH(QByteArray, added);
+        QFETCH(bool, stillOn);
+        const QString self = QCoreApplication::applicationFilePath();
+        const QString file = LaunchAtLogin::autostartFilePath();
+        const QJsonObject other = entry(false, QStringLiteral("/usr/bin/other"));
+        setDomain(QJsonObject{{QStringLiteral("Volume"), 7}, {listKey, QJsonArray{other}}});
+        AppController app(SiteAddresses::forSite(QStringLiteral("http://127.0.0.1:9")));
+        QAction* item = app.launchAtLoginMenuItem();
+        item->trigger();
+        QVERIFY(item->isChecked());
+
+        const QByteArray edited = added.isNull() ? QByteArray() : readAll(file) + added;
+        QVERIFY(added.isNull() ? QFile::remove(file) : writeAll(file, edited));
+        Q_EMIT app.barMenu()->aboutToShow();
+        QCOMPARE(item->isChecked(), stillOn);
+        QCOMPARE(list(), (stillOn ? QJsonArray{other, entry(false, self)} : QJsonArray{other}));
+        QCOMPARE(domain().value(QStringLiteral("Volume")), QJsonValue(7));
+        QCOMPARE(readAll(file), edited); // the desktop's file is the desktop's
     }
 };
 

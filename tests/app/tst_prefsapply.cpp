@@ -80,15 +80,13 @@ private Q_SLOTS:
 
     void savedPeriodTakesEffectAtOnce() {
         AppHarness h({entry("1")});
-        // A one-second period set by hand: the window shows it as "Never".
+        // A one-second period set by hand, then "Never" chosen in the window.
         storeSettings(QStringLiteral("1"), false, true);
         h.start();
         QTRY_VERIFY_WITH_TIMEOUT(h.server.requestCount(AppHarness::feedPath) >= 2, 5000);
         QTRY_VERIFY(!h.app->isRefreshing());
 
-        h.app->openPrefs();
-        QCOMPARE(h.app->preferencesController()->intervalCombo()->currentIndex(), 3);
-        QTest::mouseClick(h.app->preferencesController()->saveButton(), Qt::LeftButton);
+        saveFromTheWindow(*h.app, 3, false, true);
         QCOMPARE(
             UserDefaults::standardUserDefaults().stringForKey(PreferenceKeys::DataRefreshInterval),
             std::optional<QString>("0"));

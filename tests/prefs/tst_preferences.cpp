@@ -98,25 +98,33 @@ private Q_SLOTS:
         QTest::addColumn<QString>("showSource");
         QTest::addColumn<QString>("trimTitle");
         QTest::addColumn<int>("index");
+        QTest::addColumn<QString>("handSet"); // the title of an item of its own; "" = none
         const auto row = [](const char* title, const char* period, const char* showSource,
-                            const char* trimTitle, int index) {
+                            const char* trimTitle, int index, const char* handSet = "") {
             QTest::newRow(title) << QString::fromLatin1(period) << QString::fromLatin1(showSource)
-                                 << QString::fromLatin1(trimTitle) << index;
+                                 << QString::fromLatin1(trimTitle) << index
+                                 << QString::fromLatin1(handSet);
         };
         row("absent", "", "", "", 3);
         row("15 minutes", "900", "true", "false", 0);
         row("30 minutes", "1800", "false", "true", 1);
         row("60 minutes, first-run numbers", "3600", "0", "1", 2);
         row("never", "0", "1.0", "0.0", 3);
-        row("a period set by hand", "600", "true", "true", 3);
-        row("close to 30 minutes", "1800.001", "", "", 3);
+        row("negative", "-600", "", "", 3);
         row("not a number", "soon", "", "", 3);
+        row("10 minutes by hand", "600", "true", "true", 4, "Every 10 minutes");
+        row("45 seconds", "45", "", "", 4, "Every 45 seconds");
+        row("90 seconds", "90", "", "", 4, "Every 90 seconds");
+        row("one minute", "60", "", "", 4, "Every minute");
+        row("2 hours", "7200", "", "", 4, "Every 2 hours");
+        row("close to 30 minutes", "1800.001", "", "", 4, "Every 1800.001 seconds");
     }
     void openingShowsTheStore() {
         QFETCH(QString, period);
         QFETCH(QString, showSource);
         QFETCH(QString, trimTitle);
         QFETCH(int, index);
+        QFETCH(QString, handSet);
         Store store;
         UserDefaults defaults = Store::defaults();
         const std::pair<QString, QString> stored[] = {{PreferenceKeys::DataRefreshInterval, period},
@@ -127,37 +135,42 @@ private Q_SLOTS:
                 defaults.setString(text, key);
         const Controls expected{index, defaults.boolForKey(PreferenceKeys::ShowSource),
                                 defaults.boolForKey(PreferenceKeys::TrimTitle)};
+        const float storedPeriod = defaults.floatForKey(PreferenceKeys::DataRefreshInterval);
 
         PreferenceController prefs;
         QWidget* window = prefs.window();
         QCOMPARE(prefs.window(), window); // built once
 
         QComboBox* combo = prefs.intervalCombo();
-        QCOMPARE(combo->count(), 4);
+        QCOMPARE(combo->count(), handSet.isEmpty() ? 4 : 5);
         const QStringList titles{"Every 15 minutes", "Every 30 minutes", "Every 60 minutes",
-                                 "Never"};
-        for (int i = 0; i < 4; ++i) {
+                                 "Never", handSet};
+        for (int i = 0; i < combo->count(); ++i) {
             QCOMPARE(combo->itemText(i), titles[i]);
-            QCOMPARE(combo->itemData(i).toFloat(), periods[i]);
+            QCOMPARE(combo->itemData(i).toFloat(), i < 4 ? periods[i] : storedPeriod);
         }
         QCOMPARE(controls(prefs), expected);
 
-        // Opening writes nothing; a save without touching anything stores what is shown, so a
-        // period the pop-up does not offer becomes 0.
+        // Opening writes nothing; a save that only toggles a check box stores the period shown,
+        // so a period set by hand stays as it was written.
         for (const auto& [key, text] : stored)
             QCOMPARE(Store::text(key), text.isEmpty() ? QStringLiteral("<absent>") : text);
         RecordingDelegate delegate;
         prefs.setDelegate(&delegate);
+        prefs.showSourceButton()->toggle();
         prefs.updateCheckDataInterval();
-        QCOMPARE(defaults.floatForKey(PreferenceKeys::DataRefreshInterval), periods[index]);
-        QCOMPARE(defaults.boolForKey(PreferenceKeys::ShowSource), expected.showSource);
+        if (handSet.isEmpty())
+            QCOMPARE(defaults.floatForKey(PreferenceKeys::DataRefreshInterval), periods[index]);
+        else
+            QCOMPARE(Store::text(PreferenceKeys::DataRefreshInterval), period);
+        QCOMPARE(defaults.boolForKey(PreferenceKeys::ShowSource), !expected.showSource);
         QCOMPARE(defaults.boolForKey(PreferenceKeys::TrimTitle), expected.trimTitle);
     }
 
     void closeWithoutSaveDropsTheEdits() {
         Store store;
         UserDefaults defaults = Store::defaults();
-        defaults.setFloat(1800, PreferenceKeys::DataRefreshInterval);
+        defaults.setFloat(600, PreferenceKeys::DataRefreshInterval);
         defaults.setBool(false, PreferenceKeys::ShowSource);
         defaults.setBool(true, PreferenceKeys::TrimTitle);
         const QStringList before = Store::texts();
@@ -166,7 +179,7 @@ private Q_SLOTS:
         RecordingDelegate delegate;
         prefs.setDelegate(&delegate);
         QWidget* window = show(prefs);
-        const Controls loaded{1, false, true};
+        const Controls loaded{4, false, true};
         QCOMPARE(controls(prefs), loaded);
         edit(prefs, {3, true, false});
         QVERIFY(window->close());
