@@ -358,7 +358,7 @@ private Q_SLOTS:
             return desktop.home() + "/" + name + "/Veltrano/Pinglark.conf";
         };
         QProcess* second = startWith("second", {});
-        QVERIFY2(waitFor([&] { return second->state() == QProcess::NotRunning; }, 4000),
+        QVERIFY2(waitFor([&] { return second->state() == QProcess::NotRunning; }, 8000),
                  "a second start kept running");
         QCOMPARE(second->exitStatus(), QProcess::NormalExit);
         QCOMPARE(second->exitCode(), 0);
