@@ -1,4 +1,5 @@
 #include "AppController.h"
+#include "SingleInstance.h"
 #include "TerminationSignals.h"
 
 #include <QApplication>
@@ -14,7 +15,15 @@ int main(int argc, char* argv[]) {
 
     quitOnTerminationSignals();
 
+    // One program per session: a second start shows the running one's preferences and ends,
+    // before it has put anything on the panel or touched the settings.
+    SingleInstance instance;
+    if (!instance.claim(SingleInstance::Request::openPreferences()))
+        return 0;
+
     AppController controller;
+    QObject::connect(&instance, &SingleInstance::preferencesRequested, &controller,
+                     &AppController::openPrefs);
     controller.awakeFromNib();
     return QApplication::exec();
 }

@@ -406,12 +406,10 @@ private:
         XML_SetDefaultHandlerExpand(b.m_parser, nullptr);
         b.m_inDoctype = false;
         if (b.m_doctype && b.m_doctype->extra->hasInternalSubset) {
-            // What was recorded runs from the opening bracket to the closing one.
-            std::string& s = b.m_subset;
-            const auto open = s.find('[');
-            const auto close = s.rfind(']');
-            if (open != std::string::npos && close != std::string::npos && close > open)
-                s = s.substr(open + 1, close - open - 1);
+            // What was recorded is the text between the brackets: expat reports neither bracket
+            // while a document type handler is set. (Brackets inside are declarations' own: an
+            // entity value, a comment.)
+            const std::string& s = b.m_subset;
             b.m_doctype->extra->internalSubset = QString::fromUtf8(s.data(), qsizetype(s.size()));
         }
         b.m_subset.clear();

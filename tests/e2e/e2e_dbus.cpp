@@ -334,6 +334,45 @@ private Q_SLOTS:
         QVERIFY2(desktop.appExitsCleanly(), "Quit Pinglark did not end the program with status 0");
         QVERIFY(waitFor([&] { return !panel.interface()->isServiceRegistered(service).value(); }));
     }
+
+    // As from the application menu while the autostarted program runs: no second icon, the
+    // running one shows its preferences. A start without a bus cannot ask and simply runs.
+    void aSecondStartOpensTheRunningOnesPreferences() {
+        desktop.stopApp();
+        watcher.services.clear();
+        QString error;
+        QVERIFY2(desktop.startApp(PINGLARK_BINARY, &error), qPrintable(error));
+        QVERIFY(waitFor([&] { return !watcher.services.isEmpty(); }));
+        const QString title = "^Pinglark Preferences$";
+        QVERIFY(desktop.windows(title, true, "--name").isEmpty());
+
+        // Each start with settings of its own, to see whether it touched them.
+        const auto startWith = [&](const QString& name, const QStringList& environment) {
+            return desktop.start(
+                "env",
+                environment +
+                    QStringList{"XDG_CONFIG_HOME=" + desktop.home() + "/" + name, PINGLARK_BINARY},
+                name);
+        };
+        const auto settingsOf = [&](const QString& name) {
+            return desktop.home() + "/" + name + "/Veltrano/Pinglark.conf";
+        };
+        QProcess* second = startWith("second", {});
+        QVERIFY2(waitFor([&] { return second->state() == QProcess::NotRunning; }, 8000),
+                 "a second start kept running");
+        QCOMPARE(second->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second->exitCode(), 0);
+        QVERIFY(!QFile::exists(settingsOf("second")));
+        QVERIFY2(waitFor([&] { return !desktop.windows(title, true, "--name").isEmpty(); }),
+                 "the running program did not show its preferences");
+        QCOMPARE(watcher.services.size(), 1);
+        QCOMPARE(desktop.app()->state(), QProcess::Running);
+
+        QProcess* alone = startWith("alone", {"DBUS_SESSION_BUS_ADDRESS=disabled:"});
+        QVERIFY2(waitFor([&] { return QFile::exists(settingsOf("alone")); }),
+                 "a start without a session bus did not run");
+        QCOMPARE(alone->state(), QProcess::Running);
+    }
 };
 
 int main(int argc, char* argv[]) {

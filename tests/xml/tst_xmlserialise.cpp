@@ -74,6 +74,9 @@ private Q_SLOTS:
             << QByteArray(
                    "<!DOCTYPE a SYSTEM 'x\"y.dtd' [<!ENTITY e 'E'> <!--n--> <?p?>]><a>&e;</a>")
             << u"<!DOCTYPE a SYSTEM 'x\"y.dtd' [<!ENTITY e 'E'> <!--n--> <?p?>]>\n<a>E</a>"_s;
+        QTest::newRow("brackets inside the internal subset")
+            << QByteArray("<!DOCTYPE r [<!ENTITY e \"[x]\"><!--]-->]><r/>")
+            << u"<!DOCTYPE r [<!ENTITY e \"[x]\"><!--]-->]>\n<r/>"_s;
     }
 
     void writtenForm() {
@@ -93,6 +96,9 @@ private Q_SLOTS:
             "<?xml version='1.0'?><!DOCTYPE r [<!ENTITY e '<x>e</x>'>]><!--c--><?p d?>"
             "<r a='&lt;&#10;'>t&e;<![CDATA[ ]]><![CDATA[]]>&nbsp;&undeclared;<e/>"
             "<f>\r\n</f><g> &amp; </g></r><!--end-->");
+        QTest::newRow("brackets in subset literals, comments, PIs")
+            << QByteArray("<!DOCTYPE r SYSTEM 'r[1].dtd' [<!--[--><!ATTLIST r a CDATA '[a]'><?p ]?>"
+                          "<!NOTATION n SYSTEM ']'>]><r>&nbsp;</r>");
     }
 
     void roundTrip() {
@@ -102,9 +108,10 @@ private Q_SLOTS:
         QVERIFY(text);
         QVERIFY(
             std::all_of(text->begin(), text->end(), [](QChar c) { return c.unicode() < 0x80; }));
-        const XMLTree second = parsed(text->toUtf8());
-        QVERIFY(sameTree(*first.node(), *second.node()));
-        QCOMPARE(second.xml(), text);
+        const auto second = XMLTree::treeWithData(text->toUtf8());
+        QVERIFY2(second, qPrintable(*text));
+        QVERIFY(sameTree(*first.node(), *second->node()));
+        QCOMPARE(second->xml(), text);
 
         // Each top-level node writes the same text as it has within the whole.
         for (int i = 0; i < first.count(); ++i) {
