@@ -49,7 +49,8 @@ SiteAddresses SiteAddresses::builtIn() {
 AppController::AppController(const SiteAddresses& site, QObject* parent)
     : QObject(parent), m_site(site) {
     buildMainMenu();
-    connect(&m_download, &FeedDownload::finished, this, &AppController::finishRefresh);
+    connect(&m_download, &FeedDownload::finished, this,
+            [this](const DownloadResult& result) { finishRefresh(result.body); });
     m_deferredRefreshLimit.setSingleShot(true);
     m_deferredRefreshLimit.setInterval(deferredRefreshLimitMs);
     connect(&m_deferredRefreshLimit, &QTimer::timeout, this, [this] {
