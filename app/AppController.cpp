@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QLocale>
 #include <QMenu>
 #include <QMessageBox>
 #include <QSet>
@@ -49,7 +50,8 @@ SiteAddresses SiteAddresses::builtIn() {
 AppController::AppController(const SiteAddresses& site, QObject* parent)
     : QObject(parent), m_site(site) {
     buildMainMenu();
-    connect(&m_download, &FeedDownload::finished, this, &AppController::finishRefresh);
+    connect(&m_download, &FeedDownload::finished, this, &AppController::downloadFinished);
+    connect(this, &AppController::refreshFinished, this, &AppController::describeLastUpdate);
     m_deferredRefreshLimit.setSingleShot(true);
     m_deferredRefreshLimit.setInterval(deferredRefreshLimitMs);
     connect(&m_deferredRefreshLimit, &QTimer::timeout, this, [this] {
@@ -231,6 +233,38 @@ void AppController::menuClosed() {
     }
 }
 
+void AppController::downloadFinished(const DownloadResult& result) {
+    m_lastAttempt = QDateTime::currentDateTime();
+    m_lastFailure = result.cause;
+    if (!result.body)
+        qWarning("Could not update the feed from %s: %s",
+                 qUtf8Printable(m_site.feed.toDisplayString()), qUtf8Printable(result.cause));
+    finishRefresh(result.body);
+}
+
+void AppController::describeLastUpdate() {
+    if (!m_statusItem || !m_lastAttempt.isValid())
+        return;
+    const auto when = [](const QDateTime& time) {
+        const QLocale locale;
+        const QString clock = locale.toString(time.time(), QLocale::ShortFormat);
+        if (time.date() == QDate::currentDate())
+            return QStringLiteral("at %1").arg(clock);
+        return QStringLiteral("on %1 at %2")
+            .arg(locale.toString(time.date(), QLocale::ShortFormat), clock);
+    };
+    if (m_lastFailure.isEmpty()) {
+        m_lastUpdate = m_lastAttempt;
+        m_statusItem->setToolTipDescription(QStringLiteral("Updated %1").arg(when(m_lastUpdate)));
+        return;
+    }
+    QString text =
+        QStringLiteral("Could not update %1: %2").arg(when(m_lastAttempt), m_lastFailure);
+    if (m_lastUpdate.isValid())
+        text += QStringLiteral(" (last updated %1)").arg(when(m_lastUpdate));
+    m_statusItem->setToolTipDescription(text);
+}
+
 void AppController::finishRefresh(const std::optional<QByteArray>& body) {
     const std::optional<XMLTree> tree =
         body ? XMLTree::treeWithData(*body, m_site.feed) : std::nullopt;
@@ -238,6 +272,8 @@ void AppController::finishRefresh(const std::optional<QByteArray>& body) {
         tree ? tree->descendentNamed(feedElementName) : std::nullopt;
     if (!feed) {
         qWarning("Invalid data feed format: RSS element not found.");
+        if (m_lastFailure.isEmpty())
+            m_lastFailure = QStringLiteral("not a readable feed");
         clearMenu();
         setNoDataMenu();
         Q_EMIT refreshFinished();

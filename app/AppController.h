@@ -4,6 +4,7 @@
 #include "PreferenceController.h"
 #include "StatusItem.h"
 
+#include <QDateTime>
 #include <QIcon>
 #include <QObject>
 #include <QString>
@@ -110,6 +111,10 @@ private:
     void buildMainMenu();
     void showAbout();
     void menuClosed();
+    // The download is over: says why it failed, if it did, and hands the body on.
+    void downloadFinished(const DownloadResult& result);
+    // The status item's tooltip says when the feed was last updated, or why it was not.
+    void describeLastUpdate();
 
     // Fields, in the order the controller's description gives them.
     std::unique_ptr<StatusItem> m_statusItem;
@@ -138,4 +143,9 @@ private:
     bool m_menuOpen = false;
     bool m_refreshDeferred = false;
     QTimer m_deferredRefreshLimit;
+    // When the last download ended, why it brought no feed (empty when it did), and when a
+    // refresh last read the feed.
+    QDateTime m_lastAttempt;
+    QString m_lastFailure;
+    QDateTime m_lastUpdate;
 };

@@ -9,7 +9,7 @@
 namespace {
 
 // Why a fetch failed, for whoever turns it on (QT_LOGGING_RULES="pinglark.download.debug=true").
-// Off by default: the refresh writes the one line a user sees.
+// Off by default: the refresh logs the cause that finished() carries.
 Q_LOGGING_CATEGORY(lcDownload, "pinglark.download", QtInfoMsg)
 
 // Enough for any sane site, few enough that a loop ends quickly.
@@ -22,13 +22,40 @@ bool isHttp(const QUrl& url) {
     return url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https");
 }
 
+// Text a server chose (a reason phrase, a redirect's target, what Qt makes of an odd answer) as
+// it may go into a log line or a tooltip: printable characters only, on one line, and not too long.
+QString plain(const QString& text, qsizetype maximumLength) {
+    QString result;
+    for (const QChar c : text)
+        result += c.isPrint() ? c : QChar(u' ');
+    result = result.simplified();
+    if (result.size() > maximumLength)
+        result = result.left(maximumLength - 1) + QChar(u'\u2026');
+    return result;
+}
+
+QString addressText(const QUrl& url) {
+    return plain(url.toString(QUrl::RemoveUserInfo | QUrl::FullyEncoded), 100);
+}
+
+QString sizeText(qint64 bytes) {
+    if (bytes % (1024 * 1024) == 0)
+        return QStringLiteral("%1 MiB").arg(bytes / (1024 * 1024));
+    if (bytes % 1024 == 0)
+        return QStringLiteral("%1 KiB").arg(bytes / 1024);
+    return QStringLiteral("%1 bytes").arg(bytes);
+}
+
 } // namespace
 
 FeedDownload::FeedDownload(QObject* parent)
     : QObject(parent), m_network(new QNetworkAccessManager(this)),
       m_deadlineTimer(new QTimer(this)) {
     m_deadlineTimer->setSingleShot(true);
-    connect(m_deadlineTimer, &QTimer::timeout, this, [this] { fail("deadline passed"); });
+    connect(m_deadlineTimer, &QTimer::timeout, this, [this] {
+        fail(DownloadResult::Error::Deadline, QStringLiteral("no complete answer within %1 s")
+                                                  .arg(double(m_deadline.count()) / 1000));
+    });
 }
 
 FeedDownload::~FeedDownload() {
@@ -63,6 +90,7 @@ bool FeedDownload::start(const QUrl& url) {
     ++m_fetch;
     m_url = url;
     m_currentUrl = url;
+    m_hops = {url};
     m_body.clear();
     m_conditional = false;
 
@@ -70,7 +98,11 @@ bool FeedDownload::start(const QUrl& url) {
         // Qt would read file: and data: URLs; a feed comes over HTTP only. Fail the way every
         // other failure does: later, through finished().
         QMetaObject::invokeMethod(
-            this, [this, fetch = m_fetch] { failFetch(fetch, "not an HTTP URL"); },
+            this,
+            [this, fetch = m_fetch] {
+                failFetch(fetch, DownloadResult::Error::NotHttp,
+                          QStringLiteral("not a web address: %1").arg(addressText(m_url)));
+            },
             Qt::QueuedConnection);
         return true;
     }
@@ -105,7 +137,11 @@ bool FeedDownload::start(const QUrl& url) {
     // path (aborting from inside it makes Qt complain), unless the fetch has ended by then.
     connect(m_reply, &QNetworkReply::errorOccurred, this, [this] {
         QMetaObject::invokeMethod(
-            this, [this, fetch = m_fetch] { failFetch(fetch, "network error"); },
+            this,
+            [this, fetch = m_fetch] {
+                if (fetch == m_fetch && m_reply)
+                    failFromReply();
+            },
             Qt::QueuedConnection);
     });
     // Qt's own transfer timeout restarts with every byte; this one does not.
@@ -119,26 +155,36 @@ void FeedDownload::onMetaDataChanged() {
     const QVariant length = m_reply->header(QNetworkRequest::ContentLengthHeader);
     if (length.isValid() && !m_reply->hasRawHeader("Content-Encoding") &&
         length.toLongLong() > m_maximumSize)
-        fail("announced body over the size cap");
+        failTooLarge();
 }
 
 void FeedDownload::onReadyRead() {
     // Qt hands over the bytes decompressed, so this counts what the body really is.
     m_body += m_reply->read(m_maximumSize + 1 - m_body.size());
     if (m_body.size() > m_maximumSize)
-        fail("body over the size cap");
+        failTooLarge();
 }
 
 void FeedDownload::onRedirected(const QUrl& target) {
     if (!isHttp(target)) {
-        fail("redirect to a scheme other than HTTP");
+        fail(DownloadResult::Error::Redirect,
+             QStringLiteral("redirect to %1 refused").arg(addressText(target)));
         return;
     }
     if (m_currentUrl.scheme() == QLatin1String("https") &&
         target.scheme() == QLatin1String("http")) {
-        fail("redirect from HTTPS to HTTP");
+        fail(DownloadResult::Error::Redirect,
+             QStringLiteral("redirect from HTTPS to %1 refused").arg(addressText(target)));
         return;
     }
+    if (m_hops.contains(target)) {
+        // Qt 6.4 goes round a loop a few times and then ends the reply as if nothing had
+        // gone wrong, with no final answer at all.
+        fail(DownloadResult::Error::Redirect,
+             QStringLiteral("redirect loop at %1").arg(addressText(target)));
+        return;
+    }
+    m_hops.append(target);
     m_currentUrl = target;
     m_body.clear();
     Q_EMIT m_reply->redirectAllowed();
@@ -146,21 +192,21 @@ void FeedDownload::onRedirected(const QUrl& target) {
 
 void FeedDownload::onFinished() {
     if (m_reply->error() != QNetworkReply::NoError) {
-        qCDebug(lcDownload) << "fetch of" << m_url << "failed:" << m_reply->errorString();
-        fail("network error");
+        failFromReply();
         return;
     }
     const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     if (status == 304) {
         // Only an answer to our own conditional request says which body is meant.
         if (m_conditional && m_lastBody)
-            finish(m_lastBody);
+            finish(DownloadResult::success(*m_lastBody));
         else
-            fail("304 without a remembered body");
+            fail(DownloadResult::Error::HttpStatus,
+                 QStringLiteral("%1 without an earlier copy").arg(httpStatus()));
         return;
     }
     if (status < 200 || status > 299) {
-        fail("HTTP status other than 2xx or 304");
+        fail(DownloadResult::Error::HttpStatus, httpStatus());
         return;
     }
     onReadyRead();
@@ -181,22 +227,81 @@ void FeedDownload::onFinished() {
         m_lastModified.clear();
         m_lastBody.reset();
     }
-    finish(m_body);
+    finish(DownloadResult::success(m_body));
 }
 
-void FeedDownload::fail(const char* why) {
+QString FeedDownload::httpStatus() const {
+    const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const QString reason =
+        plain(QString::fromLatin1(
+                  m_reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray()),
+              60);
+    return reason.isEmpty() ? QStringLiteral("HTTP %1").arg(status)
+                            : QStringLiteral("HTTP %1 %2").arg(status).arg(reason);
+}
+
+void FeedDownload::failTooLarge() {
+    fail(DownloadResult::Error::TooLarge,
+         QStringLiteral("the document is larger than %1").arg(sizeText(m_maximumSize)));
+}
+
+void FeedDownload::failFromReply() {
+    using Error = DownloadResult::Error;
+    switch (m_reply->error()) {
+    case QNetworkReply::TooManyRedirectsError:
+        fail(Error::Redirect, QStringLiteral("more than %1 redirects").arg(maximumRedirects));
+        return;
+    case QNetworkReply::ProtocolUnknownError:
+    case QNetworkReply::InsecureRedirectError: {
+        // Qt refuses a redirect to a scheme it cannot fetch before asking us.
+        const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        if (status < 300 || status > 399)
+            break;
+        const QByteArray location = m_reply->rawHeader("Location");
+        if (location.isEmpty())
+            fail(Error::Redirect, QStringLiteral("%1 without a target").arg(httpStatus()));
+        else
+            fail(Error::Redirect,
+                 QStringLiteral("redirect to %1 refused")
+                     .arg(addressText(m_currentUrl.resolved(QUrl::fromEncoded(location)))));
+        return;
+    }
+    case QNetworkReply::SslHandshakeFailedError:
+        fail(Error::Tls, QStringLiteral("TLS: %1").arg(plain(m_reply->errorString(), 200)));
+        return;
+    case QNetworkReply::HostNotFoundError:
+        fail(Error::HostNotFound, QStringLiteral("host not found: %1").arg(m_currentUrl.host()));
+        return;
+    case QNetworkReply::ConnectionRefusedError:
+        fail(Error::ConnectionRefused, QStringLiteral("connection refused"));
+        return;
+    default:
+        break;
+    }
+    // An answer with an error status: its status line says more than Qt's error does.
+    const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (status >= 300)
+        fail(Error::HttpStatus, httpStatus());
+    else if (m_reply->error() == QNetworkReply::UnknownContentError)
+        // A body Qt cannot decode: a broken gzip stream, or one its own check takes for a bomb.
+        fail(Error::Network, QStringLiteral("could not unpack the compressed document"));
+    else
+        fail(Error::Network, plain(m_reply->errorString(), 200));
+}
+
+void FeedDownload::fail(DownloadResult::Error error, const QString& cause) {
     if (!m_running)
         return;
-    qCDebug(lcDownload) << "fetch of" << m_url << "failed:" << why;
-    finish(std::nullopt);
+    qCDebug(lcDownload) << "fetch of" << m_url << "failed:" << cause;
+    finish(DownloadResult::failure(error, cause));
 }
 
-void FeedDownload::failFetch(quint64 fetch, const char* why) {
+void FeedDownload::failFetch(quint64 fetch, DownloadResult::Error error, const QString& cause) {
     if (fetch == m_fetch)
-        fail(why);
+        fail(error, cause);
 }
 
-void FeedDownload::finish(std::optional<QByteArray> body) {
+void FeedDownload::finish(const DownloadResult& result) {
     if (!m_running)
         return;
     m_running = false;
@@ -212,5 +317,5 @@ void FeedDownload::finish(std::optional<QByteArray> body) {
     }
     m_body.clear();
     // Last: a receiver may start the next fetch from its slot.
-    Q_EMIT finished(body);
+    Q_EMIT finished(result);
 }

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QString>
 #include <QUrl>
 
 #include <chrono>
@@ -12,17 +14,42 @@ class QNetworkAccessManager;
 class QNetworkReply;
 class QTimer;
 
+// What one fetch brought: the document, or why there is none.
+struct DownloadResult {
+    enum class Error {
+        None,
+        NotHttp,           // the address is not an http or https URL
+        HttpStatus,        // the server answered with a status other than 2xx or a usable 304
+        Deadline,          // no complete answer in time
+        TooLarge,          // the body is over the size cap
+        Redirect,          // a redirect refused, going round a loop, or one too many
+        Tls,               // the secure connection could not be made
+        HostNotFound,      // the server's name does not resolve
+        ConnectionRefused, // nothing listens at the server's port
+        Network,           // any other failure of the transfer
+    };
+
+    std::optional<QByteArray> body; // present exactly when error is None
+    Error error = Error::None;
+    QString cause; // for a failure, a short plain phrase: "HTTP 404 Not Found"
+
+    static DownloadResult success(const QByteArray& body) { return {body, Error::None, {}}; }
+    static DownloadResult failure(Error error, const QString& cause) {
+        return {std::nullopt, error, cause};
+    }
+};
+
 // Fetches one document over HTTP(S) without blocking the event loop, with the safety a program
 // needs that talks to a server on its own, every few minutes, for years:
 // - an overall deadline (30 s by default) however slowly the bytes arrive;
 // - a cap on the body (8 MiB by default), stopped as soon as it is passed;
-// - redirects followed when no less safe, never to a non-HTTP scheme;
+// - redirects followed when no less safe, never to a non-HTTP scheme nor round a loop;
 // - conditional GET: a 304 Not Modified hands back the last good body;
 // - gzip accepted, a User-Agent naming Pinglark and its version;
 // - any status other than 2xx or 304 is a failure.
-// finished() is emitted exactly once per start(), with the body or nothing on any failure; never
-// from inside start() itself, and not after the object is destroyed (destroying it mid-fetch
-// cancels the fetch).
+// finished() is emitted exactly once per start(), with the body or, on any failure, why there is
+// none; never from inside start() itself, and not after the object is destroyed (destroying it
+// mid-fetch cancels the fetch).
 class FeedDownload : public QObject {
     Q_OBJECT
 public:
@@ -39,17 +66,22 @@ public:
     static QByteArray userAgent();
 
 Q_SIGNALS:
-    void finished(const std::optional<QByteArray>& body);
+    void finished(const DownloadResult& result);
 
 private:
     void onMetaDataChanged();
     void onReadyRead();
     void onRedirected(const QUrl& target);
     void onFinished();
-    void finish(std::optional<QByteArray> body);
-    void fail(const char* why);
+    void finish(const DownloadResult& result);
+    void fail(DownloadResult::Error error, const QString& cause);
     // fail() if the fetch numbered `fetch` is still the one in flight.
-    void failFetch(quint64 fetch, const char* why);
+    void failFetch(quint64 fetch, DownloadResult::Error error, const QString& cause);
+    // Fails with what the reply says went wrong.
+    void failFromReply();
+    void failTooLarge();
+    // The reply's status line: "HTTP 404 Not Found".
+    QString httpStatus() const;
 
     QNetworkAccessManager* m_network = nullptr;
     QPointer<QNetworkReply> m_reply;
@@ -66,6 +98,7 @@ private:
     quint64 m_fetch = 0; // numbers the fetches, for work queued on behalf of one
     QUrl m_url;          // as asked for: the key of the validators
     QUrl m_currentUrl;   // where the last hop of redirects led
+    QList<QUrl> m_hops;  // every address asked, in order
     bool m_conditional = false;
     QByteArray m_body;
 };

@@ -68,9 +68,24 @@ void StatusItem::setEnabled(bool enabled) {
 void StatusItem::setToolTip(const QString& toolTip) {
     m_toolTip = toolTip;
     if (m_tray)
-        m_tray->setToolTip(toolTip);
+        m_tray->setToolTip(trayToolTip());
     if (m_sni)
         m_sni->setToolTip(toolTip);
+}
+
+void StatusItem::setToolTipDescription(const QString& description) {
+    m_toolTipDescription = description;
+    if (m_tray)
+        m_tray->setToolTip(trayToolTip());
+    if (m_sni)
+        m_sni->setToolTipDescription(description);
+}
+
+QString StatusItem::trayToolTip() const {
+    // Qt reads a tooltip as rich text only when its first line looks like markup: the title
+    // keeps the description plain.
+    return m_toolTipDescription.isEmpty() ? m_toolTip
+                                          : m_toolTip + QChar(u'\n') + m_toolTipDescription;
 }
 
 QIcon StatusItem::currentImage() const {
@@ -115,6 +130,7 @@ void StatusItem::showOnPanel() {
         m_sni = new StatusNotifierItem(bus, this);
         m_sni->setIcon(currentImage());
         m_sni->setToolTip(m_toolTip);
+        m_sni->setToolTipDescription(m_toolTipDescription);
         m_sni->setMenu(m_enabled ? m_menu.data() : nullptr);
         connect(m_sni, &StatusNotifierItem::stateChanged, this, &StatusItem::chooseHost);
         connect(m_sni, &StatusNotifierItem::activateRequested, this,
@@ -143,7 +159,7 @@ QSystemTrayIcon* StatusItem::tray() {
         return m_tray;
     m_tray = new QSystemTrayIcon(this);
     m_tray->setIcon(shownImage());
-    m_tray->setToolTip(m_toolTip);
+    m_tray->setToolTip(trayToolTip());
     m_tray->setContextMenu(m_enabled ? m_menu.data() : nullptr);
     connect(m_tray, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {

@@ -10,7 +10,8 @@ class QSystemTrayIcon;
 class StatusNotifierItem;
 
 // The program's item in the panel's status area: an image (or none, which leaves the item
-// blank), an alternate image shown while its menu is open, a menu, a tooltip.
+// blank), an alternate image shown while its menu is open, a menu, a tooltip (a title and an
+// optional description below it).
 //
 // Where the desktop's panel runs a StatusNotifierWatcher with a host, the item is a
 // StatusNotifierItem of its own over D-Bus, with the menu exported as com.canonical.dbusmenu,
@@ -45,6 +46,9 @@ public:
 
     void setToolTip(const QString& toolTip);
     QString toolTip() const { return m_toolTip; }
+    // Plain text under the tooltip's title; empty for none.
+    void setToolTipDescription(const QString& description);
+    QString toolTipDescription() const { return m_toolTipDescription; }
 
     // Whether the menu is open now.
     bool isHighlighted() const { return m_highlighted; }
@@ -76,6 +80,8 @@ private:
     void menuShown();
     void menuHidden();
     void showCurrentImage();
+    // The tray icon's tooltip: the title, and the description on a line of its own.
+    QString trayToolTip() const;
 
     QSystemTrayIcon* m_tray = nullptr;
     StatusNotifierItem* m_sni = nullptr;
@@ -87,6 +93,7 @@ private:
     QIcon m_alternateImage;
     QIcon m_blank;
     QString m_toolTip;
+    QString m_toolTipDescription;
     bool m_highlightMode = false;
     bool m_highlighted = false;
     bool m_enabled = false;

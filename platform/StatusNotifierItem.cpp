@@ -237,7 +237,7 @@ QString StatusNotifierItem::title() const {
 }
 
 SniToolTip StatusNotifierItem::toolTip() const {
-    return {QString(), {}, m_toolTip, QString()};
+    return {QString(), {}, m_toolTip, m_toolTipDescription.toHtmlEscaped()};
 }
 
 void StatusNotifierItem::setIcon(const QIcon& icon) {
@@ -262,6 +262,14 @@ void StatusNotifierItem::setToolTip(const QString& toolTip) {
     if (toolTip == m_toolTip)
         return;
     m_toolTip = toolTip;
+    if (m_state == State::Registered)
+        Q_EMIT NewToolTip();
+}
+
+void StatusNotifierItem::setToolTipDescription(const QString& description) {
+    if (description == m_toolTipDescription)
+        return;
+    m_toolTipDescription = description;
     if (m_state == State::Registered)
         Q_EMIT NewToolTip();
 }

@@ -73,6 +73,8 @@ public:
     // The picture the panel shows; a null icon leaves the item blank (a transparent picture).
     void setIcon(const QIcon& icon);
     void setToolTip(const QString& toolTip);
+    // Plain text; the panel gets it escaped, as the description may carry markup.
+    void setToolTipDescription(const QString& description);
     void setMenu(QMenu* menu);
     DBusMenuExporter* menuExporter() const { return m_menu; }
 
@@ -125,4 +127,5 @@ private:
     SniIconPixmapList m_pixmaps;
     QHash<qint64, SniIconPixmapList> m_pixmapCache;
     QString m_toolTip;
+    QString m_toolTipDescription;
 };

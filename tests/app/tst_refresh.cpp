@@ -89,9 +89,25 @@ private Q_SLOTS:
 
     void failureThenSuccessActsAsTheFirstRefresh() {
         AppHarness h;
+        // A failed download logs its cause too; the tooltip says how the last update went.
+        const auto downloadFailed = [&](const QString& cause) {
+            QTest::ignoreMessage(QtWarningMsg,
+                                 qPrintable("Could not update the feed from " +
+                                            h.server.url(AppHarness::feedPath).toString() + ": " +
+                                            cause));
+            QTest::ignoreMessage(QtWarningMsg, formatError);
+        };
+        const auto described = [&](const QString& pattern) {
+            const QString description = h.app->statusItem()->toolTipDescription();
+            return QRegularExpression(u'^' + pattern + u'$').match(description).hasMatch()
+                       ? QString()
+                       : description;
+        };
         h.server.serveStatus(AppHarness::feedPath, 404);
-        QTest::ignoreMessage(QtWarningMsg, formatError);
+        downloadFailed("HTTP 404 Not Found");
         AppController& app = h.start();
+        QCOMPARE(described("Could not update at .+: HTTP 404 Not Found"), QString());
+        QCOMPARE(app.statusItem()->toolTip(), QStringLiteral("Pinglark"));
         auto fixed = [&] {
             QList<QAction*> list = app.barMenu()->actions();
             list.removeIf([](QAction* a) { return isFeedMenuItem(a); });
@@ -99,13 +115,18 @@ private Q_SLOTS:
         };
         const QList<QAction*> fixedItems = fixed();
         QVERIFY(fixedItems.contains(app.homeMenuItem()) && fixedItems.contains(app.quitMenuItem()));
-        // A second failure still leaves exactly one placeholder, at the top.
+        // A second failure still leaves exactly one placeholder, at the top. A document that
+        // came but is no feed logs no cause of its own.
+        h.server.serve(AppHarness::feedPath, "<html><body>Sign in</body></html>", "text/html");
         QTest::ignoreMessage(QtWarningMsg, formatError);
+        QTest::failOnWarning(QRegularExpression("^Could not update"));
         QVERIFY(h.refresh());
         QCOMPARE(h.feedItems().size(), 1);
+        QCOMPARE(described("Could not update at .+: not a readable feed"), QString());
 
         h.serveFeed({entry("1"), entry("2")});
         QVERIFY(h.refresh());
+        QCOMPARE(described("Updated at .+"), QString());
         QCOMPARE(h.marks(), QStringList({"blank", "blank"}));
         QVERIFY(!h.blinking());
         QVERIFY(!app.firstCheck());
@@ -113,14 +134,18 @@ private Q_SLOTS:
         // Entries after a failure are all new (the menu held none), but only a changed top
         // link blinks.
         h.server.serveStatus(AppHarness::feedPath, 503);
-        QTest::ignoreMessage(QtWarningMsg, formatError);
+        downloadFailed("HTTP 503 Service Unavailable");
         QVERIFY(h.refresh());
+        QCOMPARE(described("Could not update at .+: HTTP 503 Service Unavailable "
+                           "\\(last updated at .+\\)"),
+                 QString());
         QCOMPARE(app.lastItemHash(), std::optional<QString>("http://news.example/1"));
         // Entries replaced by the placeholder leave the fixed items as they were.
         QCOMPARE(fixed(), fixedItems);
         QCOMPARE(app.barMenu()->actions().size(), fixedItems.size() + 1);
         h.serveFeed({entry("1"), entry("2")});
         QVERIFY(h.refresh());
+        QCOMPARE(described("Updated at .+"), QString());
         QCOMPARE(h.marks(), QStringList({"new", "new"}));
         QVERIFY(!h.blinking());
         QCOMPARE(fixed(), fixedItems);

@@ -19,6 +19,7 @@
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSignalSpy>
+#include <QSystemTrayIcon>
 #include <QtTest>
 
 #include <csignal>
@@ -289,9 +290,20 @@ private Q_SLOTS:
         QCOMPARE(hidden.count(), 1);
         QVERIFY(!f.item.isHighlighted());
 
-        f.item.setToolTip("Pinglark 2");
+        // The tooltip's description, escaped: hosts read it as markup. One NewToolTip per change.
+        const QString description = "Could not update at 14:05: HTTP 500 <Oops & co>";
+        f.item.setToolTipDescription(description);
+        f.item.setToolTipDescription(description);
         roundTrip(f.item);
         QTRY_COMPARE(bus.count("NewToolTip"), 1);
+        const auto toolTip =
+            qdbus_cast<SniToolTip>(property(f.item, "/StatusNotifierItem", itemInterface, "ToolTip")
+                                       .value<QDBusArgument>());
+        QCOMPARE(toolTip.title, "Pinglark");
+        QCOMPARE(toolTip.description, "Could not update at 14:05: HTTP 500 &lt;Oops &amp; co&gt;");
+        f.item.setToolTip("Pinglark 2");
+        roundTrip(f.item);
+        QTRY_COMPARE(bus.count("NewToolTip"), 2);
     }
 
     void labelsFromActionTexts_data() {
@@ -568,6 +580,9 @@ private Q_SLOTS:
             QTRY_VERIFY(f.item.isTrayIconShown());
             QVERIFY(!f.item.isStatusNotifierRegistered());
             QVERIFY(f.item.statusNotifierItem()->serviceName().isEmpty());
+            // The tray icon's tooltip: the description on a line below the title.
+            f.item.setToolTipDescription("Updated at 14:05");
+            QCOMPARE(f.item.findChild<QSystemTrayIcon*>()->toolTip(), "Pinglark\nUpdated at 14:05");
         }
         // A watcher whose host is not there yet; the host arrives later.
         watcher.host = false;
