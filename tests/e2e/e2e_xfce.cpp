@@ -1,0 +1,298 @@
+// The real program in XFCE's own panel: xfce4-panel on a virtual display, with a status tray
+// (its systray plugin, which hosts StatusNotifierItems as well as XEmbed icons) at the right end
+// of a bar along the top, its layout read from xfconfd on the session's private bus. The test
+// serves the feed, looks at the screen, clicks and presses keys as a user does, and listens on the
+// bus (dbus-monitor) to what the panel asks of the program's menu.
+
+#include "Desktop.h"
+#include "HttpServer.h"
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVariant>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QRegularExpression>
+#include <QSet>
+#include <QStandardPaths>
+#include <QtTest>
+
+#include <cstdio>
+
+using namespace e2e;
+
+namespace {
+
+// The panel's layout, as xfconfd keeps it: one panel along the top, a transparent separator that
+// takes up the free room, then the status tray.
+const QByteArray panelChannel = R"(<?xml version="1.0" encoding="UTF-8"?>
+<channel name="xfce4-panel" version="1.0">
+  <property name="configver" type="int" value="2"/>
+  <property name="panels" type="array">
+    <value type="int" value="1"/>
+    <property name="panel-1" type="empty">
+      <property name="position" type="string" value="p=6;x=0;y=0"/>
+      <property name="length" type="uint" value="100"/>
+      <property name="position-locked" type="bool" value="true"/>
+      <property name="size" type="uint" value="32"/>
+      <property name="plugin-ids" type="array">
+        <value type="int" value="1"/>
+        <value type="int" value="2"/>
+      </property>
+    </property>
+  </property>
+  <property name="plugins" type="empty">
+    <property name="plugin-1" type="string" value="separator">
+      <property name="expand" type="bool" value="true"/>
+      <property name="style" type="uint" value="0"/>
+    </property>
+    <property name="plugin-2" type="string" value="systray"/>
+  </property>
+</channel>
+)";
+
+// The panel's own processes: the panel, and the wrapper that runs the systray plugin.
+const QString panelClasses = "^(xfce4-panel|wrapper-2\\.0)$";
+const QString watcherService = "org.kde.StatusNotifierWatcher";
+
+// As the panel is told to show the first entries: "_" doubled (a single one marks a mnemonic),
+// "&" as it is, the tab as a space; "---" for a separator.
+const QStringList menuLabels{"AT&T and Q&A",
+                             "snake__case naming",
+                             "Tabs inside",
+                             "Quarterly report",
+                             "---",
+                             "Veltrano Feeds",
+                             "---",
+                             "Preferences\u2026",
+                             "Launch at Login",
+                             "---",
+                             "About Pinglark",
+                             "Quit Pinglark"};
+
+constexpr int periodSeconds = 5;
+
+// The labels of the last menu layout that a GetLayout call brought to its caller, from what
+// dbus-monitor printed of the bus.
+QStringList lastLayoutLabels(const QString& monitorLog) {
+    const QRegularExpression header(
+        "^method (call|return) .*sender=(\\S+) -> destination=(\\S+) serial=(\\d+)"
+        "(?: reply_serial=(\\d+))?(.*)$");
+    const QRegularExpression property("string \"(label|type)\"\\s*variant\\s+string \"(.*)\"\\n");
+    QSet<QString> calls; // caller and serial of each GetLayout call
+    QStringList labels;
+    // A message starts at a line that is not indented.
+    for (const QString& message : monitorLog.split(QRegularExpression("\\n(?=\\S)"))) {
+        const QRegularExpressionMatch m = header.match(message.section('\n', 0, 0));
+        if (!m.hasMatch())
+            continue;
+        if (m.captured(1) == "call" && m.captured(6).endsWith("member=GetLayout")) {
+            calls.insert(m.captured(2) + " " + m.captured(4));
+        } else if (m.captured(1) == "return" &&
+                   calls.contains(m.captured(3) + " " + m.captured(5))) {
+            labels.clear();
+            for (const QRegularExpressionMatch& p : property.globalMatch(message + "\n"))
+                if (p.captured(1) == "label")
+                    labels.append(p.captured(2));
+                else if (p.captured(2) == "separator")
+                    labels.append("---");
+        }
+    }
+    return labels;
+}
+
+// The smallest rectangle around the pixels of the area that differ between two pictures.
+QRect changedArea(const QImage& before, const QImage& after, const QRect& area) {
+    QRect changed;
+    const QRect inside = area.intersected(before.rect()).intersected(after.rect());
+    for (int y = inside.top(); y <= inside.bottom(); ++y)
+        for (int x = inside.left(); x <= inside.right(); ++x)
+            if (before.pixel(x, y) != after.pixel(x, y))
+                changed |= QRect(x, y, 1, 1);
+    return changed;
+}
+
+} // namespace
+
+class E2EXfce : public QObject {
+    Q_OBJECT
+
+    Desktop desktop{qEnvironmentVariable("PINGLARK_E2E_HOME")};
+    QDBusConnection bus{QString()};
+    HttpServer server;
+    QElapsedTimer clock;
+    QList<qint64> requestTimes; // when each request for the feed arrived
+    Window panel;
+    QRect icon;        // where the icon is drawn, in root coordinates
+    QImage normalIcon; // how it looks with its menu closed
+    qint64 menuClosedAt = -1;
+
+    // The panel's windows on screen: the status tray's (as high as the bar), and an open menu.
+    std::optional<Window> panelWindow(bool menu) {
+        for (const Window& w : desktop.windows(panelClasses, true))
+            if (w.geometry != panel.geometry && (w.geometry.height() > 64) == menu)
+                return w;
+        return std::nullopt;
+    }
+    QVariant watcherProperty(const QString& name) {
+        QDBusMessage get = QDBusMessage::createMethodCall(watcherService, "/StatusNotifierWatcher",
+                                                          "org.freedesktop.DBus.Properties", "Get");
+        get << watcherService << name;
+        get.setAutoStartService(false);
+        return bus.call(get, QDBus::Block, 5000)
+            .arguments()
+            .value(0)
+            .value<QDBusVariant>()
+            .variant();
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        clock.start();
+        QString error = desktop.startSession({"xfce4-panel", "dbus-update-activation-environment",
+                                              "dbus-monitor", "xdotool", "import"});
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        bus = QDBusConnection::connectToBus(desktop.busAddress(), "test");
+        QVERIFY(bus.isConnected());
+
+        // xfconfd is started by the bus when the panel first asks for it; like a desktop
+        // session's start-up, hand the bus the session's folders and display for it.
+        const QString channels = desktop.home() + "/config/xfce4/xfconf/xfce-perchannel-xml";
+        QVERIFY(QDir().mkpath(channels));
+        QFile channel(channels + "/xfce4-panel.xml");
+        QVERIFY(channel.open(QIODevice::WriteOnly) && channel.write(panelChannel) > 0);
+        channel.close();
+        QVERIFY(desktop.run("dbus-update-activation-environment", {"--all"}));
+        desktop.start("dbus-monitor", {"--session"}, "bus");
+        // (No accessibility bus: nothing here reads it.)
+        desktop.start(
+            "env", {"NO_AT_BRIDGE=1", "xfce4-panel", "--disable-wm-check", "--sm-client-disable"},
+            "xfce4-panel");
+        QVERIFY2(
+            waitFor([&] { return watcherProperty("IsStatusNotifierHostRegistered").toBool(); },
+                    30000),
+            qPrintable("the panel's status tray did not start: " + desktop.log("xfce4-panel")));
+        const QList<Window> bars = desktop.windows("^xfce4-panel$", true);
+        QVERIFY(!bars.isEmpty());
+        panel = bars.first();
+        qInfo() << "the panel is at" << panel.geometry;
+
+        connect(&server, &HttpServer::requestReceived, this,
+                [this] { requestTimes.append(clock.elapsed()); });
+        QVERIFY2(server.listen(feedPort), qPrintable(portTaken));
+        server.serve(feedPath, FeedFixture::rdf(firstEntries));
+        desktop.writeSettings("DataRefreshInterval=" + QByteArray::number(periodSeconds) + "\n");
+    }
+
+    void cleanupTestCase() {
+        desktop.stopApp();
+        qInfo().noquote() << "pinglark's output:\n" << desktop.log("pinglark");
+    }
+
+    void theIconRegistersWithThePanelAndIsDrawnInItsTray() {
+        const QImage empty = desktop.screenshot();
+        QString error;
+        QVERIFY2(desktop.startApp(PINGLARK_BINARY, &error), qPrintable(error));
+        // The panel's watcher lists items as their bus name and object path.
+        const QString item =
+            QString("org.kde.StatusNotifierItem-%1-").arg(desktop.app()->processId());
+        QVERIFY2(waitFor([&] {
+                     return !watcherProperty("RegisteredStatusNotifierItems")
+                                 .toStringList()
+                                 .filter(item)
+                                 .isEmpty();
+                 }),
+                 "the item never registered with the panel's watcher");
+        QVERIFY(waitFor([&] { return !requestTimes.isEmpty(); }));
+
+        // Drawn where the tray is, once the panel has placed it and stopped moving things.
+        QImage previous;
+        QVERIFY2(waitFor([&] {
+                     const QImage now = desktop.screenshot();
+                     const bool settled = !previous.isNull() && now == previous &&
+                                          !changedArea(empty, now, panel.geometry).isEmpty();
+                     previous = now;
+                     return settled;
+                 }),
+                 "no icon appears on the panel");
+        icon = changedArea(empty, previous, panel.geometry);
+        normalIcon = previous.copy(icon);
+        const std::optional<Window> tray = panelWindow(false);
+        QVERIFY2(tray, "the panel has no status tray window");
+        qInfo() << "the tray is at" << tray->geometry << "and the icon at" << icon;
+        QVERIFY2(tray->geometry.contains(icon), "the panel changed outside its status tray");
+        QVERIFY(icon.width() >= 12 && icon.height() >= 12 && icon.width() <= 48 &&
+                icon.height() <= 48);
+    }
+
+    void aClickOpensThePanelsMenuAndEscapeClosesIt() {
+        QVERIFY(icon.isValid());
+        QVERIFY(desktop.click(icon.center()));
+        QVERIFY2(waitFor([&] { return panelWindow(true).has_value(); }), "no menu after a click");
+        QTest::qWait(500); // placed and drawn
+        const std::optional<Window> menu = panelWindow(true);
+        QVERIFY(menu);
+        // The panel draws the menu itself: no window of the program's is on screen.
+        QVERIFY(desktop.windows("^pinglark$", true).isEmpty());
+        // The labels it shows are those of the layout it fetched last (and the picture below).
+        waitFor([&] { return lastLayoutLabels(desktop.log("bus")) == menuLabels; }, 5000);
+        QCOMPARE(lastLayoutLabels(desktop.log("bus")), menuLabels);
+
+        // The picture of the open menu, with the end of the bar above it.
+        const QImage shot = desktop.screenshot();
+        const QRect area = menu->geometry | icon;
+        const int left = std::max(0, area.left() - 120);
+        const QImage picture =
+            shot.copy(QRect(left, 0, shot.width() - left, area.bottom() + 1 + 24));
+        QVERIFY(picture.save(desktop.home() + "/pinglark-xfce-menu.png"));
+        const QString keep = qEnvironmentVariable("PINGLARK_E2E_SCREENSHOT");
+        if (!keep.isEmpty())
+            QVERIFY(picture.save(keep));
+
+        QVERIFY(desktop.run("xdotool", {"key", "Escape"}));
+        QVERIFY2(waitFor([&] { return !panelWindow(true); }), "Escape did not close the menu");
+        menuClosedAt = clock.elapsed();
+        // With the pointer gone from the panel, the icon looks as it did before the menu opened.
+        QVERIFY(desktop.run("xdotool", {"mousemove", "400", "300"}));
+        QVERIFY2(waitFor([&] { return desktop.screenshot().copy(icon) == normalIcon; }, 10000),
+                 "the icon keeps its highlighted picture after the menu closed");
+    }
+
+    void refreshesKeepTheirPeriodAfterTheMenuClosed() {
+        QVERIFY(menuClosedAt >= 0);
+        // Four periods after the menu closed, four refreshes, none late.
+        const qint64 closed = menuClosedAt;
+        const auto since = [&] {
+            QList<qint64> times{closed};
+            for (const qint64 t : requestTimes)
+                if (t > closed)
+                    times.append(t);
+            return times;
+        };
+        waitFor(
+            [&] { return since().size() > 4; },
+            int(std::max<qint64>(0, closed + 4 * periodSeconds * 1000 + 2000 - clock.elapsed())));
+        const QList<qint64> times = since();
+        qInfo() << "refreshes after the menu closed (ms):" << times.mid(1) << "closed at" << closed;
+        QVERIFY2(times.size() > 4, "the refreshes stopped after the menu closed");
+        for (qsizetype i = 1; i < times.size(); ++i)
+            QVERIFY2(times[i] - times[i - 1] <= periodSeconds * 1500, "a refresh came late");
+    }
+};
+
+int main(int argc, char* argv[]) {
+    // Only where the package cannot be installed; tools/install-deps.sh installs it.
+    if (QStandardPaths::findExecutable("xfce4-panel").isEmpty()) {
+        std::puts("skipped: xfce4-panel (Debian's package of XFCE's panel) is not installed; "
+                  "tools/install-deps.sh installs it");
+        return 77;
+    }
+    QCoreApplication app(argc, argv);
+    E2EXfce test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "e2e_xfce.moc"
