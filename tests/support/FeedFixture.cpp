@@ -105,7 +105,10 @@ QByteArray atom(const QList<Entry>& entries, const QString& feedTitle) {
             xml += "    <title>" + escaped(*entry.title) + "</title>\n";
         if (entry.link)
             xml += "    <link href=\"" + escaped(*entry.link) + "\"/>\n";
-        xml += "    <id>urn:veltrano:" + QByteArray::number(++serial) + "</id>\n";
+        ++serial;
+        xml += "    <id>" +
+               (entry.link ? escaped(*entry.link) : "urn:veltrano:" + QByteArray::number(serial)) +
+               "</id>\n";
         if (entry.creator)
             xml += "    <author><name>" + escaped(*entry.creator) + "</name></author>\n";
         if (!entry.extraXml.isEmpty())
