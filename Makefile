@@ -1,6 +1,8 @@
 # The two entry points: `make run` and `make test`. Both install what is missing first.
 BUILD      ?= build
 DEMO_PORT  ?= 8731
+# The format the demo feed server serves at Pinglark's feed address: rss1, rss2 or atom.
+FEED       ?= rss1
 JOBS       ?= $(shell nproc)
 # Development builds talk to the bundled demo feed server; see README for a real feed host.
 CMAKE_ARGS ?= -DPINGLARK_SITE_URL=http://127.0.0.1:$(DEMO_PORT)
@@ -34,7 +36,7 @@ build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
 run: build
-	tools/run-demo.sh $(BUILD) $(DEMO_PORT)
+	tools/run-demo.sh $(BUILD) $(DEMO_PORT) $(FEED)
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)

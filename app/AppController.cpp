@@ -1,6 +1,7 @@
 #include "AppController.h"
 
 #include "FeedMenuItem.h"
+#include "FeedReader.h"
 #include "ImageResource.h"
 #include "LaunchAtLogin.h"
 #include "PreferenceKeys.h"
@@ -26,12 +27,6 @@ constexpr float defaultPeriodSeconds = 1800.0f;
 // A refresh put off while the menu is open waits at most this long: some tray hosts never say
 // that their menu closed.
 constexpr int deferredRefreshLimitMs = 60 * 1000;
-
-const QString feedElementName = QStringLiteral("rdf:RDF");
-const QString itemName = QStringLiteral("item");
-const QString titleName = QStringLiteral("title");
-const QString linkName = QStringLiteral("link");
-const QString sourceName = QStringLiteral("dc:creator");
 
 } // namespace
 
@@ -268,8 +263,7 @@ void AppController::describeLastUpdate() {
 void AppController::finishRefresh(const std::optional<QByteArray>& body) {
     const std::optional<XMLTree> tree =
         body ? XMLTree::treeWithData(*body, m_site.feed) : std::nullopt;
-    const std::optional<XMLTree> feed =
-        tree ? tree->descendentNamed(feedElementName) : std::nullopt;
+    const std::optional<FeedContent> feed = tree ? readFeed(*tree, m_site.feed) : std::nullopt;
     if (!feed) {
         qWarning("Invalid data feed format: RSS element not found.");
         if (m_lastFailure.isEmpty())
@@ -305,20 +299,10 @@ void AppController::finishRefresh(const std::optional<QByteArray>& body) {
             previousLinks.insert(*item->feedLink());
     }
 
-    const int count = feed->count();
     int inserted = 0;
     bool blink = false;
-    for (int index = 0; index < count; ++index) {
-        const std::optional<XMLTree> child = feed->childAtIndex(index);
-        if (!child || child->name() != itemName)
-            continue;
-        const std::optional<XMLTree> titleNode = child->descendentNamed(titleName);
-        if (!titleNode)
-            continue;
-        std::optional<QString> link;
-        if (const std::optional<XMLTree> linkNode = child->descendentNamed(linkName))
-            link = linkNode->description();
-
+    for (const FeedContent::Entry& item : feed->entries) {
+        const std::optional<QString>& link = item.link;
         if (inserted == 0) {
             if (m_firstCheck) {
                 m_lastItemHash = link;
@@ -330,10 +314,8 @@ void AppController::finishRefresh(const std::optional<QByteArray>& body) {
             }
         }
 
-        const QString title = titleNode->description();
-        std::optional<QString> source;
-        if (const std::optional<XMLTree> sourceNode = child->descendentNamed(sourceName))
-            source = sourceNode->description();
+        const QString& title = item.title;
+        const std::optional<QString>& source = item.source;
         const bool unseen = !link || !previousLinks.contains(*link);
 
         FeedMenuItem* entry = nullptr;

@@ -1,5 +1,6 @@
 // From downloaded bytes to the finished menu: parse, walk the items, build the entries, mark the
-// new ones and title them, for feeds of 15, 1,000 and 10,000 items.
+// new ones and title them, for feeds of 15, 1,000 and 10,000 items (RSS 1.0; RSS 2.0 and Atom
+// beside it).
 
 #include "AppController.h"
 #include "FeedFixture.h"
@@ -29,10 +30,11 @@ std::unique_ptr<AppController> startedController() {
 // The refresh that runs every period: the menu already lists the feed, and the document has a
 // new entry at the top (two documents alternate), so every refresh marks a new entry, blinks and
 // rewrites every entry.
-void BM_RefreshToMenu(benchmark::State& state) {
+void refreshEveryPeriod(benchmark::State& state,
+                        QByteArray (*write)(const QList<FeedFixture::Entry>&)) {
     const int items = static_cast<int>(state.range(0));
-    const QByteArray older = FeedFixture::rdf(FeedFixture::numbered(items, 2));
-    const QByteArray newer = FeedFixture::rdf(FeedFixture::numbered(items, 1));
+    const QByteArray older = write(FeedFixture::numbered(items, 2));
+    const QByteArray newer = write(FeedFixture::numbered(items, 1));
     const auto app = startedController();
     app->finishRefresh(older);
 
@@ -46,7 +48,24 @@ void BM_RefreshToMenu(benchmark::State& state) {
     state.counters["entries"] = static_cast<double>(app->barMenu()->actions().size());
     state.SetBytesProcessed(state.iterations() * newer.size());
 }
+
+void BM_RefreshToMenu(benchmark::State& state) {
+    refreshEveryPeriod(state,
+                       [](const QList<FeedFixture::Entry>& e) { return FeedFixture::rdf(e); });
+}
 BENCHMARK(BM_RefreshToMenu)->Arg(15)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+
+// The same for the other two formats the refresh reads.
+void BM_Rss2ToMenu(benchmark::State& state) {
+    refreshEveryPeriod(state,
+                       [](const QList<FeedFixture::Entry>& e) { return FeedFixture::rss2(e); });
+}
+BENCHMARK(BM_Rss2ToMenu)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+void BM_AtomToMenu(benchmark::State& state) {
+    refreshEveryPeriod(state,
+                       [](const QList<FeedFixture::Entry>& e) { return FeedFixture::atom(e); });
+}
+BENCHMARK(BM_AtomToMenu)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 
 // The first refresh that fills an empty menu: every entry is a new menu item.
 void BM_FirstFill(benchmark::State& state) {

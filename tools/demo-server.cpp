@@ -1,7 +1,9 @@
-// pinglark-demo-server: serves a Veltrano-like RSS 1.0 feed on 127.0.0.1 and puts a new entry at
-// its top every few seconds, so that Pinglark can be watched at work without a real feed host.
+// pinglark-demo-server: serves a Veltrano-like feed on 127.0.0.1 and puts a new entry at its top
+// every few seconds, so that Pinglark can be watched at work without a real feed host. The same
+// entries are served as RSS 1.0, RSS 2.0 and Atom 1.0, each at a path of its own; the feed address
+// built into Pinglark serves the format that --format names (RSS 1.0 by default).
 //
-//   pinglark-demo-server [--port N] [--new-every S] [--items N]
+//   pinglark-demo-server [--port N] [--new-every S] [--items N] [--format rss1|rss2|atom]
 //
 // Prints one line per event to stdout ("listening on …", "published …", "served …").
 
@@ -21,6 +23,24 @@
 namespace {
 
 const QString feedPath = QStringLiteral("/notifications/veltrano.xml");
+
+// The formats, and where each is served besides the feed address.
+struct Format {
+    const char* name;
+    QString path;
+    QByteArray contentType;
+    QByteArray (*write)(const QList<FeedFixture::Entry>&, const QString&);
+};
+const Format formats[] = {
+    {"rss1", QStringLiteral("/notifications/veltrano.rdf"), "application/rdf+xml; charset=utf-8",
+     [](const QList<FeedFixture::Entry>& entries, const QString& title) {
+         return FeedFixture::rdf(entries, {}, title);
+     }},
+    {"rss2", QStringLiteral("/notifications/veltrano-rss2.xml"),
+     "application/rss+xml; charset=utf-8", FeedFixture::rss2},
+    {"atom", QStringLiteral("/notifications/veltrano.atom"), "application/atom+xml; charset=utf-8",
+     FeedFixture::atom},
+};
 const QString homePath = QStringLiteral("/go/rss_info");
 // Like a real feed, only the newest entries stay in it.
 constexpr qsizetype feedWindow = 15;
@@ -58,8 +78,8 @@ void say(const QString& line) {
 
 class DemoFeed {
 public:
-    DemoFeed(HttpServer& server, qsizetype items)
-        : m_server(server), m_window(std::max(feedWindow, items)) {
+    DemoFeed(HttpServer& server, qsizetype items, const Format& served)
+        : m_server(server), m_window(std::max(feedWindow, items)), m_served(served) {
         // Oldest first, so that each one lands at the top; past the opening stories, the later
         // ones fill in, in turn.
         for (qsizetype i = items - 1; i >= 0; --i) {
@@ -70,7 +90,7 @@ public:
         publish();
         m_server.serve(homePath,
                        page(QStringLiteral("Veltrano feeds"),
-                            QStringLiteral("The news of Veltrano, as an RSS 1.0 feed at "
+                            QStringLiteral("The news of Veltrano, as a feed at "
                                            "<a href=\"%1\">%1</a>.")
                                 .arg(feedPath)),
                        "text/html; charset=utf-8");
@@ -106,15 +126,21 @@ private:
     }
 
     void publish() {
-        HttpServer::Response feed;
-        feed.body = FeedFixture::rdf(m_entries);
-        feed.contentType = "application/rdf+xml; charset=utf-8";
-        feed.etag = "\"veltrano-" + QByteArray::number(m_serial) + '"';
-        feed.lastModified = QLocale::c()
-                                .toString(QDateTime::currentDateTimeUtc(),
-                                          QStringLiteral("ddd, dd MMM yyyy hh:mm:ss 'GMT'"))
-                                .toLatin1();
-        m_server.setRoute(feedPath, feed);
+        const QByteArray lastModified =
+            QLocale::c()
+                .toString(QDateTime::currentDateTimeUtc(),
+                          QStringLiteral("ddd, dd MMM yyyy hh:mm:ss 'GMT'"))
+                .toLatin1();
+        for (const Format& format : formats) {
+            HttpServer::Response feed;
+            feed.body = format.write(m_entries, QStringLiteral("Veltrano"));
+            feed.contentType = format.contentType;
+            feed.etag = "\"veltrano-" + QByteArray::number(m_serial) + '-' + format.name + '"';
+            feed.lastModified = lastModified;
+            m_server.setRoute(format.path, feed);
+            if (&format == &m_served)
+                m_server.setRoute(feedPath, feed);
+        }
     }
 
     static QByteArray page(const QString& title, const QString& bodyHtml) {
@@ -126,6 +152,7 @@ private:
 
     HttpServer& m_server;
     const qsizetype m_window;
+    const Format& m_served;
     QList<FeedFixture::Entry> m_entries;
     int m_serial = 0;
     qsizetype m_nextLater = 0;
@@ -153,7 +180,12 @@ int main(int argc, char* argv[]) {
         QStringLiteral("N"), QStringLiteral("8"));
     parser.addOption(portOption);
     parser.addOption(everyOption);
+    const QCommandLineOption formatOption(
+        QStringLiteral("format"),
+        QStringLiteral("Format served at %1: rss1, rss2 or atom.").arg(feedPath),
+        QStringLiteral("F"), QStringLiteral("rss1"));
     parser.addOption(itemsOption);
+    parser.addOption(formatOption);
     parser.process(app);
 
     bool portOk = false;
@@ -162,10 +194,13 @@ int main(int argc, char* argv[]) {
     const double every = parser.value(everyOption).toDouble(&everyOk);
     bool itemsOk = false;
     const int items = parser.value(itemsOption).toInt(&itemsOk);
+    const auto served = std::find_if(std::begin(formats), std::end(formats), [&](const Format& f) {
+        return parser.value(formatOption) == QLatin1String(f.name);
+    });
     if (!portOk || port > 65535 || !everyOk || every < 0 || every > 86400 || !itemsOk ||
-        items < 1 || items > 1000) {
+        items < 1 || items > 1000 || served == std::end(formats)) {
         std::fputs("pinglark-demo-server: --port takes 0 to 65535, --new-every 0 to 86400, "
-                   "--items 1 to 1000\n",
+                   "--items 1 to 1000, --format rss1, rss2 or atom\n",
                    stderr);
         return 2;
     }
@@ -175,11 +210,14 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "pinglark-demo-server: cannot listen on 127.0.0.1:%u\n", port);
         return 1;
     }
-    DemoFeed feed(server, items);
+    DemoFeed feed(server, items, *served);
 
     QObject::connect(&server, &HttpServer::requestReceived, &server, [&](int index) {
         const HttpServer::Request request = server.requests().at(index);
-        if (request.path == feedPath.toUtf8())
+        const bool isFeed =
+            std::any_of(std::begin(formats), std::end(formats),
+                        [&](const Format& f) { return request.path == f.path.toUtf8(); });
+        if (isFeed || request.path == feedPath.toUtf8())
             say(QStringLiteral("served %1 (%2 items)")
                     .arg(QString::fromUtf8(request.path), QString::number(feed.itemCount())));
         else
@@ -194,8 +232,12 @@ int main(int argc, char* argv[]) {
         publisher.start(std::chrono::milliseconds(qint64(every * 1000)));
     }
 
-    say(QStringLiteral("listening on %1 (%2 items%3)")
-            .arg(server.url(feedPath).toString(), QString::number(feed.itemCount()),
+    say(QStringLiteral("listening on %1 (%2, %3 items%4)")
+            .arg(server.url(feedPath).toString(), QLatin1String(served->name),
+                 QString::number(feed.itemCount()),
                  every > 0 ? QStringLiteral(", a new one every %1 s").arg(every) : QString()));
+    for (const Format& format : formats)
+        say(QStringLiteral("also %1 at %2")
+                .arg(QLatin1String(format.name), server.url(format.path).toString()));
     return app.exec();
 }

@@ -6,10 +6,13 @@
 # In a desktop session the icon appears in the panel; quit it from its menu. Without a display,
 # the same runs inside Xvfb with a tray host: the script opens the menu once a refresh has brought
 # a new entry, saves a screenshot of it and exits.
+#
+#   tools/run-demo.sh [BUILD [PORT [FORMAT]]]    FORMAT: rss1 (the default), rss2 or atom
 set -euo pipefail
 
 build=${1:-build}
 port=${2:-8731}
+format=${3:-rss1}
 build=$(cd "$build" && pwd)
 config="$build/run-config"
 mkdir -p "$config/Veltrano"
@@ -27,13 +30,14 @@ fi
 trap stop_started EXIT
 
 server_log="$build/demo-server.log"
-"$build/tools/pinglark-demo-server" --port "$port" --new-every 15 >"$server_log" 2>&1 &
+"$build/tools/pinglark-demo-server" --port "$port" --new-every 15 --format "$format" \
+    >"$server_log" 2>&1 &
 pids+=($!)
 for _ in $(seq 50); do
     (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
     sleep 0.1
 done
-echo "Demo feed server on http://127.0.0.1:$port/notifications/veltrano.xml (log: $server_log)"
+echo "Demo feed server on http://127.0.0.1:$port/notifications/veltrano.xml, $format (log: $server_log)"
 echo "Settings: $conf"
 
 export XDG_CONFIG_HOME="$config"

@@ -126,9 +126,9 @@ private Q_SLOTS:
         row("HTML error page", [=](HttpServer& s) {
             s.serve(p, "<html><body><p>Oops</p></body></html>", "text/html");
         });
-        row("Atom feed", [=](HttpServer& s) {
-            s.serve(p, "<feed xmlns=\"http://www.w3.org/2005/Atom\"><entry><title>t</title>"
-                       "</entry></feed>");
+        row("feeds below another root", [=](HttpServer& s) {
+            s.serve(p, "<page><rss><channel><item><title>t</title></item></channel></rss>"
+                       "<feed><entry><title>t</title></entry></feed></page>");
         });
         row("connection refused", {});
         row("server hangs", [=](HttpServer& s) { s.hang(p); });

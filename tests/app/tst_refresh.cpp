@@ -2,6 +2,8 @@
 // XML tree, into the status menu.
 
 #include "AppHarness.h"
+#include "FeedReader.h"
+#include "XMLTree.h"
 
 using namespace std::chrono_literals;
 
@@ -58,10 +60,11 @@ private Q_SLOTS:
 
     void whatCountsAsAnEntry() {
         AppHarness h;
-        // Only direct item children of the feed element count; a title holds all the text below.
+        // Only direct item children of the feed element count; a title holds all the text below,
+        // CDATA sections included.
         const QString extra = QStringLiteral(
-            "<item><title>Big <b>news</b> &amp; <![CDATA[cdata]]>more</title>"
-            "<link>http://x/3</link></item>"
+            "<item><title>Big <b>news</b> &amp; <![CDATA[<cdata>]]>more</title>"
+            "<link><![CDATA[http://x/3]]></link></item>"
             "<Item><title>wrong case</title><link>http://x/1</link></Item>"
             "<rss:item xmlns:rss=\"http://purl.org/rss/1.0/\"><title>prefixed</title></rss:item>"
             "<items><item><title>nested</title><link>http://x/2</link></item></items>"
@@ -73,7 +76,7 @@ private Q_SLOTS:
         AppController& app = h.start();
         const QList<FeedMenuItem*> items = h.feedItems();
         QCOMPARE(h.links(), QStringList({"<none>", "http://news.example/c", "http://x/3"}));
-        QCOMPARE(items[2]->feedTitle(), std::optional<QString>("Big news & more"));
+        QCOMPARE(items[2]->feedTitle(), std::optional<QString>("Big news & <cdata>more"));
         // The untitled first item is no entry and not the top entry either.
         QCOMPARE(items[0]->feedTitle(), std::optional<QString>("No link"));
         QVERIFY(!app.lastItemHash());
@@ -85,6 +88,85 @@ private Q_SLOTS:
         QVERIFY(h.refresh());
         QCOMPARE(h.marks(), QStringList({"new", "blank", "blank"}));
         QVERIFY(!h.blinking());
+    }
+
+    void everyFormatReadsIntoEntries_data() {
+        QTest::addColumn<QByteArray>("document");
+        QTest::addColumn<QStringList>("entries"); // title|link|source, "-" where absent
+        QTest::addColumn<QString>("feed");        // the feed's own title|site link
+        const QList<FeedEntry> one = {entry("1")};
+        const QStringList oneRead = {"Title 1|http://news.example/1|Author 1"};
+        QTest::newRow("rss1") << rdfFeed(one) << oneRead << "Veltrano|http://veltrano.invalid/";
+        QTest::newRow("rss2") << FeedFixture::rss2(one) << oneRead
+                              << "Veltrano|http://veltrano.invalid/";
+        QTest::newRow("atom") << FeedFixture::atom(one) << oneRead
+                              << "Veltrano|http://veltrano.invalid/";
+
+        QTest::newRow("rss2 fields")
+            << QByteArray("<rss xmlns:dc='http://purl.org/dc/elements/1.1/'><channel>"
+                          "<title><![CDATA[Fish & Co]]></title><link>/home</link>"
+                          "<item><title><![CDATA[Fish & Chips]]></title><link>http://x/1</link>"
+                          "<guid>http://x/g</guid><author>a@x (A)</author>"
+                          "<dc:creator>Ann</dc:creator></item>"
+                          "<item><title>G</title><guid isPermaLink='true'>http://x/g</guid>"
+                          "<author>bob@x</author></item>"
+                          "<item><title>N</title><link> </link>"
+                          "<guid isPermaLink='false'>http://x/n</guid></item>"
+                          "<item><link>http://x/untitled</link></item>"
+                          "<item><title>R</title><link>news/r</link></item>"
+                          "<rdf:RDF><item><title>RDF</title></item></rdf:RDF>"
+                          "</channel><item><title>outside</title></item></rss>")
+            << QStringList({"Fish & Chips|http://x/1|Ann", "G|http://x/g|bob@x", "N|-|-",
+                            "R|{site}/notifications/news/r|-"})
+            << "Fish & Co|{site}/home";
+
+        QTest::newRow("atom fields")
+            << QByteArray("<feed xmlns='http://www.w3.org/2005/Atom' xml:base='/dir/'>"
+                          "<title type='html'>Veltrano &amp;amp; Co</title>"
+                          "<link rel='self' href='/feed'/><link href='site/'/>"
+                          "<entry><title type='html'>&lt;!-- c --&gt;&lt;a title=\"a&gt;b\"&gt;Fish"
+                          "&lt;/a&gt; &amp;amp; Chips &amp;eacute;&amp;#233;&amp;#xE9; &amp;bogus; "
+                          "1 &lt; 2</title>"
+                          "<link rel='self' href='http://x/self'/><link rel='enclosure' "
+                          "href='http://x/a'/>"
+                          "<link rel='alternate' href='http://x/1'/><link href='http://x/2'/>"
+                          "<author><name>Ann</name><email>a@x</email></author></entry>"
+                          "<entry><title type='xhtml'><div xmlns='http://www.w3.org/1999/xhtml'>X "
+                          "<b>bold</b> &amp; <![CDATA[y]]></div></title>"
+                          "<link href='e/2' xml:base='sub/'/></entry>"
+                          "<entry xml:base='/other/'><title><![CDATA[Plain <b> &amp;]]></title>"
+                          "<link href='3'/><source><title>Elsewhere</title></source></entry>"
+                          "<entry><link href='http://x/untitled'/></entry>"
+                          "<author><name>Feed Author</name></author></feed>")
+            << QStringList({"Fish & Chips \u00e9\u00e9\u00e9 &bogus; 1 < 2|http://x/1|Ann",
+                            "X bold & y|{site}/dir/sub/e/2|Feed Author",
+                            "Plain <b> &amp;|{site}/other/3|Feed Author"})
+            << "Veltrano & Co|{site}/dir/site/";
+        QTest::newRow("atom prefixed")
+            << QByteArray("<a:feed xmlns:a='http://www.w3.org/2005/Atom'><a:entry>"
+                          "<a:title>P</a:title><a:link href='http://x/p'/>"
+                          "<a:author><a:name>Pat</a:name></a:author></a:entry>"
+                          "<entry><title>unprefixed</title></entry></a:feed>")
+            << QStringList({"P|http://x/p|Pat"}) << "-|-";
+    }
+    void everyFormatReadsIntoEntries() {
+        QFETCH(QByteArray, document);
+        QFETCH(QStringList, entries);
+        QFETCH(QString, feed);
+        AppHarness h;
+        h.server.serve(AppHarness::feedPath, document);
+        h.start();
+        const QString site = h.site().chopped(1);
+        QStringList read;
+        for (FeedMenuItem* item : h.feedItems())
+            read.append(item->feedTitle().value_or("-") + '|' + item->feedLink().value_or("-") +
+                        '|' + item->feedSource().value_or("-"));
+        QCOMPARE(read, entries.replaceInStrings("{site}", site));
+        // The feed's own title and site, for the home item.
+        const std::optional<FeedContent> content =
+            readFeed(*XMLTree::treeWithData(document), h.server.url(AppHarness::feedPath));
+        QCOMPARE(content->title.value_or("-") + '|' + content->siteLink.value_or("-"),
+                 feed.replace("{site}", site));
     }
 
     void failureThenSuccessActsAsTheFirstRefresh() {

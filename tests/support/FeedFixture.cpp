@@ -63,6 +63,62 @@ QByteArray rdf(const QList<Entry>& entries, const QByteArray& extraChildren,
     return xml;
 }
 
+QByteArray rss2(const QList<Entry>& entries, const QString& channelTitle) {
+    QByteArray xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                     "<rss version=\"2.0\" xmlns:dc=\"http://purl.org/dc/elements/1.1/\">\n"
+                     "  <channel>\n"
+                     "    <title>" +
+                     escaped(channelTitle) +
+                     "</title>\n"
+                     "    <link>http://veltrano.invalid/</link>\n"
+                     "    <description>News from Veltrano</description>\n";
+    for (const Entry& entry : entries) {
+        xml += "    <item>\n";
+        if (entry.title)
+            xml += "      <title>" + escaped(*entry.title) + "</title>\n";
+        if (entry.link)
+            xml += "      <link>" + escaped(*entry.link) + "</link>\n";
+        if (entry.creator)
+            xml += "      <dc:creator>" + escaped(*entry.creator) + "</dc:creator>\n";
+        if (!entry.extraXml.isEmpty())
+            xml += "      " + entry.extraXml + "\n";
+        xml += "    </item>\n";
+    }
+    xml += "  </channel>\n</rss>\n";
+    return xml;
+}
+
+QByteArray atom(const QList<Entry>& entries, const QString& feedTitle) {
+    QByteArray xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                     "<feed xmlns=\"http://www.w3.org/2005/Atom\">\n"
+                     "  <title>" +
+                     escaped(feedTitle) +
+                     "</title>\n"
+                     "  <link rel=\"self\" href=\"/notifications/veltrano.xml\"/>\n"
+                     "  <link rel=\"alternate\" href=\"http://veltrano.invalid/\"/>\n"
+                     "  <id>http://veltrano.invalid/</id>\n"
+                     "  <updated>2025-01-01T00:00:00Z</updated>\n";
+    int serial = 0;
+    for (const Entry& entry : entries) {
+        xml += "  <entry>\n";
+        if (entry.title)
+            xml += "    <title>" + escaped(*entry.title) + "</title>\n";
+        if (entry.link)
+            xml += "    <link href=\"" + escaped(*entry.link) + "\"/>\n";
+        ++serial;
+        xml += "    <id>" +
+               (entry.link ? escaped(*entry.link) : "urn:veltrano:" + QByteArray::number(serial)) +
+               "</id>\n";
+        if (entry.creator)
+            xml += "    <author><name>" + escaped(*entry.creator) + "</name></author>\n";
+        if (!entry.extraXml.isEmpty())
+            xml += "    " + entry.extraXml + "\n";
+        xml += "  </entry>\n";
+    }
+    xml += "</feed>\n";
+    return xml;
+}
+
 QString dataDir() {
     const QString fromEnvironment = qEnvironmentVariable("PINGLARK_TEST_DATA");
     return fromEnvironment.isEmpty() ? QStringLiteral(PINGLARK_TEST_DATA_SOURCE_DIR)

@@ -6,8 +6,8 @@
 
 #include <optional>
 
-// RSS 1.0 (RDF) documents for tests: an rdf:RDF root with its namespace declarations, a channel,
-// then one item element per entry with title, link and dc:creator, each of which may be left out.
+// Feed documents for tests, in the three formats: a channel (or the feed's own title and link),
+// then one item (entry) per entry with its title, link and creator, each of which may be left out.
 namespace FeedFixture {
 
 struct Entry {
@@ -26,6 +26,12 @@ QList<Entry> numbered(int count, int first = 1);
 // is among the root's children, after the items.
 QByteArray rdf(const QList<Entry>& entries, const QByteArray& extraChildren = {},
                const QString& channelTitle = QStringLiteral("Veltrano"));
+
+// The same entries as RSS 2.0 (rss/channel/item: title, link, dc:creator) and as Atom 1.0
+// (feed/entry: title, link href, author/name).
+QByteArray rss2(const QList<Entry>& entries,
+                const QString& channelTitle = QStringLiteral("Veltrano"));
+QByteArray atom(const QList<Entry>& entries, const QString& feedTitle = QStringLiteral("Veltrano"));
 
 // Escapes &, <, > and quotes for XML text and attribute values.
 QByteArray escaped(const QString& text);
