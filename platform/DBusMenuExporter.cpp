@@ -392,16 +392,29 @@ int DBusMenuExporter::idFor(QAction* action) {
     const auto found = m_ids.constFind(action);
     if (found != m_ids.constEnd())
         return *found;
+    connect(action, &QObject::destroyed, this, [this, action] { forget(action); });
+    return assignId(action);
+}
+
+// Ids are never given twice, so an id the host holds names one action standing for one thing.
+int DBusMenuExporter::assignId(QAction* action) {
     const int id = m_nextId++;
     m_ids.insert(action, id);
     m_actions.insert(id, action);
-    connect(action, &QObject::destroyed, this, [this, action, id] {
-        m_ids.remove(action);
-        m_actions.remove(id);
-        m_told.remove(id);
-        m_changedItems.remove(id);
-    });
+    m_identities.insert(id, action->data());
     return id;
+}
+
+void DBusMenuExporter::forget(QAction* action) {
+    const auto found = m_ids.constFind(action);
+    if (found == m_ids.constEnd())
+        return;
+    const int id = *found;
+    m_ids.erase(found);
+    m_actions.remove(id);
+    m_identities.remove(id);
+    m_told.remove(id);
+    m_changedItems.remove(id);
 }
 
 QAction* DBusMenuExporter::actionFor(int id) const {
@@ -506,6 +519,11 @@ bool DBusMenuExporter::eventFilter(QObject* watched, QEvent* event) {
         if (submenu && !m_watchedMenus.contains(submenu)) {
             // The action became a submenu: its place in the tree changed.
             watchMenu(submenu);
+            m_changedMenus.insert(menuId(menu));
+        } else if (action->data() != m_identities.value(idFor(action))) {
+            // It stands for something else now: a new item in the old one's place.
+            forget(action);
+            assignId(action);
             m_changedMenus.insert(menuId(menu));
         } else {
             m_changedItems.insert(idFor(action));

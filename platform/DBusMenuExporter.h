@@ -69,7 +69,10 @@ void registerDBusMenuTypes();
 // Publishes a QMenu on a D-Bus connection as a com.canonical.dbusmenu object, the way tray hosts
 // read the menu of a StatusNotifierItem.
 //
-// Each action keeps the same item id for as long as it exists. Changes to the menu (actions
+// An action keeps its item id for as long as it exists and stands for the same thing: its
+// data() is its identity. An action whose data() changes gets a new id (its menu's layout is
+// announced anew), so that a click on the id the host still holds never reaches what the action
+// has come to stand for; such an id is refused like any unknown one. Changes to the menu (actions
 // added, removed or changed) are gathered until control returns to the event loop and then
 // announced at once: one LayoutUpdated per changed menu and one ItemsPropertiesUpdated, however
 // many actions a refresh rewrote. "clicked" triggers the action.
@@ -138,6 +141,8 @@ private:
     int menuId(QMenu* menu);
 
     int idFor(QAction* action);
+    int assignId(QAction* action);
+    void forget(QAction* action);
     QAction* actionFor(int id) const;
     QMenu* menuFor(int id) const;
     QVariantMap computeProperties(QAction* action) const;
@@ -162,6 +167,8 @@ private:
     QSet<QMenu*> m_watchedMenus;
     QHash<QAction*, int> m_ids;
     QHash<int, QAction*> m_actions;
+    // Each id's action's data() when the id was given: what the id stands for.
+    QHash<int, QVariant> m_identities;
     int m_nextId = 1;
     uint m_revision = 1;
     // What the host was last told of each item, to announce only real changes.

@@ -485,6 +485,25 @@ private Q_SLOTS:
         QCOMPARE(updated.size(), 1000);
         QCOMPARE(updated[0].properties, QVariantMap({{"label", "Fresh 0"}}));
 
+        // An entry that comes to stand for something else is a new item: the host reads the
+        // menu again, and a click on the id it held is refused.
+        bus.received.clear();
+        const int staleId = findItem(layout(f.item), "Fresh 0").id;
+        QSignalSpy triggered(entries[0], &QAction::triggered);
+        entries[0]->setData("another story");
+        roundTrip(f.item);
+        QTRY_COMPARE(bus.count("LayoutUpdated"), 1);
+        QCOMPARE(bus.count("ItemsPropertiesUpdated"), 0);
+        const int freshId = findItem(layout(f.item), "Fresh 0").id;
+        QVERIFY(freshId > staleId);
+        QCOMPARE(menuEvent(f.item, staleId, "clicked").type(), QDBusMessage::ErrorMessage);
+        const DBusMenuEventList events{{staleId, "clicked", QDBusVariant(0), 0}};
+        const QDBusMessage errors = menuCall(f.item, "EventGroup", {QVariant::fromValue(events)});
+        QCOMPARE(qdbus_cast<QList<int>>(errors.arguments().value(0)), QList<int>{staleId});
+        QCOMPARE(triggered.count(), 0);
+        menuEvent(f.item, freshId, "clicked");
+        QCOMPARE(triggered.count(), 1);
+
         // A property that goes back to its default is listed as removed.
         bus.received.clear();
         f.withIcon->setIcon(QIcon());
