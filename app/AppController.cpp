@@ -16,6 +16,7 @@
 #include <QSet>
 
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -24,9 +25,6 @@ namespace {
 constexpr double minimumPeriodSeconds = 1.0;
 constexpr double maximumPeriodSeconds = 24.0 * 24 * 60 * 60;
 constexpr float defaultPeriodSeconds = 1800.0f;
-// A refresh put off while the menu is open waits at most this long: some tray hosts never say
-// that their menu closed.
-constexpr int deferredRefreshLimitMs = 60 * 1000;
 
 } // namespace
 
@@ -47,15 +45,6 @@ AppController::AppController(const SiteAddresses& site, QObject* parent)
     buildMainMenu();
     connect(&m_download, &FeedDownload::finished, this, &AppController::downloadFinished);
     connect(this, &AppController::refreshFinished, this, &AppController::describeLastUpdate);
-    m_deferredRefreshLimit.setSingleShot(true);
-    m_deferredRefreshLimit.setInterval(deferredRefreshLimitMs);
-    connect(&m_deferredRefreshLimit, &QTimer::timeout, this, [this] {
-        if (!m_refreshDeferred)
-            return;
-        // The tray host never said its menu closed: refresh all the same.
-        m_refreshDeferred = false;
-        m_download.start(m_site.feed);
-    });
 }
 
 AppController::~AppController() {
@@ -204,28 +193,21 @@ void AppController::updateData() {
     // One download at a time: a refresh that falls due while one is in flight is covered by it.
     if (m_download.isRunning())
         return;
-    // The menu never changes under the user's pointer: a refresh that falls due while it is
-    // open runs when it closes (or after a minute, if the tray host never says it closed).
-    if (m_menuOpen) {
-        m_refreshDeferred = true;
-        if (!m_deferredRefreshLimit.isActive())
-            m_deferredRefreshLimit.start();
-        return;
-    }
-    m_refreshDeferred = false;
-    m_deferredRefreshLimit.stop();
     m_download.start(m_site.feed);
 }
 
+// The status item's menu closed, or counts as closed (some tray hosts never say so).
 void AppController::menuClosed() {
     m_menuOpen = false;
-    if (m_refreshDeferred) {
-        // After the chosen item (if any) has been handled.
-        QTimer::singleShot(0, this, [this] {
-            if (m_refreshDeferred && !m_menuOpen)
-                updateData();
-        });
-    }
+    if (!m_heldRefresh)
+        return;
+    // After the chosen item (if any) has been handled: the refresh writes over the entries.
+    QTimer::singleShot(0, this, [this] {
+        if (m_menuOpen || !m_heldRefresh)
+            return;
+        const std::optional<QByteArray> body = *std::exchange(m_heldRefresh, std::nullopt);
+        finishRefresh(body);
+    });
 }
 
 void AppController::downloadFinished(const DownloadResult& result) {
@@ -234,6 +216,13 @@ void AppController::downloadFinished(const DownloadResult& result) {
     if (!result.body)
         qWarning("Could not update the feed from %s: %s",
                  qUtf8Printable(m_site.feed.toDisplayString()), qUtf8Printable(result.cause));
+    // The menu never changes under the user's pointer: what arrives while it is open waits for
+    // it to close.
+    if (m_menuOpen) {
+        m_heldRefresh = result.body;
+        return;
+    }
+    m_heldRefresh.reset();
     finishRefresh(result.body);
 }
 

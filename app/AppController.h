@@ -96,7 +96,6 @@ public:
     bool showSource() const { return m_showSource; }
     bool trimTitle() const { return m_trimTitle; }
     bool isRefreshing() const { return m_download.isRunning(); }
-    bool isRefreshDeferred() const { return m_refreshDeferred; }
     FeedDownload& download() { return m_download; }
 
     // The title an entry shows for the given options.
@@ -134,18 +133,19 @@ private:
     bool m_showSource = false;
     bool m_trimTitle = false;
 
-    // Linux plumbing: where the feed lives, the download in flight, a refresh put off while the
-    // menu is open.
+    // Linux plumbing: where the feed lives, the download in flight, and a download's result
+    // that waits for the menu to close (the data, or nothing when it failed).
     SiteAddresses m_site;
     QAction* m_launchAtLoginMenuItem = nullptr;
     QAction* m_preferencesMenuItem = nullptr;
     FeedDownload m_download;
     bool m_menuOpen = false;
-    bool m_refreshDeferred = false;
-    QTimer m_deferredRefreshLimit;
     // When the last download ended, why it brought no feed (empty when it did), and when a
     // refresh last read the feed.
     QDateTime m_lastAttempt;
     QString m_lastFailure;
     QDateTime m_lastUpdate;
+    // What a download brought while the menu was open (nothing, on a failure): applied when the
+    // menu closes.
+    std::optional<std::optional<QByteArray>> m_heldRefresh;
 };

@@ -6,6 +6,11 @@ FeedMenuItem::FeedMenuItem(const QString& title, QObject* parent) : QAction(pare
     setTitle(title);
 }
 
+void FeedMenuItem::setFeedLink(std::optional<QString> link) {
+    setData(link ? QVariant(*link) : QVariant());
+    m_feedLink = std::move(link);
+}
+
 void FeedMenuItem::setTitle(const QString& title) {
     m_title = title;
     setText(actionText(title));

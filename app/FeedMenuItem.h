@@ -17,7 +17,9 @@ public:
     const std::optional<QString>& feedLink() const { return m_feedLink; }
     const std::optional<QString>& feedSource() const { return m_feedSource; }
     void setFeedTitle(std::optional<QString> title) { m_feedTitle = std::move(title); }
-    void setFeedLink(std::optional<QString> link) { m_feedLink = std::move(link); }
+    // The link is also the item's identity, its data(): a tray host that holds the item learns
+    // that an item written over with another link is another item.
+    void setFeedLink(std::optional<QString> link);
     void setFeedSource(std::optional<QString> source) { m_feedSource = std::move(source); }
 
     // The title the menu shows, exactly as built. Qt reads "&" in an action's text as a mnemonic

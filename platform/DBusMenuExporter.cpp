@@ -12,6 +12,7 @@
 #include <QPixmap>
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 
 namespace {
@@ -308,9 +309,14 @@ DBusMenuExporter::DBusMenuExporter(const QDBusConnection& connection, const QStr
     m_flushTimer.setSingleShot(true);
     m_flushTimer.setInterval(0);
     connect(&m_flushTimer, &QTimer::timeout, this, &DBusMenuExporter::flush);
+    m_openingTimer.setSingleShot(true);
+    m_openingTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_openingTimer, &QTimer::timeout, this, &DBusMenuExporter::endExpiredOpenings);
 }
 
 DBusMenuExporter::~DBusMenuExporter() {
+    // The program is going away with its menus: nobody is told that they closed.
+    m_openings.clear();
     unpublish();
     for (QMenu* menu : std::as_const(m_watchedMenus))
         menu->removeEventFilter(this);
@@ -386,16 +392,29 @@ int DBusMenuExporter::idFor(QAction* action) {
     const auto found = m_ids.constFind(action);
     if (found != m_ids.constEnd())
         return *found;
+    connect(action, &QObject::destroyed, this, [this, action] { forget(action); });
+    return assignId(action);
+}
+
+// Ids are never given twice, so an id the host holds names one action standing for one thing.
+int DBusMenuExporter::assignId(QAction* action) {
     const int id = m_nextId++;
     m_ids.insert(action, id);
     m_actions.insert(id, action);
-    connect(action, &QObject::destroyed, this, [this, action, id] {
-        m_ids.remove(action);
-        m_actions.remove(id);
-        m_told.remove(id);
-        m_changedItems.remove(id);
-    });
+    m_identities.insert(id, action->data());
     return id;
+}
+
+void DBusMenuExporter::forget(QAction* action) {
+    const auto found = m_ids.constFind(action);
+    if (found == m_ids.constEnd())
+        return;
+    const int id = *found;
+    m_ids.erase(found);
+    m_actions.remove(id);
+    m_identities.remove(id);
+    m_told.remove(id);
+    m_changedItems.remove(id);
 }
 
 QAction* DBusMenuExporter::actionFor(int id) const {
@@ -475,6 +494,7 @@ void DBusMenuExporter::watchMenu(QMenu* menu) {
     menu->installEventFilter(this);
     connect(menu, &QObject::destroyed, this, [this, menu] {
         m_watchedMenus.remove(menu);
+        m_openings.remove(menu);
         m_changedMenus.insert(rootId);
         schedule();
     });
@@ -499,6 +519,11 @@ bool DBusMenuExporter::eventFilter(QObject* watched, QEvent* event) {
         if (submenu && !m_watchedMenus.contains(submenu)) {
             // The action became a submenu: its place in the tree changed.
             watchMenu(submenu);
+            m_changedMenus.insert(menuId(menu));
+        } else if (action->data() != m_identities.value(idFor(action))) {
+            // It stands for something else now: a new item in the old one's place.
+            forget(action);
+            assignId(action);
             m_changedMenus.insert(menuId(menu));
         } else {
             m_changedItems.insert(idFor(action));
@@ -650,10 +675,10 @@ bool DBusMenuExporter::handleEvent(int id, const QString& eventId) {
             action->trigger();
     } else if (eventId == u"opened") {
         if (QMenu* menu = menuFor(id))
-            Q_EMIT menu->aboutToShow();
+            beginOpening(menu, true);
     } else if (eventId == u"closed") {
         if (QMenu* menu = menuFor(id))
-            Q_EMIT menu->aboutToHide();
+            endOpening(menu);
     }
     return true;
 }
@@ -666,13 +691,70 @@ bool DBusMenuExporter::aboutToShow(int id, bool* known) {
     // Announce what changed before, so that only the opening's own changes count below.
     if (m_flushTimer.isActive())
         flush();
-    Q_EMIT menu->aboutToShow();
+    beginOpening(menu, false);
     // The program may bring items up to date as the menu opens (a check mark, say): the host
     // hears of it before this call returns, and fetches the menu again.
     const bool changed = !m_changedMenus.isEmpty() || !m_changedItems.isEmpty();
     if (changed)
         flush();
     return changed;
+}
+
+void DBusMenuExporter::setOpeningLimits(std::chrono::milliseconds unconfirmed,
+                                        std::chrono::milliseconds limit) {
+    m_unconfirmedOpeningLimit = unconfirmed;
+    m_openingLimit = limit;
+}
+
+void DBusMenuExporter::beginOpening(QMenu* menu, bool confirmed) {
+    const bool opens = !m_openings.contains(menu);
+    Opening& opening = m_openings[menu];
+    if (opens) {
+        opening.menu = menu;
+        opening.limit = QDeadlineTimer(m_openingLimit);
+    }
+    opening.confirmed = opening.confirmed || confirmed;
+    const auto rest = opening.confirmed ? m_openingLimit : m_unconfirmedOpeningLimit;
+    opening.end = std::min(QDeadlineTimer(rest), opening.limit);
+    scheduleOpenings();
+    if (opens)
+        Q_EMIT menu->aboutToShow();
+}
+
+void DBusMenuExporter::endOpening(QMenu* menu) {
+    const auto found = m_openings.constFind(menu);
+    if (found == m_openings.constEnd())
+        return;
+    const QPointer<QMenu> closed = found->menu;
+    m_openings.erase(found);
+    scheduleOpenings();
+    if (closed)
+        Q_EMIT closed->aboutToHide();
+}
+
+void DBusMenuExporter::endExpiredOpenings() {
+    QList<QMenu*> expired;
+    for (auto it = m_openings.cbegin(); it != m_openings.cend(); ++it) {
+        if (it->end.hasExpired())
+            expired.append(it.key());
+    }
+    for (QMenu* menu : std::as_const(expired))
+        endOpening(menu);
+    scheduleOpenings();
+}
+
+void DBusMenuExporter::scheduleOpenings() {
+    std::optional<QDeadlineTimer> first;
+    for (const Opening& opening : std::as_const(m_openings)) {
+        if (!first || opening.end < *first)
+            first = opening.end;
+    }
+    if (!first) {
+        m_openingTimer.stop();
+        return;
+    }
+    m_openingTimer.start(
+        std::chrono::ceil<std::chrono::milliseconds>(first->remainingTimeAsDuration()));
 }
 
 void DBusMenuExporter::refuse(const QString& message) {

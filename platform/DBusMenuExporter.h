@@ -4,6 +4,7 @@
 #include <QDBusConnection>
 #include <QDBusContext>
 #include <QDBusVariant>
+#include <QDeadlineTimer>
 #include <QHash>
 #include <QList>
 #include <QMenu>
@@ -14,6 +15,8 @@
 #include <QStringList>
 #include <QTimer>
 #include <QVariantMap>
+
+#include <chrono>
 
 // The wire types of the com.canonical.dbusmenu interface.
 
@@ -66,11 +69,20 @@ void registerDBusMenuTypes();
 // Publishes a QMenu on a D-Bus connection as a com.canonical.dbusmenu object, the way tray hosts
 // read the menu of a StatusNotifierItem.
 //
-// Each action keeps the same item id for as long as it exists. Changes to the menu (actions
+// An action keeps its item id for as long as it exists and stands for the same thing: its
+// data() is its identity. An action whose data() changes gets a new id (its menu's layout is
+// announced anew), so that a click on the id the host still holds never reaches what the action
+// has come to stand for; such an id is refused like any unknown one. Changes to the menu (actions
 // added, removed or changed) are gathered until control returns to the event loop and then
 // announced at once: one LayoutUpdated per changed menu and one ItemsPropertiesUpdated, however
-// many actions a refresh rewrote. The host's "opened" and "closed" events reach the QMenu as its
-// aboutToShow and aboutToHide signals, and "clicked" triggers the action.
+// many actions a refresh rewrote. "clicked" triggers the action.
+//
+// Whether the host shows a menu is decided here, and reaches the QMenu as its aboutToShow and
+// aboutToHide signals, each once per opening. Hosts differ: LXQt's panel calls AboutToShow, then
+// sends "opened" and, when its menu goes, "closed"; XFCE's panel and waybar only call AboutToShow
+// and never say that the menu closed. So a menu counts as open from "opened" to "closed"; after an
+// AboutToShow that no "opened" follows, for a moment only; and never longer than a minute, for a
+// host whose "closed" never comes.
 class DBusMenuExporter : public QObject, protected QDBusContext {
     Q_OBJECT
 public:
@@ -89,6 +101,12 @@ public:
     QMenu* menu() const { return m_menu; }
 
     uint revision() const { return m_revision; }
+
+    // How long a menu counts as open after an AboutToShow that no "opened" follows, and at most
+    // after any opening. Tests shorten them.
+    static constexpr std::chrono::milliseconds unconfirmedOpeningLimit{2000};
+    static constexpr std::chrono::milliseconds openingLimit{60000};
+    void setOpeningLimits(std::chrono::milliseconds unconfirmed, std::chrono::milliseconds limit);
 
     // A menu label for an action's text. Qt writes a literal "&" as "&&" and marks a mnemonic
     // with "&"; dbusmenu writes a literal "_" as "__" and marks a mnemonic with "_". Text after a
@@ -123,6 +141,8 @@ private:
     int menuId(QMenu* menu);
 
     int idFor(QAction* action);
+    int assignId(QAction* action);
+    void forget(QAction* action);
     QAction* actionFor(int id) const;
     QMenu* menuFor(int id) const;
     QVariantMap computeProperties(QAction* action) const;
@@ -134,6 +154,11 @@ private:
     void remember(int id, const QVariantMap& properties);
     void schedule();
     void flush();
+    // The host shows the menu: "opened" confirms it, AboutToShow alone does not.
+    void beginOpening(QMenu* menu, bool confirmed);
+    void endOpening(QMenu* menu);
+    void endExpiredOpenings();
+    void scheduleOpenings();
 
     QDBusConnection m_connection;
     QString m_objectPath;
@@ -142,6 +167,8 @@ private:
     QSet<QMenu*> m_watchedMenus;
     QHash<QAction*, int> m_ids;
     QHash<int, QAction*> m_actions;
+    // Each id's action's data() when the id was given: what the id stands for.
+    QHash<int, QVariant> m_identities;
     int m_nextId = 1;
     uint m_revision = 1;
     // What the host was last told of each item, to announce only real changes.
@@ -151,4 +178,16 @@ private:
     QSet<int> m_changedMenus;
     QTimer m_flushTimer;
     mutable QHash<qint64, QByteArray> m_iconCache;
+
+    // Menus the host shows now, and when each opening ends.
+    struct Opening {
+        QPointer<QMenu> menu;
+        QDeadlineTimer limit; // the longest any opening lasts
+        QDeadlineTimer end;
+        bool confirmed = false;
+    };
+    QHash<QMenu*, Opening> m_openings;
+    QTimer m_openingTimer;
+    std::chrono::milliseconds m_unconfirmedOpeningLimit = unconfirmedOpeningLimit;
+    std::chrono::milliseconds m_openingLimit = openingLimit;
 };

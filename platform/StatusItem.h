@@ -20,7 +20,9 @@ class StatusNotifierItem;
 // later takes over from the QSystemTrayIcon, and one that goes away hands back to it.
 //
 // The item tracks its menu itself: while the menu is open (between aboutToShow and aboutToHide)
-// it is "highlighted" and shows the alternate image, whatever image() is.
+// it is "highlighted" and shows the alternate image, whatever image() is. A QMenu of its own
+// reports its closing itself; for a D-Bus host, DBusMenuExporter decides when the menu counts as
+// open and closed.
 class StatusItem : public QObject {
     Q_OBJECT
 public:

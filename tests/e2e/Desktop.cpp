@@ -3,11 +3,12 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QStandardPaths>
-#include <QThread>
+#include <QTimer>
 
 #include <csignal>
 #include <sys/prctl.h>
@@ -19,8 +20,11 @@ bool waitFor(const std::function<bool()>& predicate, int timeoutMs) {
     while (!predicate()) {
         if (deadline.hasExpired())
             return predicate();
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(10);
+        // The event loop runs between two looks, so that timers on this thread (the feed
+        // server's) keep their pace.
+        QEventLoop loop;
+        QTimer::singleShot(10, &loop, &QEventLoop::quit);
+        loop.exec();
     }
     return true;
 }

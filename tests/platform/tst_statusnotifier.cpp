@@ -31,6 +31,7 @@
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -189,6 +190,7 @@ private Q_SLOTS:
     void init() {
         watcher.services.clear();
         watcher.host = true;
+        watcher.menuHost = MenuHost::Lxqt;
         startPanel();
     }
     void cleanup() { stopPanel(); }
@@ -412,20 +414,22 @@ private Q_SLOTS:
         QCOMPARE(qdbus_cast<QList<int>>(errors.arguments().value(0)), QList<int>{4242});
         QCOMPARE(snake.count(), 2);
 
-        // The host opens the menu: the program hears of it as from its own menu.
+        // The host opens the menu: the program hears of it as from its own menu, once however
+        // often the host asks while it is open.
         QSignalSpy shown(&f.menu, &QMenu::aboutToShow);
         QDBusMessage reply = menuCall(f.item, "AboutToShow", {0});
         QCOMPARE(reply.arguments().value(0).toBool(), false);
         QCOMPARE(shown.count(), 1);
         reply = menuCall(f.item, "AboutToShowGroup", {QVariant::fromValue(QList<int>{0, 777})});
         QCOMPARE(qdbus_cast<QList<int>>(reply.arguments().value(1)), QList<int>{777});
-        QCOMPARE(shown.count(), 2);
+        QCOMPARE(shown.count(), 1);
 
         // A program that brings an item up to date as the menu opens: the host is told before
         // AboutToShow returns, and asked to read again.
         BusSignals bus;
         listen(f.item, bus);
         connect(&f.menu, &QMenu::aboutToShow, f.checked, [&f] { f.checked->setChecked(true); });
+        menuEvent(f.item, 0, "closed");
         reply = menuCall(f.item, "AboutToShow", {0});
         QCOMPARE(reply.arguments().value(0).toBool(), true);
         QTRY_COMPARE(bus.count("ItemsPropertiesUpdated"), 1);
@@ -493,6 +497,25 @@ private Q_SLOTS:
         QCOMPARE(updated.size(), 1000);
         QCOMPARE(updated[0].properties, QVariantMap({{"label", "Fresh 0"}}));
 
+        // An entry that comes to stand for something else is a new item: the host reads the
+        // menu again, and a click on the id it held is refused.
+        bus.received.clear();
+        const int staleId = findItem(layout(f.item), "Fresh 0").id;
+        QSignalSpy triggered(entries[0], &QAction::triggered);
+        entries[0]->setData("another story");
+        roundTrip(f.item);
+        QTRY_COMPARE(bus.count("LayoutUpdated"), 1);
+        QCOMPARE(bus.count("ItemsPropertiesUpdated"), 0);
+        const int freshId = findItem(layout(f.item), "Fresh 0").id;
+        QVERIFY(freshId > staleId);
+        QCOMPARE(menuEvent(f.item, staleId, "clicked").type(), QDBusMessage::ErrorMessage);
+        const DBusMenuEventList events{{staleId, "clicked", QDBusVariant(0), 0}};
+        const QDBusMessage errors = menuCall(f.item, "EventGroup", {QVariant::fromValue(events)});
+        QCOMPARE(qdbus_cast<QList<int>>(errors.arguments().value(0)), QList<int>{staleId});
+        QCOMPARE(triggered.count(), 0);
+        menuEvent(f.item, freshId, "clicked");
+        QCOMPARE(triggered.count(), 1);
+
         // A property that goes back to its default is listed as removed.
         bus.received.clear();
         f.withIcon->setIcon(QIcon());
@@ -520,6 +543,48 @@ private Q_SLOTS:
         QCOMPARE(menuCall(f.item, "GetProperty", {after.children[0].id, "label"}).type(),
                  QDBusMessage::ErrorMessage);
         QCOMPARE(bus.count("LayoutUpdated"), 1);
+    }
+
+    // However the host shows the menu, the program hears of one opening and of its end: at
+    // "closed" where the host sends it, a moment after an AboutToShow that nothing follows, and
+    // at the latest when the limit is up.
+    void menuIsOpenWhileTheHostShowsIt_data() {
+        QTest::addColumn<MenuHost>("host");
+        QTest::addColumn<bool>("closes");
+        QTest::newRow("xfce") << MenuHost::Xfce << false;
+        QTest::newRow("lxqt") << MenuHost::Lxqt << true;
+        QTest::newRow("lxqt, the close never comes") << MenuHost::Lxqt << false;
+    }
+    void menuIsOpenWhileTheHostShowsIt() {
+        QFETCH(MenuHost, host);
+        QFETCH(bool, closes);
+        watcher.menuHost = host;
+        Fixture f;
+        QTRY_VERIFY(f.item.isStatusNotifierRegistered());
+        const QString service = f.item.statusNotifierItem()->serviceName();
+        f.item.statusNotifierItem()->menuExporter()->setOpeningLimits(200ms, closes ? 60s : 1s);
+        QSignalSpy shown(&f.menu, &QMenu::aboutToShow);
+        QSignalSpy hidden(&f.menu, &QMenu::aboutToHide);
+        for (const QDBusMessage& message : watcher.menuOpening(service, "/MenuBar"))
+            panel.call(message, QDBus::BlockWithGui);
+        // The host reads the menu again while it shows it: the same opening.
+        menuCall(f.item, "AboutToShow", {0});
+        QCOMPARE(shown.count(), 1);
+        QVERIFY(f.item.isHighlighted());
+
+        QTest::qWait(500);
+        QCOMPARE(f.item.isHighlighted(), host == MenuHost::Lxqt);
+        if (closes) {
+            for (const QDBusMessage& message : watcher.menuClosing(service, "/MenuBar"))
+                panel.call(message, QDBus::BlockWithGui);
+            QCOMPARE(hidden.count(), 1);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(hidden.count(), 1, 5000);
+        QVERIFY(!f.item.isHighlighted());
+        // A late "closed" changes nothing.
+        menuEvent(f.item, 0, "closed");
+        QCOMPARE(hidden.count(), 1);
+        QCOMPARE(shown.count(), 1);
     }
 
     void followsThePanel() {

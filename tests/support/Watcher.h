@@ -4,8 +4,14 @@
 // and it says whether a host shows them.
 
 #include <QDBusMessage>
+#include <QList>
 #include <QObject>
 #include <QStringList>
+
+// How the panel's host shows an item's menu. LXQt's panel calls AboutToShow, then sends the
+// "opened" event and, once the menu is gone, "closed"; XFCE's panel and waybar call AboutToShow
+// alone and never say more.
+enum class MenuHost { Xfce, Lxqt };
 
 class Watcher : public QObject {
     Q_OBJECT
@@ -17,6 +23,12 @@ public:
     // The items' services, in the order they registered (again after a restart).
     QStringList services;
     bool host = true;
+    MenuHost menuHost = MenuHost::Lxqt;
+
+    // The calls the host makes on an item's com.canonical.dbusmenu object when it shows the menu,
+    // and when the menu goes away (none from XFCE's).
+    QList<QDBusMessage> menuOpening(const QString& service, const QString& path) const;
+    QList<QDBusMessage> menuClosing(const QString& service, const QString& path) const;
 
     QStringList items() const { return services; }
     bool hostRegistered() const { return host; }
