@@ -15,6 +15,10 @@
 // Limits. expat's protection against entity amplification stays on. On top of it, the tree that
 // a document may build is bounded by a budget proportional to the document's size, so that
 // internal entities cannot blow up memory either.
+//
+// Building. A node that is complete goes straight into its parent's list of children when the
+// parent closes; until then the children of an open node are chained backwards through their
+// parent links, so that building needs no list of its own.
 
 #include "XMLNode.h"
 #include "XMLParserInternal.h"
@@ -83,14 +87,19 @@ public:
         : m_parser(parser), m_budget(budget), m_wantEntityTable(wantEntityTable) {
         XMLChunk* chunk = nullptr;
         m_document = new (m_store.allocate(sizeof(XMLNode), chunk)) XMLNode(XMLKindDocument, chunk);
-        m_open.push_back({m_document, 0});
+        m_open.push_back({m_document});
     }
 
-    // A refused document is taken apart: the nodes not yet in a children list, each with the
-    // subtree already below it, and the document node.
+    // A refused document is taken apart: the children of every node still open, innermost first,
+    // each with the subtree already below it, and then the document node.
     ~TreeBuilder() {
-        for (XMLNode* node : m_pending)
-            XMLReleaseNode(node);
+        for (; !m_open.empty(); m_open.pop_back()) {
+            for (XMLNode* child = m_open.back().lastChild; child;) {
+                XMLNode* previous = std::exchange(child->parent, nullptr);
+                XMLReleaseNode(child);
+                child = previous;
+            }
+        }
         XMLReleaseNode(m_document);
     }
 
@@ -218,38 +227,33 @@ private:
         return makeNode(kind, text, std::strlen(text));
     }
 
-    // Children wait on one shared list until their parent closes, and then move into a list of
-    // exactly their number in the document's storage.
+    // The node joins the children of the open node, at the end of their chain.
     void append(XMLNode* node) {
-        node->parent = m_open.back().node;
-        m_pending.push_back(node);
+        OpenNode& open = m_open.back();
+        node->parent = std::exchange(open.lastChild, node);
+        ++open.childCount;
         charge(NodeCost);
     }
 
-    bool hasPendingChildren() const { return m_pending.size() > m_open.back().firstChild; }
-
+    // The open node's children move into a list of exactly their number, or into the node itself
+    // when there is one, and get their parent.
     void close() {
-        XMLNode* parent = m_open.back().node;
-        const std::size_t first = m_open.back().firstChild;
-        const std::size_t count = m_pending.size() - first;
-        if (count == 1 && parent->kind == XMLKindElement) {
-            XMLNode* child = m_pending.back();
-            parent->onlyChild = child;
-            parent->childList = &parent->onlyChild;
-            parent->childCount = 1;
-            m_pending.pop_back();
-        } else if (count > 0) {
-            XMLNode** list = m_store.allocateChildList(count);
-            for (std::size_t i = 0; i < count; ++i) {
-                XMLNode* child = m_pending[first + i];
-                child->index = std::uint32_t(i);
-                list[i] = child;
-            }
-            parent->childList = list;
-            parent->childCount = std::uint32_t(count);
-            m_pending.resize(first);
-        }
+        const OpenNode open = m_open.back();
         m_open.pop_back();
+        XMLNode* child = open.lastChild;
+        if (open.childCount == 1) {
+            open.node->onlyChild = child;
+            child->parent = open.node;
+        } else if (open.childCount > 1) {
+            XMLNode** list = m_store.allocateChildList(open.childCount);
+            for (std::uint32_t i = open.childCount; i-- > 0;) {
+                list[i] = child;
+                child->index = i;
+                child = std::exchange(child->parent, open.node);
+            }
+            open.node->childList = list;
+        }
+        open.node->childCount = open.childCount;
     }
 
     // Character data arrives in pieces; adjacent pieces make one text node.
@@ -296,7 +300,7 @@ private:
         b.m_store.shrink(block, room,
                          std::size_t(reinterpret_cast<char*>(text) - static_cast<char*>(block)));
         b.append(node);
-        b.m_open.push_back({node, b.m_pending.size()});
+        b.m_open.push_back({node});
     }
 
     static void XMLCALL onEndElement(void* userData, const XML_Char*) {
@@ -305,7 +309,7 @@ private:
             return;
         b.flushText();
         // An empty-element tag is reported as an end event of no bytes.
-        if (!b.hasPendingChildren() && XML_GetCurrentByteCount(b.m_parser) == 0)
+        if (b.m_open.back().childCount == 0 && XML_GetCurrentByteCount(b.m_parser) == 0)
             b.m_open.back().node->emptyElement = true;
         b.close();
     }
@@ -474,12 +478,13 @@ private:
     XMLNode* m_document = nullptr;
     struct OpenNode {
         XMLNode* node;
-        std::size_t firstChild; // where its children begin in m_pending
+        // Its children so far: the last of them, whose parent link leads to the one before it.
+        XMLNode* lastChild = nullptr;
+        std::uint32_t childCount = 0;
     };
-    std::vector<OpenNode> m_open;    // the document and the open elements
-    std::vector<XMLNode*> m_pending; // children of open nodes, in order; each held by this list
-    std::string m_text;              // character data not yet made into a node
-    std::string m_subset;            // internal subset text being recorded
+    std::vector<OpenNode> m_open; // the document and the open elements
+    std::string m_text;           // character data not yet made into a node
+    std::string m_subset;         // internal subset text being recorded
     XMLNode* m_doctype = nullptr;
     std::vector<NameSlot> m_nameSlots;
     std::size_t m_nameCount = 0;
