@@ -58,9 +58,9 @@ struct XMLAttribute {
 //
 // Layout. An element's attributes and their values, and the characters of any other kind of
 // node, lie in the same block as the node, right after it. The list of children is a block of its
-// own, except for an element's only child, which the node holds itself.
+// own, except for an only child, which the node holds itself.
 struct XMLNode {
-    XMLNode(XMLNodeKind nodeKind, XMLChunk* home) : kind(nodeKind), chunk(home) {}
+    XMLNode(XMLNodeKind nodeKind, XMLChunk* home) : chunk(home), kind(nodeKind) {}
     XMLNode(const XMLNode&) = delete;
     XMLNode& operator=(const XMLNode&) = delete;
 
@@ -88,7 +88,12 @@ struct XMLNode {
                std::memcmp(a.data(), b.data(), std::size_t(a.size()) * sizeof(char16_t)) == 0;
     }
 
-    std::span<XMLNode* const> children() const { return {childList, childCount}; }
+    std::span<XMLNode* const> children() const {
+        if (childCount == 1)
+            return {&onlyChild, 1};
+        return {childList, childCount};
+    }
+    XMLNode* child(std::uint32_t at) const { return childCount == 1 ? onlyChild : childList[at]; }
     bool mayHaveExtra() const {
         return kind == XMLKindDocument || kind == XMLKindProcessingInstruction ||
                kind == XMLKindDocumentType;
@@ -107,26 +112,30 @@ struct XMLNode {
         return nullptr;
     }
 
-    XMLNodeKind kind : 8;
-    bool emptyElement = false; // an element written as <name/>
-    mutable std::uint32_t owners = 1;
-    std::uint32_t index = 0; // its position among its parent's children
-    std::uint32_t childCount = 0;
-    std::uint32_t length = 0; // of the node string, when it lies after the node
-    std::uint32_t attributeCount = 0;
     mutable XMLNode* parent = nullptr; // not an owner; cleared when the parent goes
-    XMLNode** childList = nullptr;
-    const QString* name = nullptr; // elements: the name, from the document's name table
     union {
+        XMLNode** childList = nullptr; // two children or more
+        XMLNode* onlyChild;            // exactly one
+    };
+    union {
+        // Elements: the name, from the document's name table.
+        const QString* name = nullptr;
         // The document, processing instructions and document types: what else they carry, owned.
-        XMLNodeExtra* extra = nullptr;
-        // An element with a single child: that child, and childList points here.
-        XMLNode* onlyChild;
+        XMLNodeExtra* extra;
     };
     XMLChunk* chunk; // where the node lies
+    mutable std::uint32_t owners = 1;
+    std::uint32_t index : 31 = 0;  // its position among its parent's children
+    bool emptyElement : 1 = false; // an element written as <name/>
+    std::uint32_t childCount : 27 = 0;
+    XMLNodeKind kind : 5;
+    union {
+        std::uint32_t length = 0;     // of the node string, when it lies after the node
+        std::uint32_t attributeCount; // elements
+    };
 };
-// A document holds hundreds of thousands of nodes: keep them to a cache line.
-static_assert(sizeof(void*) != 8 || sizeof(XMLNode) == 64);
+// A document may hold a million nodes: every byte of a node counts.
+static_assert(sizeof(void*) != 8 || sizeof(XMLNode) == 48);
 
 // Hands out a new owner of node.
 XMLNodePtr XMLShareNode(const XMLNode& node);

@@ -12,9 +12,13 @@
 // undeclared reaches the skipped-entity handler and becomes an entity-reference node. Nothing is
 // ever read from the network or the file system on a document's behalf.
 //
-// Limits. expat's protection against entity amplification stays on. On top of it, the tree that
-// a document may build is bounded by a budget proportional to the document's size, so that
-// internal entities cannot blow up memory either.
+// Limits. expat's protection against entity amplification stays on. On top of it, what a document
+// may build is bounded (see below and XMLTree.h), whatever its size and whatever its entities
+// expand to: past a limit the parse stops and the document is refused like a malformed one.
+//
+// Building. A node that is complete goes straight into its parent's list of children when the
+// parent closes; until then the children of an open node are chained backwards through their
+// parent links, so that building needs no list of its own.
 
 #include "XMLNode.h"
 #include "XMLParserInternal.h"
@@ -25,9 +29,7 @@
 #include <expat.h>
 
 #include <algorithm>
-#include <climits>
 #include <cstring>
-#include <limits>
 #include <new>
 #include <string>
 #include <utility>
@@ -35,9 +37,26 @@
 
 namespace {
 
-// What a node and an attribute count against the budget, besides their characters.
-constexpr qint64 NodeCost = 32;
-constexpr qint64 AttributeCost = 16;
+// The limits. Each lies far beyond what a real feed needs: a feed of 8 MiB (the download cap) is
+// a few levels deep, uses a few dozen names, and its tree takes under 40 MiB.
+//
+// Elements nested deeper than this are refused. expat keeps about 150 bytes for every open
+// element; the traversals of the tree do not recurse, so they cope with any depth allowed here.
+constexpr std::size_t MaxDepth = 100000;
+// Documents with more distinct element and attribute names than this are refused. It bounds
+// expat's table of attribute names (about 100 bytes a name) as well as ours.
+constexpr std::size_t MaxNames = 100000;
+// Character data (text, CDATA, attribute values, comments, processing instructions, the internal
+// subset), counted in bytes of UTF-8 as expat hands it over. Without entities of its own, a
+// document in UTF-8 has at most its size in character data, and one in another encoding seldom
+// more than twice that; entities can make any amount, and this bounds it, and with it any one
+// text that a caller may copy out.
+constexpr qint64 MaxCharacterBytes = 16 * 1024 * 1024;
+// What the tree takes: nodes with their texts and attributes, children lists, names.
+constexpr qint64 MaxTreeBytes = 64 * 1024 * 1024;
+// What a distinct name takes in the name tables, besides three bytes a character.
+constexpr qint64 NameCost = 256;
+static_assert(MaxTreeBytes / sizeof(XMLNode) < (1 << 27), "child counts must fit in a node");
 
 bool isXmlSpace(char c) {
     return c == ' ' || c == '\n' || c == '\t' || c == '\r';
@@ -79,18 +98,23 @@ bool mayUseNamedEntities(const QByteArray& bytes) {
 
 class TreeBuilder {
 public:
-    TreeBuilder(XML_Parser parser, qint64 budget, bool wantEntityTable)
-        : m_parser(parser), m_budget(budget), m_wantEntityTable(wantEntityTable) {
+    TreeBuilder(XML_Parser parser, bool wantEntityTable)
+        : m_parser(parser), m_wantEntityTable(wantEntityTable) {
         XMLChunk* chunk = nullptr;
         m_document = new (m_store.allocate(sizeof(XMLNode), chunk)) XMLNode(XMLKindDocument, chunk);
-        m_open.push_back({m_document, 0});
+        m_open.push_back({m_document});
     }
 
-    // A refused document is taken apart: the nodes not yet in a children list, each with the
-    // subtree already below it, and the document node.
+    // A refused document is taken apart: the children of every node still open, innermost first,
+    // each with the subtree already below it, and then the document node.
     ~TreeBuilder() {
-        for (XMLNode* node : m_pending)
-            XMLReleaseNode(node);
+        for (; !m_open.empty(); m_open.pop_back()) {
+            for (XMLNode* child = m_open.back().lastChild; child;) {
+                XMLNode* previous = std::exchange(child->parent, nullptr);
+                XMLReleaseNode(child);
+                child = previous;
+            }
+        }
         XMLReleaseNode(m_document);
     }
 
@@ -127,18 +151,47 @@ public:
 private:
     static TreeBuilder& self(void* userData) { return *static_cast<TreeBuilder*>(userData); }
 
-    // Counts work against the budget; past it the parse stops and the document is refused.
-    void charge(qint64 cost) {
-        m_budget -= cost;
-        if (m_budget < 0 && !m_failed) {
-            m_failed = true;
-            XML_StopParser(m_parser, XML_FALSE);
-        }
+    // Stops the parse: the document is refused.
+    void refuse() {
+        if (m_failed)
+            return;
+        m_failed = true;
+        XML_StopParser(m_parser, XML_FALSE);
     }
 
-    // The document's one copy of a name. A small open-addressing table, keyed by the UTF-8
-    // bytes: documents use few distinct names, and this runs for every element and attribute.
-    // The hash is Qt's seeded one, so that a document cannot make its names collide on purpose.
+    // Counts bytes of character data, and of the tree, against their limits; false, and the
+    // document refused, past one.
+    bool chargeCharacters(std::size_t bytes) {
+        m_characterBytes += qint64(bytes);
+        if (m_characterBytes > MaxCharacterBytes)
+            refuse();
+        return !m_failed;
+    }
+    bool chargeTree(std::size_t bytes) {
+        m_treeBytes += qint64(bytes);
+        if (m_treeBytes > MaxTreeBytes)
+            refuse();
+        return !m_failed;
+    }
+
+    // A block of room bytes for a node, or null (and the document refused) when the tree may not
+    // grow by that much. shrink() then gives back what the node did not need, and counts the rest.
+    void* allocate(std::size_t room, XMLChunk*& chunk) {
+        if (m_treeBytes + qint64(room) > MaxTreeBytes) {
+            refuse();
+            return nullptr;
+        }
+        return m_store.allocate(room, chunk);
+    }
+    void shrink(void* block, std::size_t room, std::size_t used) {
+        m_store.shrink(block, room, used);
+        m_treeBytes += qint64(used);
+    }
+
+    // The document's one copy of a name; null, and the document refused, past the limits. A small
+    // open-addressing table, keyed by the UTF-8 bytes: documents use few distinct names, and this
+    // runs for every element and attribute. The hash is Qt's seeded one, so that a document
+    // cannot make its names collide on purpose.
     const QString* intern(const XML_Char* name) {
         const std::size_t length = std::strlen(name);
         const std::size_t hash = qHashBits(name, length, QHashSeed::globalSeed());
@@ -148,6 +201,12 @@ private:
         for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
             NameSlot& entry = m_nameSlots[slot];
             if (!entry.name) {
+                if (m_nameCount == MaxNames) {
+                    refuse();
+                    return nullptr;
+                }
+                if (!chargeTree(std::size_t(NameCost) + 3 * length))
+                    return nullptr;
                 entry = {hash, QByteArray(name, qsizetype(length)),
                          m_store.keepName(QString::fromUtf8(name, qsizetype(length)))};
                 ++m_nameCount;
@@ -199,104 +258,112 @@ private:
         return done + std::size_t(end - begin);
     }
 
-    // A node whose node string, made of `size` bytes of UTF-8, lies right after it.
-    XMLNode* makeNode(XMLNodeKind kind, const char* bytes, std::size_t size) {
-        if (size > 0x7fffffff) {
-            charge(std::numeric_limits<qint64>::max() / 2);
-            size = 0;
-        }
+    // A node whose node string, made of `size` bytes of UTF-8 already counted as characters,
+    // lies right after it; the node is added to the open node's children. Null when the document
+    // is refused.
+    XMLNode* addNode(XMLNodeKind kind, const char* bytes, std::size_t size) {
         const std::size_t room = sizeof(XMLNode) + (size + 1) * sizeof(char16_t);
         XMLChunk* chunk = nullptr;
-        void* block = m_store.allocate(room, chunk);
+        void* block = allocate(room, chunk);
+        if (!block)
+            return nullptr;
         auto* node = new (block) XMLNode(kind, chunk);
         node->length = std::uint32_t(decode(reinterpret_cast<char16_t*>(node + 1), bytes, size));
-        m_store.shrink(block, room, sizeof(XMLNode) + node->length * sizeof(char16_t));
-        return node;
+        shrink(block, room, sizeof(XMLNode) + node->length * sizeof(char16_t));
+        append(node);
+        return m_failed ? nullptr : node;
     }
 
-    XMLNode* makeNode(XMLNodeKind kind, const char* text) {
-        return makeNode(kind, text, std::strlen(text));
+    XMLNode* addNode(XMLNodeKind kind, const char* text) {
+        const std::size_t size = std::strlen(text);
+        return chargeCharacters(size) ? addNode(kind, text, size) : nullptr;
     }
 
-    // Children wait on one shared list until their parent closes, and then move into a list of
-    // exactly their number in the document's storage.
+    // The node joins the children of the open node, at the end of their chain; it counts its
+    // place in the list they will move to.
     void append(XMLNode* node) {
-        node->parent = m_open.back().node;
-        m_pending.push_back(node);
-        charge(NodeCost);
+        OpenNode& open = m_open.back();
+        node->parent = std::exchange(open.lastChild, node);
+        ++open.childCount;
+        chargeTree(sizeof(XMLNode*));
     }
 
-    bool hasPendingChildren() const { return m_pending.size() > m_open.back().firstChild; }
-
+    // The open node's children move into a list of exactly their number, or into the node itself
+    // when there is one, and get their parent.
     void close() {
-        XMLNode* parent = m_open.back().node;
-        const std::size_t first = m_open.back().firstChild;
-        const std::size_t count = m_pending.size() - first;
-        if (count == 1 && parent->kind == XMLKindElement) {
-            XMLNode* child = m_pending.back();
-            parent->onlyChild = child;
-            parent->childList = &parent->onlyChild;
-            parent->childCount = 1;
-            m_pending.pop_back();
-        } else if (count > 0) {
-            XMLNode** list = m_store.allocateChildList(count);
-            for (std::size_t i = 0; i < count; ++i) {
-                XMLNode* child = m_pending[first + i];
-                child->index = std::uint32_t(i);
-                list[i] = child;
-            }
-            parent->childList = list;
-            parent->childCount = std::uint32_t(count);
-            m_pending.resize(first);
-        }
+        const OpenNode open = m_open.back();
         m_open.pop_back();
+        XMLNode* child = open.lastChild;
+        if (open.childCount == 1) {
+            open.node->onlyChild = child;
+            child->parent = open.node;
+        } else if (open.childCount > 1) {
+            XMLNode** list = m_store.allocateChildList(open.childCount);
+            for (std::uint32_t i = open.childCount; i-- > 0;) {
+                list[i] = child;
+                child->index = i;
+                child = std::exchange(child->parent, open.node);
+            }
+            open.node->childList = list;
+        }
+        open.node->childCount = open.childCount;
     }
 
     // Character data arrives in pieces; adjacent pieces make one text node.
     void flushText() {
         if (m_text.empty())
             return;
-        if (std::all_of(m_text.begin(), m_text.end(), isXmlSpace)) {
-            m_text.clear();
-            return;
-        }
-        charge(qint64(m_text.size()));
-        append(makeNode(XMLKindText, m_text.data(), m_text.size()));
+        if (!std::all_of(m_text.begin(), m_text.end(), isXmlSpace))
+            addNode(XMLKindText, m_text.data(), m_text.size());
         m_text.clear();
     }
 
     static void XMLCALL onStartElement(void* userData, const XML_Char* name,
                                        const XML_Char** atts) {
         TreeBuilder& b = self(userData);
+        if (b.m_failed)
+            return;
         b.flushText();
+        if (b.m_open.size() > MaxDepth) // the document node and the elements open
+            return b.refuse();
         // Only the attributes written in the tag: none that a DTD would add by default.
         const int specified = std::max(0, XML_GetSpecifiedAttributeCount(b.m_parser));
         const std::size_t attributes = std::size_t(specified / 2);
+        // The names of one tag's attributes all differ.
+        if (attributes > MaxNames)
+            return b.refuse();
         std::size_t room = sizeof(XMLNode) + attributes * sizeof(XMLAttribute);
+        std::size_t characters = 0;
         for (std::size_t i = 0; i < attributes; ++i) {
             const std::size_t valueLength = std::strlen(atts[2 * i + 1]);
-            b.charge(AttributeCost + qint64(valueLength));
+            characters += valueLength;
             room += (valueLength + 1) * sizeof(char16_t);
         }
-        if (b.m_failed)
+        if (!b.chargeCharacters(characters))
             return;
+        const QString* elementName = b.intern(name);
+        b.m_attributeNames.clear();
+        for (std::size_t i = 0; i < attributes && !b.m_failed; ++i)
+            b.m_attributeNames.push_back(b.intern(atts[2 * i]));
         XMLChunk* chunk = nullptr;
-        void* block = b.m_store.allocate(room, chunk);
+        void* block = b.m_failed ? nullptr : b.allocate(room, chunk);
+        if (!block)
+            return;
         auto* node = new (block) XMLNode(XMLKindElement, chunk);
-        node->name = b.intern(name);
+        node->name = elementName;
         node->attributeCount = std::uint32_t(attributes);
         auto* attribute = reinterpret_cast<XMLAttribute*>(node + 1);
         auto* text = reinterpret_cast<char16_t*>(attribute + attributes);
         for (std::size_t i = 0; i < attributes; ++i, ++attribute) {
             const char* value = atts[2 * i + 1];
             const std::size_t length = b.decode(text, value, std::strlen(value));
-            new (attribute) XMLAttribute{b.intern(atts[2 * i]), text, std::uint32_t(length)};
+            new (attribute) XMLAttribute{b.m_attributeNames[i], text, std::uint32_t(length)};
             text += length;
         }
-        b.m_store.shrink(block, room,
-                         std::size_t(reinterpret_cast<char*>(text) - static_cast<char*>(block)));
+        b.shrink(block, room,
+                 std::size_t(reinterpret_cast<char*>(text) - static_cast<char*>(block)));
         b.append(node);
-        b.m_open.push_back({node, b.m_pending.size()});
+        b.m_open.push_back({node});
     }
 
     static void XMLCALL onEndElement(void* userData, const XML_Char*) {
@@ -305,43 +372,54 @@ private:
             return;
         b.flushText();
         // An empty-element tag is reported as an end event of no bytes.
-        if (!b.hasPendingChildren() && XML_GetCurrentByteCount(b.m_parser) == 0)
+        if (b.m_open.back().childCount == 0 && XML_GetCurrentByteCount(b.m_parser) == 0)
             b.m_open.back().node->emptyElement = true;
         b.close();
     }
 
     static void XMLCALL onCharacters(void* userData, const XML_Char* s, int length) {
-        self(userData).m_text.append(s, std::size_t(length));
+        TreeBuilder& b = self(userData);
+        if (b.chargeCharacters(std::size_t(length)))
+            b.m_text.append(s, std::size_t(length));
     }
 
     static void XMLCALL onStartCdata(void* userData) {
         TreeBuilder& b = self(userData);
-        b.flushText();
+        if (!b.m_failed)
+            b.flushText();
     }
 
     static void XMLCALL onEndCdata(void* userData) {
         TreeBuilder& b = self(userData);
-        b.charge(qint64(b.m_text.size()));
-        b.append(b.makeNode(XMLKindCDATASection, b.m_text.data(), b.m_text.size()));
+        if (!b.m_failed)
+            b.addNode(XMLKindCDATASection, b.m_text.data(), b.m_text.size());
         b.m_text.clear();
     }
 
     static void XMLCALL onComment(void* userData, const XML_Char* data) {
         TreeBuilder& b = self(userData);
+        if (b.m_failed)
+            return;
         if (b.m_inDoctype) {
+            if (!b.chargeCharacters(std::strlen(data)))
+                return;
             b.m_subset += "<!--";
             b.m_subset += data;
             b.m_subset += "-->";
             return;
         }
         b.flushText();
-        b.append(b.makeNode(XMLKindComment, data));
+        b.addNode(XMLKindComment, data);
     }
 
     static void XMLCALL onProcessingInstruction(void* userData, const XML_Char* target,
                                                 const XML_Char* data) {
         TreeBuilder& b = self(userData);
+        if (b.m_failed || !b.chargeCharacters(std::strlen(data)))
+            return;
         if (b.m_inDoctype) {
+            if (!b.chargeCharacters(std::strlen(target)))
+                return;
             b.m_subset += "<?";
             b.m_subset += target;
             if (*data) {
@@ -352,19 +430,21 @@ private:
             return;
         }
         b.flushText();
-        XMLNode* node = b.makeNode(XMLKindProcessingInstruction, target);
-        b.append(node);
+        XMLNode* node = b.addNode(XMLKindProcessingInstruction, target);
+        if (!node)
+            return;
         node->extra = new XMLNodeExtra;
         node->extra->data = QString::fromUtf8(data);
+        b.chargeTree(sizeof(XMLNodeExtra) + std::size_t(node->extra->data.size()) * 2);
     }
 
     static void XMLCALL onSkippedEntity(void* userData, const XML_Char* name,
                                         int isParameterEntity) {
-        if (isParameterEntity)
-            return;
         TreeBuilder& b = self(userData);
+        if (isParameterEntity || b.m_failed)
+            return;
         b.flushText();
-        b.append(b.makeNode(XMLKindEntityReference, name));
+        b.addNode(XMLKindEntityReference, name);
     }
 
     static void XMLCALL onXmlDecl(void* userData, const XML_Char* version, const XML_Char*,
@@ -381,8 +461,11 @@ private:
                                        const XML_Char* systemId, const XML_Char* publicId,
                                        int hasInternalSubset) {
         TreeBuilder& b = self(userData);
-        XMLNode* node = b.makeNode(XMLKindDocumentType, name);
-        b.append(node);
+        if (b.m_failed)
+            return;
+        XMLNode* node = b.addNode(XMLKindDocumentType, name);
+        if (!node)
+            return;
         node->extra = new XMLNodeExtra;
         XMLNodeExtra& extra = *node->extra;
         extra.hasSystemId = systemId != nullptr;
@@ -398,13 +481,17 @@ private:
     }
 
     static void XMLCALL onSubsetText(void* userData, const XML_Char* s, int length) {
-        self(userData).m_subset.append(s, std::size_t(length));
+        TreeBuilder& b = self(userData);
+        if (b.chargeCharacters(std::size_t(length)))
+            b.m_subset.append(s, std::size_t(length));
     }
 
     static void XMLCALL onEndDoctype(void* userData) {
         TreeBuilder& b = self(userData);
         XML_SetDefaultHandlerExpand(b.m_parser, nullptr);
         b.m_inDoctype = false;
+        if (b.m_failed)
+            return;
         if (b.m_doctype && b.m_doctype->extra->hasInternalSubset) {
             // What was recorded is the text between the brackets: expat reports neither bracket
             // while a document type handler is set. (Brackets inside are declarations' own: an
@@ -463,7 +550,8 @@ private:
     };
 
     XML_Parser m_parser;
-    qint64 m_budget;
+    qint64 m_characterBytes = 0;
+    qint64 m_treeBytes = 0;
     bool m_wantEntityTable;
     bool m_entityTableRead = false;
     bool m_failed = false;
@@ -472,12 +560,14 @@ private:
     XMLNode* m_document = nullptr;
     struct OpenNode {
         XMLNode* node;
-        std::size_t firstChild; // where its children begin in m_pending
+        // Its children so far: the last of them, whose parent link leads to the one before it.
+        XMLNode* lastChild = nullptr;
+        std::uint32_t childCount = 0;
     };
-    std::vector<OpenNode> m_open;    // the document and the open elements
-    std::vector<XMLNode*> m_pending; // children of open nodes, in order; each held by this list
-    std::string m_text;              // character data not yet made into a node
-    std::string m_subset;            // internal subset text being recorded
+    std::vector<OpenNode> m_open;                 // the document and the open elements
+    std::string m_text;                           // character data not yet made into a node
+    std::string m_subset;                         // internal subset text being recorded
+    std::vector<const QString*> m_attributeNames; // of the tag being read
     XMLNode* m_doctype = nullptr;
     std::vector<NameSlot> m_nameSlots;
     std::size_t m_nameCount = 0;
@@ -493,10 +583,9 @@ XMLNodePtr XMLParseDocument(const QByteArray& bytes, const QUrl& base) {
         return nullptr;
     if (base.isValid())
         XML_SetBase(parser, base.toEncoded().constData());
-    const qint64 budget = 16 * qint64(bytes.size()) + 16 * 1024 * 1024;
     XMLNodePtr document;
     {
-        TreeBuilder builder(parser, budget, mayUseNamedEntities(bytes));
+        TreeBuilder builder(parser, mayUseNamedEntities(bytes));
         builder.install();
         const char* data = bytes.constData();
         qsizetype left = bytes.size();

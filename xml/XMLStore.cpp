@@ -80,7 +80,7 @@ XMLChunk* childListChunk(XMLNode** list) {
 }
 
 void destroy(XMLNode* node) {
-    if (node->childList && node->childList != &node->onlyChild) {
+    if (node->childCount > 1) {
         XMLChunk* listChunk = childListChunk(node->childList);
         XML_POISON(node->childList - 1, (node->childCount + 1) * sizeof(XMLNode*));
         releaseChunk(listChunk);

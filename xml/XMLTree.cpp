@@ -44,7 +44,7 @@ int XMLTree::count() const {
 std::optional<XMLTree> XMLTree::childAtIndex(int index) const {
     if (!m_node || index < 0 || std::uint32_t(index) >= m_node->childCount)
         return std::nullopt;
-    return XMLTree(XMLShareNode(*m_node->childList[index]));
+    return XMLTree(XMLShareNode(*m_node->child(std::uint32_t(index))));
 }
 
 std::optional<QString> XMLTree::name() const {
@@ -63,8 +63,8 @@ QString XMLTree::description() const {
         return text;
     if (m_node->kind == XMLKindDocument || m_node->kind == XMLKindElement) {
         // Most often the content is one text: copied at its exact size.
-        if (m_node->childCount == 1 && m_node->childList[0]->kind == XMLKindText)
-            return m_node->childList[0]->string().toString();
+        if (m_node->childCount == 1 && m_node->onlyChild->kind == XMLKindText)
+            return m_node->onlyChild->string().toString();
         return XMLTreeDescription(text, *m_node);
     }
     if (m_node->hasString())
@@ -91,7 +91,7 @@ constexpr std::uint32_t PrefetchWindow = 8;
 void prefetchLastChildren(const XMLNode& node) {
     const std::uint32_t count = node.childCount;
     for (std::uint32_t i = count > PrefetchWindow ? count - PrefetchWindow : 0; i < count; ++i)
-        __builtin_prefetch(node.childList[i]);
+        __builtin_prefetch(node.child(i));
 }
 
 } // namespace
@@ -108,7 +108,7 @@ QString& XMLTreeDescription(QString& text, const XMLNode& start) {
             current = current->parent;
             continue;
         }
-        const XMLNode& child = *current->childList[next++];
+        const XMLNode& child = *current->child(next++);
         if (child.kind == XMLKindText) {
             text += child.string();
         } else if (child.kind == XMLKindElement && child.childCount > 0) {
@@ -138,8 +138,8 @@ XMLNodePtr XMLTreeDescendentNamed(const QString& name, const XMLNodePtr& node) {
         }
         --left;
         if (left >= PrefetchWindow)
-            __builtin_prefetch(current->childList[left - PrefetchWindow]);
-        const XMLNode& child = *current->childList[left];
+            __builtin_prefetch(current->child(left - PrefetchWindow));
+        const XMLNode& child = *current->child(left);
         if (child.matches(name))
             return XMLShareNode(child);
         if (child.kind == XMLKindElement && child.childCount > 0) {

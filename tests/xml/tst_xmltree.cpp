@@ -408,17 +408,33 @@ private Q_SLOTS:
                  u"\u00a0"_s);
     }
 
-    void entityExpansionIsBounded_data() {
+    // Documents that would build more than the parse affords are refused, whatever their size.
+    void buildingIsBounded_data() {
         QTest::addColumn<QByteArray>("document");
         QTest::newRow("billion laughs") << nestedEntities("lollollollollollollollollollol", 9, 10);
         // One large entity referenced very often: a quadratic blow-up with no nesting.
         QTest::newRow("quadratic blow-up") << amplified(60000, 20000);
         QTest::newRow("element bomb") << nestedEntities("<e/><e/><e/><e/><e/><e/><e/><e/>", 7, 8);
-        // Thirty times amplified: below expat's own limit, but past what a document of this size
-        // may build.
+        // Below expat's own limit of amplification, but past 16 MiB of text.
         QTest::newRow("amplified below expat's limit") << amplified(80, 1000000);
+        QTest::newRow("amplified from a small document") << amplified(50, 400000);
+        // The same through parameter entities, in the internal subset.
+        const QByteArray subset = "<!DOCTYPE r [<!ENTITY % p '<!--" + QByteArray(60, 'x') + "-->'>";
+        QTest::newRow("comments from parameter entities")
+            << subset + QByteArray("%p;").repeated(300000) + "]><r/>";
+        QTest::newRow("declarations from parameter entities")
+            << "<!DOCTYPE r [<!ENTITY % p '<!ENTITY a \"" + QByteArray(60, 'x') + "\">'>" +
+                   QByteArray("%p;").repeated(300000) + "]><r/>";
+        // Past 64 MiB of tree, with no entity at all.
+        QTest::newRow("empty elements") << "<r>" + QByteArray("<a/>").repeated(1500000) + "</r>";
+        QTest::newRow("processing instructions")
+            << "<r>" + QByteArray("<?a?>").repeated(500000) + "</r>";
+        QByteArray names = "<r>";
+        for (int i = 0; i <= 100000; ++i)
+            names += "<n" + QByteArray::number(i) + "/>";
+        QTest::newRow("100,001 names") << names + "</r>";
     }
-    void entityExpansionIsBounded() {
+    void buildingIsBounded() {
         QFETCH(QByteArray, document);
         QElapsedTimer timer;
         timer.start();
@@ -432,7 +448,9 @@ private Q_SLOTS:
     }
 
     void veryDeepDocuments() {
-        const int depth = 1000000;
+        // 100,000 levels of elements at most.
+        QVERIFY(!XMLTree::treeWithData(nested(100000, "<b>deep</b>")));
+        const int depth = 100000 - 1;
         std::optional<XMLTree> doc = XMLTree::treeWithData(nested(depth, "<b>deep</b>"));
         QVERIFY(doc);
         QCOMPARE(doc->description(), u"deep"_s);
