@@ -121,6 +121,21 @@ QByteArray largeFeedBody() {
     }
 }
 
+// An ordinary feed of the tiniest entries, as many as the cap lets through: RSS 1.0, or RSS 2.0.
+QByteArray tinyEntries(bool rss2) {
+    const QByteArray head = rss2 ? "<rss><channel>" : "<rdf:RDF>";
+    const QByteArray tail = rss2 ? "</channel></rss>" : "</rdf:RDF>";
+    QByteArray body = head;
+    for (int n = 0;; ++n) {
+        const QByteArray number = QByteArray::number(n, 36);
+        const QByteArray item =
+            "<item><title>" + number + "</title><link>http://x/" + number + "</link></item>\n";
+        if (body.size() + item.size() + tail.size() > bodyCap)
+            return body + tail;
+        body += item;
+    }
+}
+
 // Settings, cache and runtime folders of its own, and no desktop to talk to.
 QProcessEnvironment privateEnvironment(const QString& home) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -278,6 +293,8 @@ int main(int argc, char* argv[]) {
     const Case cases[] = {
         {"ordinary feed, 30 entries", FeedFixture::rdf(FeedFixture::numbered(30)), true},
         {"ordinary feed, short entries up to the cap", largeFeedBody(), true},
+        {"RSS 1.0, tiny entries up to the cap", tinyEntries(false), true},
+        {"RSS 2.0, tiny entries up to the cap", tinyEntries(true), true},
         {"deep: 1,000,000 nested elements", upToCap(Where::Title, nested(1000000)), false},
         {"flat: empty elements", upToCap(Where::Root, "<a/>"), false},
         {"1,000 attributes per element", upToCap(Where::Root, attributes(1000)), false},
