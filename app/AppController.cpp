@@ -250,9 +250,12 @@ void AppController::describeLastUpdate() {
 }
 
 void AppController::finishRefresh(const std::optional<QByteArray>& body) {
-    const std::optional<XMLTree> tree =
-        body ? XMLTree::treeWithData(*body, m_site.feed) : std::nullopt;
-    const std::optional<FeedContent> feed = tree ? readFeed(*tree, m_site.feed) : std::nullopt;
+    // The document's tree is let go as soon as it is read, before the menu is built: both at
+    // once would add their peaks.
+    std::optional<FeedContent> feed;
+    if (const std::optional<XMLTree> tree =
+            body ? XMLTree::treeWithData(*body, m_site.feed) : std::nullopt)
+        feed = readFeed(*tree, m_site.feed);
     if (!feed) {
         qWarning("Invalid data feed format: RSS element not found.");
         if (m_lastFailure.isEmpty())

@@ -59,6 +59,11 @@ template <typename Visit> void forEachElement(const XMLTree& parent, Visit&& vis
     }
 }
 
+// Whether content holds as many entries as a feed is read for.
+bool isFull(const FeedContent& content) {
+    return content.entries.size() >= maximumFeedEntries;
+}
+
 void keepFirst(std::optional<XMLTree>& slot, const XMLTree& element) {
     if (!slot)
         slot = element;
@@ -207,7 +212,7 @@ FeedContent readRss1(const XMLTree& feed, const QUrl& address) {
     forEachElement(feed, [&](const XMLTree& child, const QString& name) {
         if (name == u"channel")
             keepFirst(channel, child);
-        if (name != u"item")
+        if (name != u"item" || isFull(content))
             return;
         const std::optional<XMLTree> title = child.descendentNamed(QStringLiteral("title"));
         if (!title)
@@ -246,7 +251,7 @@ FeedContent readRss2(const XMLTree& rss, const QUrl& address) {
             keepFirst(feedTitle, child);
         else if (name == u"link")
             keepFirst(siteLink, child);
-        if (name != u"item")
+        if (name != u"item" || isFull(content))
             return;
         std::optional<XMLTree> title, link, guid, creator, author;
         forEachElement(child, [&](const XMLTree& field, const QString& fieldName) {
@@ -289,6 +294,8 @@ public:
         std::optional<QString> feedAuthor;
         forEachElement(feed, [&](const XMLTree& child, const QString& name) {
             if (name == m_entry) {
+                if (isFull(content))
+                    return;
                 if (std::optional<Entry> entry = readEntry(child))
                     content.entries.append(std::move(*entry));
             } else if (name == m_title && !content.title) {

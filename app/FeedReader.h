@@ -21,7 +21,15 @@ struct FeedContent {
     std::optional<QString> siteLink;
 };
 
-// Reads a parsed document as RSS 1.0 (RDF), RSS 2.0 or Atom 1.0. address is where the feed was
-// downloaded from: relative links in RSS 2.0 and Atom resolve against it (and xml:base). Nothing
-// when the document is none of the three.
+// The most entries a feed is read for: the first ones in document order, the rest left unread.
+// No real feed comes near it (they carry tens of entries, now and then a few hundred), and a tray
+// menu of more is of no use to anyone. Without it, a document of the tiniest entries that the
+// 8 MiB download cap lets through would make some 140,000 of them, and every menu item costs
+// about 2 KB in Qt's menu (the action, its private data, the menu's connections to it): over
+// 300 MB for one refresh.
+constexpr qsizetype maximumFeedEntries = 10000;
+
+// Reads a parsed document as RSS 1.0 (RDF), RSS 2.0 or Atom 1.0, up to maximumFeedEntries
+// entries. address is where the feed was downloaded from: relative links in RSS 2.0 and Atom
+// resolve against it (and xml:base). Nothing when the document is none of the three.
 std::optional<FeedContent> readFeed(const XMLTree& document, const QUrl& address);

@@ -5,8 +5,10 @@
 // program, which starts a controller, lets its first refresh download, parse and fill the menu,
 // and reports its peak resident memory (VmHWM). Goal: at most 150 MB for every body that the
 // 8 MiB download cap lets through; a large ordinary feed must still be read.
-// Flat: in a fresh process too, resident memory grows by less than 2 MB over 5,000 refreshes of
-// which a third fail, and over 2,000 real downloads that fail in four different ways.
+// Flat: in a fresh process too, resident memory grows by less than 512 kB over 5,000 refreshes of
+// which a third fail, and over 4,000 real downloads that fail in four different ways, once 1,000
+// of each have let the allocator and Qt's caches settle. (Their live heap does not grow at all:
+// the margin is for the allocator. A leak of 150 bytes a refresh is caught.)
 //
 // Prints every figure; exits non-zero when a goal is missed.
 
@@ -33,7 +35,7 @@ using namespace std::chrono_literals;
 namespace {
 
 constexpr qint64 peakGoalKb = 150 * 1024;
-constexpr qint64 growthGoalKb = 2048;
+constexpr qint64 growthGoalKb = 512;
 constexpr qint64 bodyCap = 8 * 1024 * 1024;
 const QString feedPath = QStringLiteral("/notifications/veltrano.xml");
 
@@ -65,7 +67,12 @@ int entries(const AppController& app) {
 bool awaitRefresh(AppController& app, const std::function<void()>& start) {
     QEventLoop loop;
     QObject::connect(&app, &AppController::refreshFinished, &loop, [&] { loop.exit(0); });
-    QTimer::singleShot(60s, &loop, [&] { loop.exit(1); });
+    // A timer of this call's own: QTimer::singleShot() would keep one alive for the whole minute
+    // after the call returned, and a few hundred bytes a refresh would pass for growth.
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, &loop, [&] { loop.exit(1); });
+    deadline.start(60s);
     start();
     return loop.exec() == 0;
 }
@@ -118,6 +125,21 @@ QByteArray largeFeedBody() {
         if (next.size() > bodyCap)
             return body;
         body = std::move(next);
+    }
+}
+
+// An ordinary feed of the tiniest entries, as many as the cap lets through: RSS 1.0, or RSS 2.0.
+QByteArray tinyEntries(bool rss2) {
+    const QByteArray head = rss2 ? "<rss><channel>" : "<rdf:RDF>";
+    const QByteArray tail = rss2 ? "</channel></rss>" : "</rdf:RDF>";
+    QByteArray body = head;
+    for (int n = 0;; ++n) {
+        const QByteArray number = QByteArray::number(n, 36);
+        const QByteArray item =
+            "<item><title>" + number + "</title><link>http://x/" + number + "</link></item>\n";
+        if (body.size() + item.size() + tail.size() > bodyCap)
+            return body + tail;
+        body += item;
     }
 }
 
@@ -226,7 +248,7 @@ bool memoryStaysFlat() {
     // over the cap, a redirect loop, a server that closes without answering.
     HttpServer::Response closeAtOnce;
     closeAtOnce.raw = QByteArray();
-    ok &= report("growth over 2,000 failed downloads",
+    ok &= report("growth over 4,000 failed downloads",
                  residentGrowth(
                      [&](int i) {
                          if (i % 4 == 0)
@@ -243,7 +265,7 @@ bool memoryStaysFlat() {
                          settleEvents();
                          return entries(app) == -1;
                      },
-                     200, 2000));
+                     1000, 4000));
     return ok;
 }
 
@@ -278,6 +300,8 @@ int main(int argc, char* argv[]) {
     const Case cases[] = {
         {"ordinary feed, 30 entries", FeedFixture::rdf(FeedFixture::numbered(30)), true},
         {"ordinary feed, short entries up to the cap", largeFeedBody(), true},
+        {"RSS 1.0, tiny entries up to the cap", tinyEntries(false), true},
+        {"RSS 2.0, tiny entries up to the cap", tinyEntries(true), true},
         {"deep: 1,000,000 nested elements", upToCap(Where::Title, nested(1000000)), false},
         {"flat: empty elements", upToCap(Where::Root, "<a/>"), false},
         {"1,000 attributes per element", upToCap(Where::Root, attributes(1000)), false},

@@ -101,6 +101,20 @@ private Q_SLOTS:
                               << "Veltrano|http://veltrano.invalid/";
         QTest::newRow("atom") << FeedFixture::atom(one) << oneRead
                               << "Veltrano|http://veltrano.invalid/";
+        // A feed longer than the menu takes: its first 10,000 entries, in order.
+        QList<FeedEntry> many;
+        QStringList manyRead;
+        for (int n = 1; n <= 10001; ++n) {
+            many.append(entry(QString::number(n)));
+            manyRead.append(QStringLiteral("Title %1|http://news.example/%1|Author %1").arg(n));
+        }
+        manyRead.removeLast();
+        QTest::newRow("rss1 long")
+            << rdfFeed(many) << manyRead << "Veltrano|http://veltrano.invalid/";
+        QTest::newRow("rss2 long")
+            << FeedFixture::rss2(many) << manyRead << "Veltrano|http://veltrano.invalid/";
+        QTest::newRow("atom long")
+            << FeedFixture::atom(many) << manyRead << "Veltrano|http://veltrano.invalid/";
 
         QTest::newRow("rss2 fields")
             << QByteArray("<rss xmlns:dc='http://purl.org/dc/elements/1.1/'><channel>"
