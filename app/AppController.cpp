@@ -25,6 +25,10 @@ constexpr float defaultPeriodSeconds = 1800.0f;
 // A refresh put off while the menu is open waits at most this long: some tray hosts never say
 // that their menu closed.
 constexpr int deferredRefreshLimitMs = 60 * 1000;
+// Sleep: the system bus is asked a second after start-up, once the panel has the item. A refresh
+// that fell due during sleep waits a moment after the wake-up, for the network to come back.
+constexpr int sleepWatchDelayMs = 1000;
+constexpr qint64 resumeRefreshDelayMs = 2000;
 
 const QString feedElementName = QStringLiteral("rdf:RDF");
 const QString itemName = QStringLiteral("item");
@@ -58,6 +62,18 @@ AppController::AppController(const SiteAddresses& site, QObject* parent)
         // The tray host never said its menu closed: refresh all the same.
         m_refreshDeferred = false;
         m_download.start(m_site.feed);
+    });
+    connect(&m_systemEvents, &SystemEvents::resumed, this, &AppController::resumedFromSleep);
+    // After a failed download the network coming back is worth a refresh of its own.
+    connect(&m_download, &FeedDownload::finished, this,
+            [this](const std::optional<QByteArray>& body) {
+                m_lastDownloadFailed = !body;
+                if (!body)
+                    m_systemEvents.watchNetwork();
+            });
+    connect(&m_systemEvents, &SystemEvents::networkOnline, this, [this] {
+        if (m_lastDownloadFailed)
+            updateData();
     });
 }
 
@@ -139,6 +155,7 @@ void AppController::awakeFromNib() {
     updateDataRefreshInterval();
     m_firstCheck = true;
     updateData();
+    QTimer::singleShot(sleepWatchDelayMs, &m_systemEvents, &SystemEvents::watchSleep);
 }
 
 void AppController::openURL(const std::optional<QString>& address) {
@@ -190,11 +207,29 @@ void AppController::updateDataRefreshInterval() {
         return;
 
     period = std::clamp(period, minimumPeriodSeconds, maximumPeriodSeconds);
+    const int periodMs = static_cast<int>(std::llround(period * 1000.0));
     m_dataTimer = std::make_unique<QTimer>();
-    m_dataTimer->setInterval(static_cast<int>(std::llround(period * 1000.0)));
+    m_dataTimer->setInterval(periodMs);
     QTimer* timer = m_dataTimer.get();
-    connect(timer, &QTimer::timeout, this, [this, timer] { updateData(timer); });
+    connect(timer, &QTimer::timeout, this, [this, timer, periodMs] {
+        // A wake-up may have shortened the period that ends now; the next one is whole again.
+        if (timer->interval() != periodMs)
+            timer->setInterval(periodMs);
+        m_periodStart = m_systemEvents.now();
+        updateData(timer);
+    });
     m_dataTimer->start();
+    m_periodStart = m_systemEvents.now();
+}
+
+void AppController::resumedFromSleep() {
+    if (!m_dataTimer)
+        return;
+    // Qt's timers stand still while the machine sleeps: what is left of the current period comes
+    // from the clock that counted the sleep.
+    const qint64 left = m_dataTimer->interval() - (m_systemEvents.now() - m_periodStart).count();
+    m_dataTimer->start(static_cast<int>(std::max(left, resumeRefreshDelayMs)));
+    m_periodStart = m_systemEvents.now();
 }
 
 void AppController::updateData(QTimer* /*timer*/) {

@@ -3,6 +3,7 @@
 #include "FeedDownload.h"
 #include "PreferenceController.h"
 #include "StatusItem.h"
+#include "SystemEvents.h"
 
 #include <QIcon>
 #include <QObject>
@@ -50,6 +51,9 @@ public:
     // Refresh scheduling.
     void updateDataRefreshInterval();
     void updateData(QTimer* timer);
+    // The machine woke up: a refresh that fell due while it slept runs within a few seconds, and
+    // the refresh timer counts what is left of its period on a clock that counted the sleep.
+    void resumedFromSleep();
 
     // One refresh: download, then (when the reply is complete) the menu in one go.
     void updateData();
@@ -97,6 +101,7 @@ public:
     bool isRefreshing() const { return m_download.isRunning(); }
     bool isRefreshDeferred() const { return m_refreshDeferred; }
     FeedDownload& download() { return m_download; }
+    SystemEvents& systemEvents() { return m_systemEvents; }
 
     // The title an entry shows for the given options.
     static QString displayTitle(const QString& feedTitle, const std::optional<QString>& source,
@@ -138,4 +143,9 @@ private:
     bool m_menuOpen = false;
     bool m_refreshDeferred = false;
     QTimer m_deferredRefreshLimit;
+    // Sleep and the network: when the refresh timer's current period began (on the clock that
+    // counts sleep), and whether the last download failed.
+    SystemEvents m_systemEvents;
+    std::chrono::milliseconds m_periodStart{};
+    bool m_lastDownloadFailed = false;
 };
