@@ -12,6 +12,8 @@ packages=(
     qt6-wayland
     # benchmarks
     libbenchmark-dev libxml2-dev libpugixml-dev time
+    # a headless Wayland compositor for the memory check on Wayland
+    sway
     # a desktop to run in when there is none: X server, tray host, clicks, screenshots, fonts
     xvfb xauth trayer xdotool imagemagick x11-utils x11-xserver-utils dbus dbus-x11 fonts-dejavu-core
     # checks of the files installed for the desktop (gio launches the autostart entry)
