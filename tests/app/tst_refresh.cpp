@@ -8,6 +8,10 @@
 #include <QDBusMessage>
 #include <QProcess>
 
+#include <sys/prctl.h>
+
+#include <csignal>
+
 using namespace std::chrono_literals;
 
 class TestRefresh : public QObject {
@@ -20,6 +24,7 @@ class TestRefresh : public QObject {
 
 private Q_SLOTS:
     void initTestCase() {
+        systemBus.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });
         systemBus.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
         QTRY_VERIFY(systemBus.canReadLine());
         const QByteArray address = systemBus.readLine().trimmed();
