@@ -25,6 +25,10 @@ namespace {
 constexpr double minimumPeriodSeconds = 1.0;
 constexpr double maximumPeriodSeconds = 24.0 * 24 * 60 * 60;
 constexpr float defaultPeriodSeconds = 1800.0f;
+// Sleep: the system bus is asked a second after start-up, once the panel has the item. A refresh
+// that fell due during sleep waits a moment after the wake-up, for the network to come back.
+constexpr int sleepWatchDelayMs = 1000;
+constexpr qint64 resumeRefreshDelayMs = 2000;
 
 } // namespace
 
@@ -45,6 +49,12 @@ AppController::AppController(const SiteAddresses& site, QObject* parent)
     buildMainMenu();
     connect(&m_download, &FeedDownload::finished, this, &AppController::downloadFinished);
     connect(this, &AppController::refreshFinished, this, &AppController::describeLastUpdate);
+    connect(&m_systemEvents, &SystemEvents::resumed, this, &AppController::resumedFromSleep);
+    connect(&m_systemEvents, &SystemEvents::networkOnline, this, [this] {
+        // The last refresh failed: the network coming back is worth a refresh of its own.
+        if (!m_lastFailure.isEmpty())
+            updateData();
+    });
 }
 
 AppController::~AppController() {
@@ -125,6 +135,7 @@ void AppController::awakeFromNib() {
     updateDataRefreshInterval();
     m_firstCheck = true;
     updateData();
+    QTimer::singleShot(sleepWatchDelayMs, &m_systemEvents, &SystemEvents::watchSleep);
 }
 
 void AppController::openURL(const std::optional<QString>& address) {
@@ -176,11 +187,29 @@ void AppController::updateDataRefreshInterval() {
         return;
 
     period = std::clamp(period, minimumPeriodSeconds, maximumPeriodSeconds);
+    const int periodMs = static_cast<int>(std::llround(period * 1000.0));
     m_dataTimer = std::make_unique<QTimer>();
-    m_dataTimer->setInterval(static_cast<int>(std::llround(period * 1000.0)));
+    m_dataTimer->setInterval(periodMs);
     QTimer* timer = m_dataTimer.get();
-    connect(timer, &QTimer::timeout, this, [this, timer] { updateData(timer); });
+    connect(timer, &QTimer::timeout, this, [this, timer, periodMs] {
+        // A wake-up may have shortened the period that ends now; the next one is whole again.
+        if (timer->interval() != periodMs)
+            timer->setInterval(periodMs);
+        m_periodStart = m_systemEvents.now();
+        updateData(timer);
+    });
     m_dataTimer->start();
+    m_periodStart = m_systemEvents.now();
+}
+
+void AppController::resumedFromSleep() {
+    if (!m_dataTimer)
+        return;
+    // Qt's timers stand still while the machine sleeps: what is left of the current period comes
+    // from the clock that counted the sleep.
+    const qint64 left = m_dataTimer->interval() - (m_systemEvents.now() - m_periodStart).count();
+    m_dataTimer->start(static_cast<int>(std::max(left, resumeRefreshDelayMs)));
+    m_periodStart = m_systemEvents.now();
 }
 
 void AppController::updateData(QTimer* /*timer*/) {
@@ -213,9 +242,11 @@ void AppController::menuClosed() {
 void AppController::downloadFinished(const DownloadResult& result) {
     m_lastAttempt = QDateTime::currentDateTime();
     m_lastFailure = result.cause;
-    if (!result.body)
+    if (!result.body) {
         qWarning("Could not update the feed from %s: %s",
                  qUtf8Printable(m_site.feed.toDisplayString()), qUtf8Printable(result.cause));
+        m_systemEvents.watchNetwork();
+    }
     // The menu never changes under the user's pointer: what arrives while it is open waits for
     // it to close.
     if (m_menuOpen) {

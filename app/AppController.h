@@ -3,6 +3,7 @@
 #include "FeedDownload.h"
 #include "PreferenceController.h"
 #include "StatusItem.h"
+#include "SystemEvents.h"
 
 #include <QDateTime>
 #include <QIcon>
@@ -51,6 +52,9 @@ public:
     // Refresh scheduling.
     void updateDataRefreshInterval();
     void updateData(QTimer* timer);
+    // The machine woke up: a refresh that fell due while it slept runs within a few seconds, and
+    // the refresh timer counts what is left of its period on a clock that counted the sleep.
+    void resumedFromSleep();
 
     // One refresh: download, then (when the reply is complete) the menu in one go.
     void updateData();
@@ -97,6 +101,7 @@ public:
     bool trimTitle() const { return m_trimTitle; }
     bool isRefreshing() const { return m_download.isRunning(); }
     FeedDownload& download() { return m_download; }
+    SystemEvents& systemEvents() { return m_systemEvents; }
 
     // The title an entry shows for the given options.
     static QString displayTitle(const QString& feedTitle, const std::optional<QString>& source,
@@ -148,4 +153,8 @@ private:
     // What a download brought while the menu was open (nothing, on a failure): applied when the
     // menu closes.
     std::optional<std::optional<QByteArray>> m_heldRefresh;
+    // Sleep and the network: when the refresh timer's current period began (on the clock that
+    // counts sleep).
+    SystemEvents m_systemEvents;
+    std::chrono::milliseconds m_periodStart{};
 };

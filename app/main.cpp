@@ -1,10 +1,14 @@
 #include "AppController.h"
 #include "SingleInstance.h"
 #include "TerminationSignals.h"
+#include "WaylandFrames.h"
 
 #include <QApplication>
 
 int main(int argc, char* argv[]) {
+    // Before Qt starts: no OpenGL comes in for the frames of our windows where the compositor
+    // draws them.
+    leaveWindowFramesToCompositor();
     QApplication app(argc, argv);
     QApplication::setApplicationName(AppController::applicationName);
     QApplication::setOrganizationName(QStringLiteral("Veltrano"));

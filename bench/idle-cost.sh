@@ -7,13 +7,14 @@ set -euo pipefail
 
 build=$(cd "${1:-build}" && pwd)
 seconds=${IDLE_SECONDS:-60}
-port=8731
 goal_switches=5
 goal_rss_kb=$((30 * 1024))
 
 work=$(mktemp -d)
 . "$(dirname "$0")/../tools/desktop.sh"
 trap 'stop_started; rm -rf "$work"' EXIT
+# The demo server listens where the build looks for its feed.
+port=$(feed_port "$build") || { echo "the build does not take its feed from 127.0.0.1"; exit 1; }
 
 mkdir -p "$work/config/Veltrano" "$work/runtime"
 chmod 700 "$work/runtime"

@@ -6,7 +6,6 @@
 
 #include <QCloseEvent>
 #include <QGuiApplication>
-#include <QScreen>
 #include <QStringList>
 #include <QtDebug>
 
@@ -55,7 +54,9 @@ PreferenceController::~PreferenceController() {
 QWidget* PreferenceController::window() {
     if (m_window)
         return m_window.get();
-    m_window = std::make_unique<QWidget>();
+    // A dialog, exactly as large as its content (the layout fixes its size): tiling window
+    // managers and compositors float such a window instead of stretching it over the screen.
+    m_window = std::make_unique<QWidget>(nullptr, Qt::Dialog);
     m_ui = std::make_unique<Ui::Preferences>();
     m_ui->setupUi(m_window.get());
     m_intervalCombo = m_ui->intervalCombo;
@@ -185,19 +186,14 @@ void PreferenceController::restoreFrame() {
     const std::optional<QString> text =
         UserDefaults::standardUserDefaults().stringForKey(frameKey());
     const std::optional<QRect> frame = text ? parseFrame(*text) : std::nullopt;
-    if (!frame)
+    // The size is the content's; only the place comes back, and only where the desktop lets a
+    // window choose it. A place on a screen that is no longer there is dropped: the window would
+    // open out of sight. The desktop then places it.
+    if (!frame || !(QGuiApplication::screenAt(frame->topLeft()) ||
+                    QGuiApplication::screenAt(frame->center())))
         return;
-    // Never bigger than the screen nor smaller than the controls need.
-    QSize size = frame->size().expandedTo(m_window->minimumSizeHint());
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        size = size.boundedTo(screen->availableGeometry().size());
-    // A place on a screen that is no longer there is dropped: the window would open out of
-    // sight. The desktop then places it.
-    if (QGuiApplication::screenAt(frame->topLeft()) || QGuiApplication::screenAt(frame->center())) {
-        m_window->setGeometry(QRect(frame->topLeft(), size));
-    } else {
-        m_window->resize(size);
-    }
+    // The place of the content, as saved (move() would place the frame around it there).
+    m_window->setGeometry(QRect(frame->topLeft(), m_window->size()));
 }
 
 void PreferenceController::saveFrame() {

@@ -40,7 +40,7 @@ public:
 class PreferenceController : public QObject {
     Q_OBJECT
 public:
-    // Where the window's position and size are remembered, as "x,y,width,height".
+    // Where the window's place is remembered, as "x,y,width,height" (the size is the content's).
     static inline const QString frameAutosaveName = QStringLiteral("PrefWindow");
     static QString frameKey() { return frameAutosaveName + QStringLiteral("Frame"); }
     static inline const QString delegateError =

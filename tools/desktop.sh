@@ -48,3 +48,13 @@ wait_for_requests() {
     done
     return 1
 }
+
+# feed_port BUILD: the port of 127.0.0.1 that a build takes its feed from, where the demo server must
+# listen; fails when the build's feed is elsewhere.
+feed_port() {
+    local url
+    url=$(sed -n 's/^PINGLARK_SITE_URL:STRING=//p' "$1/CMakeCache.txt" 2>/dev/null)
+    url=${url#http://}
+    url=${url%%/*}
+    case $url in 127.0.0.1:[0-9]*) echo "${url#127.0.0.1:}" ;; *) return 1 ;; esac
+}

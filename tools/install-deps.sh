@@ -8,8 +8,12 @@ packages=(
     build-essential cmake pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6svg6 qt6-qpa-plugins
     libexpat1-dev zlib1g-dev
+    # Qt's Wayland platform (without it Qt falls back to Xwayland)
+    qt6-wayland
     # benchmarks
     libbenchmark-dev libxml2-dev libpugixml-dev time
+    # a headless Wayland compositor for the memory check on Wayland
+    sway
     # a desktop to run in when there is none: X server, tray host, clicks, screenshots, fonts
     xvfb xauth trayer xdotool imagemagick x11-utils x11-xserver-utils dbus dbus-x11 fonts-dejavu-core
     # XFCE's panel, whose systray plugin hosts StatusNotifierItems (e2e_xfce)

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# `make bench`: every benchmark in bench/, then the idle-cost check of the real binary.
+# `make bench`: every benchmark in bench/, then the idle-cost and Wayland memory checks of the real
+# binary.
 set -euo pipefail
 build=${1:-build}
 status=0
@@ -17,4 +18,6 @@ if [ -x "$build/bench/desktop_budget" ]; then
 fi
 echo "== idle cost"
 bench/idle-cost.sh "$build" || status=1
+echo "== memory on Wayland"
+bench/wayland-memory.sh "$build" || status=1
 exit $status

@@ -5,12 +5,41 @@
 #include "FeedReader.h"
 #include "XMLTree.h"
 
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QProcess>
+
+#include <sys/prctl.h>
+
+#include <csignal>
+
 using namespace std::chrono_literals;
 
 class TestRefresh : public QObject {
     Q_OBJECT
 
+    // The machine's system bus, played by a dbus-daemon of the suite's own, with a stand-in for
+    // logind on it. The program's first use of the system bus fixes its address for the process.
+    QProcess systemBus;
+    std::optional<QDBusConnection> logind;
+
 private Q_SLOTS:
+    void initTestCase() {
+        systemBus.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });
+        systemBus.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
+        QTRY_VERIFY(systemBus.canReadLine());
+        const QByteArray address = systemBus.readLine().trimmed();
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", address);
+        logind = QDBusConnection::connectToBus(QString::fromLatin1(address), "logind");
+        QVERIFY(logind->registerService("org.freedesktop.login1"));
+    }
+    void cleanupTestCase() {
+        QDBusConnection::disconnectFromBus("logind");
+        systemBus.kill();
+        systemBus.waitForFinished();
+    }
+
     void whatEachRefreshMarksAndBlinks() {
         AppHarness h({entry("1"), entry("2"), entry("3")});
         AppController& app = h.start();
@@ -211,12 +240,18 @@ private Q_SLOTS:
         };
         const QList<QAction*> fixedItems = fixed();
         QVERIFY(fixedItems.contains(app.homeMenuItem()) && fixedItems.contains(app.quitMenuItem()));
-        // A second failure still leaves exactly one placeholder, at the top. A document that
-        // came but is no feed logs no cause of its own.
+        // After a failure the network coming back brings a refresh of its own, other news of the
+        // network does not. A second failure still leaves exactly one placeholder, at the top; a
+        // document that came but is no feed logs no cause of its own.
         h.server.serve(AppHarness::feedPath, "<html><body>Sign in</body></html>", "text/html");
+        SystemEvents& system = app.systemEvents();
+        system.reachabilityChanged(QNetworkInformation::Reachability::Local);
+        QVERIFY(!app.isRefreshing());
+        QSignalSpy done(&app, &AppController::refreshFinished);
         QTest::ignoreMessage(QtWarningMsg, formatError);
         QTest::failOnWarning(QRegularExpression("^Could not update"));
-        QVERIFY(h.refresh());
+        system.reachabilityChanged(QNetworkInformation::Reachability::Online);
+        QVERIFY(done.wait());
         QCOMPARE(h.feedItems().size(), 1);
         QCOMPARE(described("Could not update at .+: not a readable feed"), QString());
 
@@ -226,6 +261,8 @@ private Q_SLOTS:
         QCOMPARE(h.marks(), QStringList({"blank", "blank"}));
         QVERIFY(!h.blinking());
         QVERIFY(!app.firstCheck());
+        system.reachabilityChanged(QNetworkInformation::Reachability::Online);
+        QVERIFY(!app.isRefreshing());
 
         // Entries after a failure are all new (the menu held none), but only a changed top
         // link blinks.
@@ -245,6 +282,40 @@ private Q_SLOTS:
         QCOMPARE(h.marks(), QStringList({"new", "new"}));
         QVERIFY(!h.blinking());
         QCOMPARE(fixed(), fixedItems);
+    }
+
+    void wakingUpCatchesUpOnARefreshThatFellDue() {
+        AppHarness h({entry("1")});
+        AppController& app = h.make();
+        // The clock that counts sleep, moved by hand: the machine sleeps between two readings.
+        std::chrono::milliseconds now = 0ms;
+        app.systemEvents().setClock([&] { return now; });
+        QVERIFY(h.launch());
+        QTRY_VERIFY(app.systemEvents().isWatchingSleep());
+        // A round trip on the program's connection: its subscription has reached the bus.
+        QVERIFY(QDBusConnection::systemBus().interface()->isServiceRegistered(
+            "org.freedesktop.login1"));
+        const auto wakeUp = [&] {
+            QDBusMessage signal = QDBusMessage::createSignal(
+                "/org/freedesktop/login1", "org.freedesktop.login1.Manager", "PrepareForSleep");
+            return logind->send(signal << false);
+        };
+        const int period = app.dataTimer()->interval();
+
+        // Asleep past the refresh that was due: it runs within seconds of waking up, and the
+        // next one comes a whole period later.
+        now += std::chrono::milliseconds(period) + 1s;
+        QSignalSpy done(&app, &AppController::refreshFinished);
+        QVERIFY(wakeUp());
+        QVERIFY(done.wait(5000));
+        QCOMPARE(app.dataTimer()->interval(), period);
+        QVERIFY(app.dataTimer()->remainingTime() > period - 1000);
+
+        // Asleep for part of a period: no refresh now, and the timer keeps what was left of it.
+        now += 1000s;
+        QVERIFY(wakeUp());
+        QTRY_COMPARE(app.dataTimer()->interval(), period - 1000 * 1000);
+        QVERIFY(!app.isRefreshing());
     }
 
     void feedWithoutUsableItems_data() {

@@ -132,6 +132,9 @@ check_package() {
         libqt6svg6; do
         grep -qx "$want" <<<"$names" || fail "Depends lacks $want"
     done
+    # Recommends: Qt's Wayland platform plugin, which a Wayland session needs.
+    tr ',' '\n' <<<"$(dpkg-deb -f "$deb" Recommends)" | sed 's/(.*)//; s/[[:space:]]//g' |
+        grep -qx qt6-wayland || fail "Recommends lacks qt6-wayland"
     if grep -E -- '-dev$' <<<"$names" >&2; then
         fail "Depends names development packages"
     fi

@@ -271,15 +271,23 @@ private Q_SLOTS:
 
     void windowReopensWhereItWas() {
         Store store;
-        const QRect place(120, 90, 420, 260);
+        // Saved while the window was stretched over the screen: only the place comes back. The
+        // window is a dialog exactly as large as its content, which tiling desktops float.
+        Store::defaults().setString(QStringLiteral("120,90,1280,772"),
+                                    PreferenceController::frameKey());
+        QRect place;
         {
             PreferenceController prefs;
             QWidget* window = show(prefs);
-            window->setGeometry(place);
-            QTRY_COMPARE(window->geometry(), place);
+            QCOMPARE(window->windowType(), Qt::Dialog);
+            QCOMPARE(window->minimumSize(), window->maximumSize());
+            QCOMPARE(window->size(), window->sizeHint());
+            place = QRect(QPoint(120, 90), window->size());
+            QCOMPARE(window->geometry(), place);
             QVERIFY(window->close());
         }
-        QCOMPARE(Store::text(PreferenceController::frameKey()), QStringLiteral("120,90,420,260"));
+        const QString size = QStringLiteral("%1,%2").arg(place.width()).arg(place.height());
+        QCOMPARE(Store::text(PreferenceController::frameKey()), "120,90," + size);
         {
             // A fresh controller, as after a restart; quitting with the window open keeps the
             // place too.
@@ -289,9 +297,9 @@ private Q_SLOTS:
             window->setGeometry(place.translated(30, 20));
             QTRY_COMPARE(window->geometry(), place.translated(30, 20));
         }
-        QCOMPARE(Store::text(PreferenceController::frameKey()), QStringLiteral("150,110,420,260"));
+        QCOMPARE(Store::text(PreferenceController::frameKey()), "150,110," + size);
 
-        // A place on no screen keeps only the size; a damaged entry is ignored.
+        // A place on no screen is dropped; a damaged entry is ignored.
         Store::defaults().setString(QStringLiteral("30000,30000,420,260"),
                                     PreferenceController::frameKey());
         {

@@ -1,0 +1,16 @@
+#pragma once
+
+// On Wayland, Qt 6.4 finds out whether it may draw window frames by starting its OpenGL buffer
+// integration the first time any window is shown: EGL and the whole of Mesa's driver (the software
+// renderer, where there is no GPU) come into the process, some 50 MB resident, for plain widget
+// windows that never draw with OpenGL.
+//
+// Where the compositor draws window frames itself (it offers xdg-decoration, as sway, KDE's KWin
+// and most wlroots compositors do), Qt would not draw its own frames anyway, so Qt is told not to
+// ask (QT_WAYLAND_DISABLE_WINDOWDECORATION=1). Where the compositor leaves the frames to its
+// clients (GNOME's, weston), nothing changes: a window without a title bar could not be moved.
+//
+// Call before the application object exists: Qt reads its environment then, and no other thread
+// runs yet. Asks nothing when Qt is told to use another platform, when the variable is set already
+// (the user's choice stands) or when no compositor answers.
+void leaveWindowFramesToCompositor();
