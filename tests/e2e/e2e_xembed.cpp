@@ -86,17 +86,21 @@ private Q_SLOTS:
     void initTestCase() {
         QString error = desktop.startSession({"trayer", "xdotool", "xwininfo", "import"});
         QVERIFY2(error.isEmpty(), qPrintable(error));
+        QVERIFY2(server.listen(feedPort), qPrintable(portTaken));
+        server.serve(feedPath, FeedFixture::rdf(firstEntries));
+        desktop.writeSettings("DataRefreshInterval=3\n");
+
+        // The program starts before the panel, as it may at login: it says that there is no tray
+        // yet, and its icon docks once the tray host is there.
+        QVERIFY2(desktop.startApp(PINGLARK_BINARY, &error), qPrintable(error));
+        QVERIFY2(waitFor([&] { return desktop.log("pinglark").contains("needs a panel"); }),
+                 "no word of the missing tray");
         desktop.start("trayer",
                       {"--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "64",
                        "--height", "32", "--iconspacing", "4", "--SetDockType", "true"},
                       "trayer");
         QVERIFY2(waitFor([&] { return !desktop.windows("^trayer$").isEmpty(); }),
                  qPrintable("trayer did not start: " + desktop.log("trayer")));
-
-        QVERIFY2(server.listen(feedPort), qPrintable(portTaken));
-        server.serve(feedPath, FeedFixture::rdf(firstEntries));
-        desktop.writeSettings("DataRefreshInterval=3\n");
-        QVERIFY2(desktop.startApp(PINGLARK_BINARY, &error), qPrintable(error));
     }
 
     void cleanupTestCase() {

@@ -57,6 +57,20 @@ public Q_SLOTS:
     void record(const QDBusMessage& message) { received.append(message); }
 };
 
+// The desktop's notification service: what it was asked to show.
+class Notifications : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+public:
+    QList<QStringList> shown; // application, icon, summary, body
+public Q_SLOTS:
+    uint Notify(const QString& application, uint, const QString& icon, const QString& summary,
+                const QString& body, const QStringList&, const QVariantMap&, int) {
+        shown.append({application, icon, summary, body});
+        return uint(shown.size());
+    }
+};
+
 QIcon solidIcon(QColor color) {
     QPixmap pixmap(32, 32);
     pixmap.fill(color);
@@ -681,23 +695,37 @@ private Q_SLOTS:
     }
 
     void withoutAHostTheTrayIconStays() {
-        // No watcher at all.
+        // No watcher at all, nor any other tray (offscreen): the item says so once, on stderr and
+        // as a desktop notification.
         stopPanel();
-        {
-            Fixture f;
-            QTRY_VERIFY(f.item.isTrayIconShown());
-            QVERIFY(!f.item.isStatusNotifierRegistered());
-            QVERIFY(f.item.statusNotifierItem()->serviceName().isEmpty());
-            // The tray icon's tooltip: the description on a line below the title.
-            f.item.setToolTipDescription("Updated at 14:05");
-            QCOMPARE(f.item.findChild<QSystemTrayIcon*>()->toolTip(), "Pinglark\nUpdated at 14:05");
-        }
-        // A watcher whose host is not there yet; the host arrives later.
+        Notifications notifications;
+        QVERIFY(panel.registerObject("/org/freedesktop/Notifications", &notifications,
+                                     QDBusConnection::ExportAllSlots));
+        QVERIFY(panel.registerService("org.freedesktop.Notifications"));
+        const auto leave = qScopeGuard([this] {
+            panel.unregisterService("org.freedesktop.Notifications");
+            panel.unregisterObject("/org/freedesktop/Notifications");
+        });
+        const QString missing = "Pinglark needs a panel with a system tray; on GNOME, enable the "
+                                "AppIndicator extension";
+        QTest::ignoreMessage(QtWarningMsg, qPrintable(missing));
+        Fixture f;
+        f.item.setNoTrayGrace(100ms);
+        QTRY_VERIFY(f.item.isTrayIconShown());
+        QVERIFY(!f.item.isStatusNotifierRegistered());
+        QVERIFY(f.item.statusNotifierItem()->serviceName().isEmpty());
+        QTRY_COMPARE(notifications.shown.size(), 1);
+        QCOMPARE(notifications.shown[0],
+                 QStringList({"Pinglark", "pinglark", "No system tray", missing}));
+        // The tray icon's tooltip: the description on a line below the title.
+        f.item.setToolTipDescription("Updated at 14:05");
+        QCOMPARE(f.item.findChild<QSystemTrayIcon*>()->toolTip(), "Pinglark\nUpdated at 14:05");
+
+        // A watcher appears, its host later.
         watcher.host = false;
         startPanel();
-        Fixture f;
-        QTRY_VERIFY(f.item.isTrayIconShown());
         QTest::qWait(50);
+        QVERIFY(f.item.isTrayIconShown());
         QVERIFY(!f.item.isStatusNotifierRegistered());
         QVERIFY(watcher.services.isEmpty());
         call("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
@@ -714,13 +742,15 @@ private Q_SLOTS:
         QCOMPARE(watcher.services.size(), 1);
         QVERIFY(f.item.isStatusNotifierRegistered());
 
-        // The last host leaves: back to the tray icon.
+        // The last host leaves: back to the tray icon, without another word.
         const QString name = f.item.statusNotifierItem()->serviceName();
         watcher.host = false;
         Q_EMIT watcher.StatusNotifierHostUnregistered();
         QTRY_VERIFY(f.item.isTrayIconShown());
         QVERIFY(!f.item.isStatusNotifierRegistered());
         QTRY_VERIFY(!ownsName(name));
+        QTest::qWait(300);
+        QCOMPARE(notifications.shown.size(), 1);
     }
 };
 
