@@ -710,18 +710,28 @@ private Q_SLOTS:
                                 "AppIndicator extension";
         QTest::ignoreMessage(QtWarningMsg, qPrintable(missing));
         Fixture f;
-        f.item.setNoTrayGrace(100ms);
+        f.item.setNoTrayGrace(300ms);
         QTRY_VERIFY(f.item.isTrayIconShown());
         QVERIFY(!f.item.isStatusNotifierRegistered());
         QVERIFY(f.item.statusNotifierItem()->serviceName().isEmpty());
-        QTRY_COMPARE(notifications.shown.size(), 1);
-        QCOMPARE(notifications.shown[0],
-                 QStringList({"Pinglark", "pinglark", "No system tray", missing}));
         // The tray icon's tooltip: the description on a line below the title.
         f.item.setToolTipDescription("Updated at 14:05");
         QCOMPARE(f.item.findChild<QSystemTrayIcon*>()->toolTip(), "Pinglark\nUpdated at 14:05");
 
+        // A panel that comes within the grace, as at login: not a word. One that stays away longer:
+        // the word.
+        startPanel();
+        QTRY_VERIFY(f.item.isStatusNotifierRegistered());
+        QTest::qWait(400);
+        QCOMPARE(notifications.shown.size(), 0);
+        stopPanel();
+        QTRY_VERIFY(f.item.isTrayIconShown());
+        QTRY_COMPARE(notifications.shown.size(), 1);
+        QCOMPARE(notifications.shown[0],
+                 QStringList({"Pinglark", "pinglark", "No system tray", missing}));
+
         // A watcher appears, its host later.
+        watcher.services.clear();
         watcher.host = false;
         startPanel();
         QTest::qWait(50);
@@ -749,7 +759,7 @@ private Q_SLOTS:
         QTRY_VERIFY(f.item.isTrayIconShown());
         QVERIFY(!f.item.isStatusNotifierRegistered());
         QTRY_VERIFY(!ownsName(name));
-        QTest::qWait(300);
+        QTest::qWait(500);
         QCOMPARE(notifications.shown.size(), 1);
     }
 };
