@@ -113,8 +113,8 @@ QString writtenThemeFolder() {
     if (base.isEmpty() || !QFileInfo(base).isDir())
         base = QDir::tempPath();
     static QTemporaryDir written(base + QStringLiteral("/pinglark-XXXXXX"));
-    // The last part of the path is "icons": KDE's panel reads the program's name from the part
-    // before it, and finds nothing in a folder named otherwise.
+    // The folder is named "icons": older versions of KDE's panel look up names only in a folder
+    // of that name.
     const QString folder = written.filePath(QStringLiteral("icons"));
     bool complete = written.isValid() && QDir().mkpath(folder + QLatin1Char('/') + themeAppsFolder);
     const QStringList images = resourceBaseNames();
