@@ -21,8 +21,9 @@ namespace {
 constexpr int rootId = 0;
 // Menus nested deeper than this are not exported (and a menu that contains itself ends here).
 constexpr int maximumNesting = 16;
-// Item icons as the host shows them beside a label.
-constexpr int itemIconSize = 16;
+// Item icons as pictures, for hosts that do not look names up: twice the 16 px that hosts show
+// beside a label, so that they stay sharp on a panel at twice the scale.
+constexpr int itemIconSize = 32;
 // A handful of distinct icons is usual; a program that made a new one for every item would
 // otherwise grow the cache without end.
 constexpr qsizetype iconCacheLimit = 64;
@@ -32,6 +33,7 @@ const QString enabledKey = QStringLiteral("enabled");
 const QString visibleKey = QStringLiteral("visible");
 const QString typeKey = QStringLiteral("type");
 const QString iconDataKey = QStringLiteral("icon-data");
+const QString iconNameKey = QStringLiteral("icon-name");
 const QString toggleTypeKey = QStringLiteral("toggle-type");
 const QString toggleStateKey = QStringLiteral("toggle-state");
 const QString childrenDisplayKey = QStringLiteral("children-display");
@@ -230,7 +232,10 @@ public:
                                                                      : QStringLiteral("ltr");
     }
     QString status() const { return QStringLiteral("normal"); }
-    QStringList iconThemePath() const { return {}; }
+    QStringList iconThemePath() const {
+        const QString path = m_exporter->iconThemePath();
+        return path.isEmpty() ? QStringList() : QStringList(path);
+    }
 
 public Q_SLOTS:
     uint GetLayout(int parentId, int recursionDepth, const QStringList& propertyNames,
@@ -453,6 +458,11 @@ QVariantMap DBusMenuExporter::computeProperties(QAction* action) const {
     properties.insert(labelKey, labelFromActionText(action->text()));
     properties.insert(enabledKey, action->isEnabled());
     if (!action->icon().isNull() && action->isIconVisibleInMenu()) {
+        // Hosts do not say which they use: a host that finds the name draws the icon at its own
+        // size and scale, the others take the picture.
+        const QString name = action->icon().name();
+        if (!name.isEmpty() && !m_iconThemePath.isEmpty())
+            properties.insert(iconNameKey, name);
         const QByteArray png = iconData(action->icon());
         if (!png.isEmpty())
             properties.insert(iconDataKey, png);

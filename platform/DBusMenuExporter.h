@@ -102,6 +102,11 @@ public:
 
     uint revision() const { return m_revision; }
 
+    // The folder in which the host finds the items' icons by name (icon-name). Without one, items
+    // carry their icons as pictures alone (icon-data).
+    void setIconThemePath(const QString& path) { m_iconThemePath = path; }
+    QString iconThemePath() const { return m_iconThemePath; }
+
     // How long a menu counts as open after an AboutToShow that no "opened" follows, and at most
     // after any opening. Tests shorten them.
     static constexpr std::chrono::milliseconds unconfirmedOpeningLimit{2000};
@@ -162,6 +167,7 @@ private:
 
     QDBusConnection m_connection;
     QString m_objectPath;
+    QString m_iconThemePath;
     bool m_published = false;
     QPointer<QMenu> m_menu;
     QSet<QMenu*> m_watchedMenus;

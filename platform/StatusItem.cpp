@@ -4,6 +4,8 @@
 
 #include <QCursor>
 #include <QDBusConnection>
+#include <QDBusMessage>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QPixmap>
 #include <QSystemTrayIcon>
@@ -14,6 +16,9 @@ StatusItem::StatusItem(QObject* parent) : QObject(parent) {
     QPixmap transparent(22, 22);
     transparent.fill(Qt::transparent);
     m_blank = QIcon(transparent);
+    m_noTrayTimer.setSingleShot(true);
+    m_noTrayTimer.setInterval(noTrayGrace);
+    connect(&m_noTrayTimer, &QTimer::timeout, this, &StatusItem::reportMissingTray);
 }
 
 StatusItem::~StatusItem() {
@@ -152,6 +157,35 @@ void StatusItem::chooseHost() {
         return;
     }
     tray()->show();
+    if (!m_missingTrayReported && !m_noTrayTimer.isActive())
+        m_noTrayTimer.start();
+}
+
+void StatusItem::reportMissingTray() {
+    // An XEmbed tray that appears later takes the tray icon in by itself, and a watcher that
+    // appears later gets the D-Bus item registered: the program goes on either way.
+    const bool viaBus = m_sni && m_sni->state() != StatusNotifierItem::State::Unavailable;
+    if (m_missingTrayReported || viaBus || QSystemTrayIcon::isSystemTrayAvailable())
+        return;
+    m_missingTrayReported = true;
+    const QString text =
+        QStringLiteral("%1 needs a panel with a system tray; on GNOME, enable the AppIndicator "
+                       "extension")
+            .arg(QGuiApplication::applicationDisplayName());
+    qWarning("%s", qUtf8Printable(text));
+    if (m_busConnection.isEmpty())
+        return;
+    QDBusMessage notify = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.Notifications"),
+        QStringLiteral("/org/freedesktop/Notifications"),
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
+    // Application, notification it replaces (none), icon, summary, body, actions, hints, and
+    // the desktop's own timeout.
+    notify << QGuiApplication::applicationDisplayName() << 0u << QGuiApplication::desktopFileName()
+           << QStringLiteral("No system tray") << text << QStringList() << QVariantMap() << -1;
+    // Sent without waiting for the answer: a desktop without notifications only answers with an
+    // error.
+    QDBusConnection(m_busConnection).send(notify);
 }
 
 QSystemTrayIcon* StatusItem::tray() {

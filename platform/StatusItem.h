@@ -4,8 +4,11 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 
 #include <QMenu>
+
+#include <chrono>
 class QSystemTrayIcon;
 class StatusNotifierItem;
 
@@ -18,6 +21,10 @@ class StatusNotifierItem;
 // so that the host shows every label exactly as the menu does; elsewhere (no session bus, no
 // watcher, an XEmbed panel) it is a QSystemTrayIcon. It follows the panel: a watcher that appears
 // later takes over from the QSystemTrayIcon, and one that goes away hands back to it.
+//
+// Where there is neither (GNOME without its AppIndicator extension, or a panel that has not
+// started yet), the item waits for one to appear. When none has come after a grace period, it
+// says so once: a line on stderr, and a desktop notification where the desktop shows them.
 //
 // The item tracks its menu itself: while the menu is open (between aboutToShow and aboutToHide)
 // it is "highlighted" and shows the alternate image, whatever image() is. A QMenu of its own
@@ -67,6 +74,10 @@ public:
     // The D-Bus item, once the item has been enabled on a session bus; else null.
     StatusNotifierItem* statusNotifierItem() const { return m_sni; }
 
+    // How long the item waits for a tray before it says that there is none. Tests shorten it.
+    static constexpr std::chrono::milliseconds noTrayGrace{5000};
+    void setNoTrayGrace(std::chrono::milliseconds grace) { m_noTrayTimer.setInterval(grace); }
+
 Q_SIGNALS:
     // The item was clicked or otherwise activated in the panel. Some panels open the menu
     // without announcing it, so this is the earliest news that the user looked at the item.
@@ -75,6 +86,8 @@ Q_SIGNALS:
 private:
     void showOnPanel();
     void chooseHost();
+    // Says once that no tray shows the item, when none does.
+    void reportMissingTray();
     QSystemTrayIcon* tray();
     void activatedAt(const QPoint& position, bool openMenu);
     // The picture shown now, or a null icon for none.
@@ -100,4 +113,6 @@ private:
     bool m_highlighted = false;
     bool m_enabled = false;
     qint64 m_shownKey = -1;
+    QTimer m_noTrayTimer;
+    bool m_missingTrayReported = false;
 };

@@ -1,6 +1,7 @@
 #include "StatusNotifierItem.h"
 
 #include "DBusMenuExporter.h"
+#include "ImageResource.h"
 
 #include <QCoreApplication>
 #include <QDBusAbstractAdaptor>
@@ -135,10 +136,10 @@ class StatusNotifierItemAdaptor : public QDBusAbstractAdaptor {
     Q_PROPERTY(QString Title READ title)
     Q_PROPERTY(QString Status READ status)
     Q_PROPERTY(int WindowId READ windowId)
-    Q_PROPERTY(QString IconThemePath READ emptyText)
+    Q_PROPERTY(QString IconThemePath READ iconThemePath)
     Q_PROPERTY(QDBusObjectPath Menu READ menu)
     Q_PROPERTY(bool ItemIsMenu READ itemIsMenu)
-    Q_PROPERTY(QString IconName READ emptyText)
+    Q_PROPERTY(QString IconName READ iconName)
     Q_PROPERTY(SniIconPixmapList IconPixmap READ iconPixmap)
     Q_PROPERTY(QString OverlayIconName READ emptyText)
     Q_PROPERTY(SniIconPixmapList OverlayIconPixmap READ noPixmap)
@@ -159,6 +160,8 @@ public:
     QString status() const { return QStringLiteral("Active"); }
     int windowId() const { return 0; }
     QString emptyText() const { return {}; }
+    QString iconThemePath() const { return m_item->iconThemePath(); }
+    QString iconName() const { return m_item->iconName(); }
     QDBusObjectPath menu() const { return QDBusObjectPath(StatusNotifierItem::menuPath); }
     bool itemIsMenu() const { return true; }
     SniIconPixmapList iconPixmap() const { return m_item->iconPixmap(); }
@@ -197,6 +200,7 @@ StatusNotifierItem::StatusNotifierItem(const QDBusConnection& connection, QObjec
     new StatusNotifierItemAdaptor(this);
     m_pixmaps = pixmapsFor(QIcon());
     m_iconKey = 0;
+    m_iconName = imageName(QStringLiteral("blank"));
 }
 
 StatusNotifierItem::~StatusNotifierItem() {
@@ -245,6 +249,7 @@ void StatusNotifierItem::setIcon(const QIcon& icon) {
     if (key == m_iconKey)
         return;
     m_iconKey = key;
+    m_iconName = icon.isNull() ? imageName(QStringLiteral("blank")) : icon.name();
     const auto cached = m_pixmapCache.constFind(key);
     if (cached != m_pixmapCache.constEnd()) {
         m_pixmaps = *cached;
@@ -368,6 +373,9 @@ void StatusNotifierItem::registerWithWatcher() {
         }
     }
     if (!m_objectRegistered) {
+        // Made once the item is about to be shown, and only where a panel can show it.
+        m_iconThemePath = ::iconThemePath();
+        m_menu->setIconThemePath(m_iconThemePath);
         m_objectRegistered =
             m_connection.registerObject(itemPath, this, QDBusConnection::ExportAdaptors);
         if (!m_objectRegistered || !m_menu->publish()) {

@@ -71,6 +71,8 @@ public:
     QString serviceName() const { return m_serviceName; }
 
     // The picture the panel shows; a null icon leaves the item blank (a transparent picture).
+    // A panel that reads IconName draws the picture itself from the icon's name(), looked up in
+    // IconThemePath; the others get IconPixmap.
     void setIcon(const QIcon& icon);
     void setToolTip(const QString& toolTip);
     // Plain text; the panel gets it escaped, as the description may carry markup.
@@ -86,6 +88,9 @@ public:
     QString id() const;
     QString title() const;
     SniIconPixmapList iconPixmap() const { return m_pixmaps; }
+    // A name only with the folder that holds it: without one the panel takes the pixmap.
+    QString iconName() const { return m_iconThemePath.isEmpty() ? QString() : m_iconName; }
+    QString iconThemePath() const { return m_iconThemePath; }
     SniToolTip toolTip() const;
 
 Q_SIGNALS:
@@ -124,6 +129,8 @@ private:
     // Each probe of the watcher gets a number; only the answer to the latest one counts.
     quint64 m_probe = 0;
     qint64 m_iconKey = -1;
+    QString m_iconName;
+    QString m_iconThemePath;
     SniIconPixmapList m_pixmaps;
     QHash<qint64, SniIconPixmapList> m_pixmapCache;
     QString m_toolTip;

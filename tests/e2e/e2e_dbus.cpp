@@ -116,6 +116,7 @@ class E2EDBus : public QObject {
     QByteArray blankEntryIcon;
     QByteArray newEntryIcon;
     QByteArray plainIcon; // the status image when the item neither blinks nor is highlighted
+    QString iconThemePath;
 
     bool startServer() {
         server = std::make_unique<HttpServer>();
@@ -233,6 +234,10 @@ private Q_SLOTS:
                               SLOT(newIconReceived())));
         plainIcon = iconPixels();
         QVERIFY2(!isBlank(plainIcon), "the icon has no visible pixel");
+        // A panel that draws the icon itself finds it by name in the folder the item gives.
+        iconThemePath = itemProperty("IconThemePath").toString();
+        QVERIFY(QFile::exists(iconThemePath + "/hicolor/scalable/apps/" +
+                              itemProperty("IconName").toString() + ".svg"));
 
         // The menu lists the feed above the fixed items.
         const QList<MenuItem> items = waitForTop(firstLabels.first());
@@ -399,6 +404,7 @@ private Q_SLOTS:
         event(menuItem("Quit Pinglark").id, "clicked"); // it may end before it answers
         QVERIFY2(desktop.appExitsCleanly(), "Quit Pinglark did not end the program with status 0");
         QVERIFY(waitFor([&] { return !panel.interface()->isServiceRegistered(service).value(); }));
+        QVERIFY2(!QFileInfo::exists(iconThemePath), "the tray's icons outlived the program");
     }
 
     // As from the application menu while the autostarted program runs: no second icon, the

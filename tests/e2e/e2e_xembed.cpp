@@ -54,6 +54,7 @@ class E2EXEmbed : public QObject {
     Desktop desktop{qEnvironmentVariable("PINGLARK_E2E_HOME")};
     HttpServer server;
     Window icon;
+    QProcess* trayHost = nullptr;
 
     // The program's windows bigger than a tray icon that are on screen: its open menu.
     std::optional<Window> openMenu() {
@@ -82,14 +83,28 @@ class E2EXEmbed : public QObject {
         return int(looks.size());
     }
 
+    QProcess* startTrayHost() {
+        return desktop.start("trayer",
+                             {"--edge", "top", "--align", "right", "--widthtype", "pixel",
+                              "--width", "64", "--height", "32", "--iconspacing", "4",
+                              "--SetDockType", "true"},
+                             "trayer");
+    }
+    // The program's icon, once docked in the tray host.
+    bool iconDocked() {
+        for (const Window& w : desktop.windows("^pinglark$", true))
+            if (w.geometry.width() <= 64 && w.geometry.height() <= 64 && desktop.docked(w.id)) {
+                icon = w;
+                return true;
+            }
+        return false;
+    }
+
 private Q_SLOTS:
     void initTestCase() {
         QString error = desktop.startSession({"trayer", "xdotool", "xwininfo", "import"});
         QVERIFY2(error.isEmpty(), qPrintable(error));
-        desktop.start("trayer",
-                      {"--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "64",
-                       "--height", "32", "--iconspacing", "4", "--SetDockType", "true"},
-                      "trayer");
+        trayHost = startTrayHost();
         QVERIFY2(waitFor([&] { return !desktop.windows("^trayer$").isEmpty(); }),
                  qPrintable("trayer did not start: " + desktop.log("trayer")));
 
@@ -105,15 +120,7 @@ private Q_SLOTS:
     }
 
     void theIconDocksInTheTray() {
-        QVERIFY2(waitFor([&] {
-                     for (const Window& w : desktop.windows("^pinglark$", true))
-                         if (w.geometry.width() <= 64 && w.geometry.height() <= 64 &&
-                             desktop.docked(w.id)) {
-                             icon = w;
-                             return true;
-                         }
-                     return false;
-                 }),
+        QVERIFY2(waitFor([&] { return iconDocked(); }),
                  "no icon of pinglark's docked in the tray host");
         QVERIFY(waitFor([&] { return server.requestCount(feedPath) > 0; }));
         // Placed and drawn: the tray host may still move it for a moment.
@@ -196,6 +203,21 @@ private Q_SLOTS:
         QVERIFY(desktop.click(area.bottomLeft() + QPoint(area.width() / 2, -12)));
         QVERIFY2(desktop.appExitsCleanly(), "Quit Pinglark did not end the program with status 0");
         QVERIFY(waitFor([&] { return desktop.windows("^pinglark$").isEmpty(); }));
+        // It ran for well over the grace it gives a tray to appear, and there was one.
+        QVERIFY(!desktop.log("pinglark").contains("needs a panel"));
+    }
+
+    // As at login, the program starts before the panel: it says that there is no tray yet, and
+    // its icon docks once the tray host is there.
+    void aTrayThatComesLaterTakesTheIcon() {
+        trayHost->kill();
+        QVERIFY(waitFor([&] { return desktop.windows("^trayer$").isEmpty(); }));
+        QString error;
+        QVERIFY2(desktop.startApp(PINGLARK_BINARY, &error), qPrintable(error));
+        QVERIFY2(waitFor([&] { return desktop.log("pinglark").contains("needs a panel"); }),
+                 "no word of the missing tray");
+        trayHost = startTrayHost();
+        QVERIFY2(waitFor([&] { return iconDocked(); }), "the icon did not dock in the later tray");
     }
 };
 

@@ -21,6 +21,12 @@ expected_files=(
     share/applications/pinglark.desktop
     share/icons/hicolor/scalable/apps/pinglark.svg
     share/metainfo/io.github.veltrano.pinglark.metainfo.xml
+    share/pinglark/icons/hicolor/scalable/apps/pinglark-blank.svg
+    share/pinglark/icons/hicolor/scalable/apps/pinglark-blank_entry_icon.svg
+    share/pinglark/icons/hicolor/scalable/apps/pinglark-new_entry_icon.svg
+    share/pinglark/icons/hicolor/scalable/apps/pinglark-new_entry_icon_clicked.svg
+    share/pinglark/icons/hicolor/scalable/apps/pinglark-plinth_bar.svg
+    share/pinglark/icons/hicolor/scalable/apps/pinglark-plinth_bar_alt.svg
 )
 
 failures=0

@@ -3,6 +3,7 @@
 // only through real D-Bus calls.
 
 #include "DBusMenuExporter.h"
+#include "ImageResource.h"
 #include "StatusItem.h"
 #include "StatusNotifierItem.h"
 #include "Watcher.h"
@@ -14,6 +15,7 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
+#include <QDir>
 #include <QImage>
 #include <QMenu>
 #include <QRegularExpression>
@@ -53,6 +55,20 @@ public:
     }
 public Q_SLOTS:
     void record(const QDBusMessage& message) { received.append(message); }
+};
+
+// The desktop's notification service: what it was asked to show.
+class Notifications : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+public:
+    QList<QStringList> shown; // application, icon, summary, body
+public Q_SLOTS:
+    uint Notify(const QString& application, uint, const QString& icon, const QString& summary,
+                const QString& body, const QStringList&, const QVariantMap&, int) {
+        shown.append({application, icon, summary, body});
+        return uint(shown.size());
+    }
 };
 
 QIcon solidIcon(QColor color) {
@@ -306,6 +322,33 @@ private Q_SLOTS:
         f.item.setToolTip("Pinglark 2");
         roundTrip(f.item);
         QTRY_COMPARE(bus.count("NewToolTip"), 2);
+
+        // The program's own images go by name too, the blank phase included: a host that reads
+        // IconName draws the picture from IconThemePath itself. IconPixmap stays for the others.
+        const auto itemProperty = [&](const QString& name) {
+            return property(f.item, "/StatusNotifierItem", itemInterface, name).toString();
+        };
+        QCOMPARE(itemProperty("IconName"), ""); // a picture without a name
+        const QString themePath = itemProperty("IconThemePath");
+        const QString apps = themePath + "/hicolor/scalable/apps/";
+        QCOMPARE(QDir(apps).entryList(QDir::Files),
+                 QStringList({"pinglark-blank.svg", "pinglark-blank_entry_icon.svg",
+                              "pinglark-new_entry_icon.svg", "pinglark-new_entry_icon_clicked.svg",
+                              "pinglark-plinth_bar.svg", "pinglark-plinth_bar_alt.svg"}));
+        const int changes = bus.count("NewIcon");
+        f.item.setImage(imageNamed("plinth_bar"));
+        roundTrip(f.item);
+        QTRY_COMPARE(bus.count("NewIcon"), changes + 1);
+        QCOMPARE(itemProperty("IconName"), "pinglark-plinth_bar");
+        QCOMPARE(iconPixmap(f.item).first().width, 22);
+        QCOMPARE(QImage(apps + "pinglark-plinth_bar.svg").pixelColor(11, 11).alpha(), 255);
+        f.item.setImage(QIcon());
+        roundTrip(f.item);
+        QTRY_COMPARE(bus.count("NewIcon"), changes + 2);
+        QCOMPARE(itemProperty("IconName"), "pinglark-blank");
+        const QImage blank(apps + "pinglark-blank.svg");
+        QCOMPARE(blank.size(), QSize(22, 22));
+        QCOMPARE(blank.pixelColor(11, 11).alpha(), 0);
     }
 
     void labelsFromActionTexts_data() {
@@ -328,6 +371,7 @@ private Q_SLOTS:
 
     void menuAsTheHostReadsAndUsesIt() {
         Fixture f;
+        f.snake->setIcon(imageNamed("new_entry_icon"));
         QMenu submenu("More");
         submenu.addAction("Inner_item");
         f.menu.addMenu(&submenu);
@@ -358,10 +402,23 @@ private Q_SLOTS:
         QVERIFY(!items[0].properties.contains("toggle-type"));
         QCOMPARE(items[4].properties.value("type").toString(), "separator");
         QVERIFY(!items[0].properties.contains("icon-data"));
-        const QByteArray png = items[5].properties.value("icon-data").toByteArray();
-        const QImage icon = QImage::fromData(png, "PNG");
-        QCOMPARE(icon.size(), QSize(16, 16));
-        QCOMPARE(icon.pixelColor(8, 8), QColor(Qt::blue));
+        // Icons as pictures twice the size hosts show them, for panels at twice the scale; the
+        // program's own images by name as well, found in the menu's IconThemePath.
+        const auto picture = [&](int i) {
+            return QImage::fromData(items[i].properties.value("icon-data").toByteArray(), "PNG");
+        };
+        QCOMPARE(picture(5).size(), QSize(32, 32));
+        QCOMPARE(picture(5).pixelColor(16, 16), QColor(Qt::blue));
+        QVERIFY(!items[5].properties.contains("icon-name"));
+        QCOMPARE(picture(1).pixelColor(16, 16).alpha(), 255);
+        QCOMPARE(items[1].properties.value("icon-name").toString(), "pinglark-new_entry_icon");
+        const QStringList themePath =
+            property(f.item, "/MenuBar", menuInterface, "IconThemePath").toStringList();
+        QCOMPARE(themePath,
+                 QStringList{property(f.item, "/StatusNotifierItem", itemInterface, "IconThemePath")
+                                 .toString()});
+        QVERIFY(QFile::exists(themePath.value(0) +
+                              "/hicolor/scalable/apps/pinglark-new_entry_icon.svg"));
         QCOMPARE(items[6].properties.value("children-display").toString(), "submenu");
         QCOMPARE(items[6].children.size(), 1);
         QCOMPARE(items[6].children[0].properties.value("label").toString(), "Inner__item");
@@ -638,23 +695,47 @@ private Q_SLOTS:
     }
 
     void withoutAHostTheTrayIconStays() {
-        // No watcher at all.
+        // No watcher at all, nor any other tray (offscreen): the item says so once, on stderr and
+        // as a desktop notification.
         stopPanel();
-        {
-            Fixture f;
-            QTRY_VERIFY(f.item.isTrayIconShown());
-            QVERIFY(!f.item.isStatusNotifierRegistered());
-            QVERIFY(f.item.statusNotifierItem()->serviceName().isEmpty());
-            // The tray icon's tooltip: the description on a line below the title.
-            f.item.setToolTipDescription("Updated at 14:05");
-            QCOMPARE(f.item.findChild<QSystemTrayIcon*>()->toolTip(), "Pinglark\nUpdated at 14:05");
-        }
-        // A watcher whose host is not there yet; the host arrives later.
+        Notifications notifications;
+        QVERIFY(panel.registerObject("/org/freedesktop/Notifications", &notifications,
+                                     QDBusConnection::ExportAllSlots));
+        QVERIFY(panel.registerService("org.freedesktop.Notifications"));
+        const auto leave = qScopeGuard([this] {
+            panel.unregisterService("org.freedesktop.Notifications");
+            panel.unregisterObject("/org/freedesktop/Notifications");
+        });
+        const QString missing = "Pinglark needs a panel with a system tray; on GNOME, enable the "
+                                "AppIndicator extension";
+        QTest::ignoreMessage(QtWarningMsg, qPrintable(missing));
+        Fixture f;
+        f.item.setNoTrayGrace(300ms);
+        QTRY_VERIFY(f.item.isTrayIconShown());
+        QVERIFY(!f.item.isStatusNotifierRegistered());
+        QVERIFY(f.item.statusNotifierItem()->serviceName().isEmpty());
+        // The tray icon's tooltip: the description on a line below the title.
+        f.item.setToolTipDescription("Updated at 14:05");
+        QCOMPARE(f.item.findChild<QSystemTrayIcon*>()->toolTip(), "Pinglark\nUpdated at 14:05");
+
+        // A panel that comes within the grace, as at login: not a word. One that stays away longer:
+        // the word.
+        startPanel();
+        QTRY_VERIFY(f.item.isStatusNotifierRegistered());
+        QTest::qWait(400);
+        QCOMPARE(notifications.shown.size(), 0);
+        stopPanel();
+        QTRY_VERIFY(f.item.isTrayIconShown());
+        QTRY_COMPARE(notifications.shown.size(), 1);
+        QCOMPARE(notifications.shown[0],
+                 QStringList({"Pinglark", "pinglark", "No system tray", missing}));
+
+        // A watcher appears, its host later.
+        watcher.services.clear();
         watcher.host = false;
         startPanel();
-        Fixture f;
-        QTRY_VERIFY(f.item.isTrayIconShown());
         QTest::qWait(50);
+        QVERIFY(f.item.isTrayIconShown());
         QVERIFY(!f.item.isStatusNotifierRegistered());
         QVERIFY(watcher.services.isEmpty());
         call("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
@@ -671,13 +752,15 @@ private Q_SLOTS:
         QCOMPARE(watcher.services.size(), 1);
         QVERIFY(f.item.isStatusNotifierRegistered());
 
-        // The last host leaves: back to the tray icon.
+        // The last host leaves: back to the tray icon, without another word.
         const QString name = f.item.statusNotifierItem()->serviceName();
         watcher.host = false;
         Q_EMIT watcher.StatusNotifierHostUnregistered();
         QTRY_VERIFY(f.item.isTrayIconShown());
         QVERIFY(!f.item.isStatusNotifierRegistered());
         QTRY_VERIFY(!ownsName(name));
+        QTest::qWait(500);
+        QCOMPARE(notifications.shown.size(), 1);
     }
 };
 
