@@ -1,13 +1,17 @@
 #include "PreferenceController.h"
 
+#include "FeedDownload.h"
 #include "PreferenceKeys.h"
 #include "UserDefaults.h"
 #include "ui_Preferences.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
 #include <QScreen>
 #include <QStringList>
+#include <QStyle>
 #include <QtDebug>
 
 #include <charconv>
@@ -61,6 +65,13 @@ QWidget* PreferenceController::window() {
     m_intervalCombo = m_ui->intervalCombo;
     m_showSourceButton = m_ui->showSourceButton;
     m_trimTitleButton = m_ui->trimTitleButton;
+    m_feedAddressEdit = m_ui->feedAddressEdit;
+    m_feedAddressEdit->setPlaceholderText(m_builtInFeedAddress);
+    m_feedAddressMark = m_feedAddressEdit->addAction(
+        m_window->style()->standardIcon(QStyle::SP_MessageBoxWarning), QLineEdit::TrailingPosition);
+    m_feedAddressMark->setToolTip(feedAddressProblem);
+    m_ui->feedAddressMessage->setText(feedAddressProblem);
+    connect(m_feedAddressEdit, &QLineEdit::textEdited, this, [this] { markFeedAddress(false); });
     m_window->installEventFilter(this);
     connect(m_ui->saveButton, &QPushButton::clicked, this, &PreferenceController::onSaveClicked);
     awakeFromNib();
@@ -70,6 +81,32 @@ QWidget* PreferenceController::window() {
 
 QPushButton* PreferenceController::saveButton() const {
     return m_ui ? m_ui->saveButton : nullptr;
+}
+
+QLabel* PreferenceController::feedAddressMessage() const {
+    return m_ui ? m_ui->feedAddressMessage : nullptr;
+}
+
+void PreferenceController::setBuiltInFeedAddress(const QString& address) {
+    m_builtInFeedAddress = address;
+    if (m_feedAddressEdit)
+        m_feedAddressEdit->setPlaceholderText(address);
+}
+
+void PreferenceController::loadFeedAddress() {
+    m_feedAddressEdit->setText(UserDefaults::standardUserDefaults()
+                                   .stringForKey(PreferenceKeys::FeedURL)
+                                   .value_or(QString()));
+    markFeedAddress(false);
+}
+
+void PreferenceController::markFeedAddress(bool wrong) {
+    m_feedAddressMark->setVisible(wrong);
+    m_ui->feedAddressMessage->setVisible(wrong);
+    if (wrong) {
+        m_feedAddressEdit->setFocus();
+        m_feedAddressEdit->selectAll();
+    }
 }
 
 void PreferenceController::awakeFromNib() {
@@ -102,6 +139,7 @@ void PreferenceController::awakeFromNib() {
     m_showSourceButton->setChecked(showSource);
     m_trimTitleButton->setChecked(trimTitle);
     m_intervalCombo->setCurrentIndex(index);
+    loadFeedAddress();
 
     m_defaultSelectedIndex = index;
     m_defaultShowSource = showSource;
@@ -111,6 +149,12 @@ void PreferenceController::awakeFromNib() {
 
 void PreferenceController::updateCheckDataInterval() {
     QWidget* const win = window();
+    // An address that would not be read is refused before anything is written.
+    const QString feedAddress = m_feedAddressEdit->text().trimmed();
+    if (!feedAddress.isEmpty() && !FeedDownload::webAddress(feedAddress)) {
+        markFeedAddress(true);
+        return;
+    }
     const int index = m_intervalCombo->currentIndex();
     bool isNumber = false;
     float period = (index >= 0 ? m_intervalCombo->itemData(index) : QVariant()).toFloat(&isNumber);
@@ -123,6 +167,11 @@ void PreferenceController::updateCheckDataInterval() {
     defaults.setFloat(period, PreferenceKeys::DataRefreshInterval);
     defaults.setBool(showSource, PreferenceKeys::ShowSource);
     defaults.setBool(trimTitle, PreferenceKeys::TrimTitle);
+    // An empty field means the built-in feed: no address of the user's is kept.
+    if (feedAddress.isEmpty())
+        defaults.removeObject(PreferenceKeys::FeedURL);
+    else
+        defaults.setString(feedAddress, PreferenceKeys::FeedURL);
 
     // From now on the stored choices are the ones an unsaved close goes back to, so the window
     // never shows something other than the store once it is reopened.
@@ -151,6 +200,9 @@ void PreferenceController::onSaveClicked() {
 bool PreferenceController::eventFilter(QObject* watched, QEvent* event) {
     if (watched == m_window.get() && event->type() == QEvent::Close)
         windowWillClose();
+    // Another start may have handed the running program a feed address since the last showing.
+    if (watched == m_window.get() && event->type() == QEvent::Show)
+        loadFeedAddress();
     return QObject::eventFilter(watched, event);
 }
 
@@ -161,6 +213,7 @@ void PreferenceController::windowWillClose() {
     m_intervalCombo->setCurrentIndex(m_defaultSelectedIndex);
     m_showSourceButton->setChecked(m_defaultShowSource);
     m_trimTitleButton->setChecked(m_defaultTrimEntry);
+    loadFeedAddress();
 }
 
 // --- The window's place --------------------------------------------------------------------
