@@ -200,9 +200,6 @@ void PreferenceController::onSaveClicked() {
 bool PreferenceController::eventFilter(QObject* watched, QEvent* event) {
     if (watched == m_window.get() && event->type() == QEvent::Close)
         windowWillClose();
-    // Another start may have handed the running program a feed address since the last showing.
-    if (watched == m_window.get() && event->type() == QEvent::Show)
-        loadFeedAddress();
     return QObject::eventFilter(watched, event);
 }
 

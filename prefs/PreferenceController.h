@@ -77,6 +77,9 @@ public:
 
     // The feed read while the address field is empty, shown there as a hint.
     void setBuiltInFeedAddress(const QString& address);
+    // Shows the stored feed address in the field, as after a save: someone else (a later start
+    // of the program) has stored another one.
+    void loadFeedAddress();
 
     // The save: writes the choices, tells the delegate and closes the window. Throws
     // PreferenceError when there is no delegate; the store is written by then and the window
@@ -112,8 +115,6 @@ private:
     void onSaveClicked();
     void restoreFrame();
     void saveFrame();
-    // The address field from the store; it may have changed since the window was built.
-    void loadFeedAddress();
     void markFeedAddress(bool wrong);
 
     QComboBox* m_intervalCombo = nullptr;
