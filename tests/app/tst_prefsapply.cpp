@@ -182,12 +182,6 @@ private Q_SLOTS:
         QCOMPARE(h.marks(), QStringList({"blank", "blank"}));
         QVERIFY(!h.blinking());
         QCOMPARE(app.homeMenuItem()->text(), "Own news");
-        // From then on the new feed's entries are the ones compared.
-        h.server.serve("/own.xml", FeedFixture::rss2({entry("6"), entry("7")}, "Own news"));
-        QVERIFY(h.refresh());
-        QCOMPARE(h.marks(), QStringList({"new", "blank"}));
-        QVERIFY(h.blinking());
-        QCOMPARE(done.count(), 2);
 
         // Handed over by a later start: kept, read at once, and shown at the window's next
         // opening. A bad one changes nothing.
@@ -201,7 +195,6 @@ private Q_SLOTS:
         QVERIFY(done.wait(5000));
         QCOMPARE(h.links(), QStringList{"http://news.example/9"});
         QCOMPARE(h.marks(), QStringList{"blank"});
-        QVERIFY(!h.blinking());
         app.preferencesMenuItem()->trigger();
         PreferenceController* prefs = app.preferencesController();
         QCOMPARE(prefs->feedAddressEdit()->text(), other);
