@@ -45,8 +45,9 @@ SiteAddresses SiteAddresses::builtIn() {
 }
 
 AppController::AppController(const SiteAddresses& site, QObject* parent)
-    : QObject(parent), m_site(site) {
+    : QObject(parent), m_builtIn(site), m_site(site) {
     buildMainMenu();
+    m_download.setCacheDirectory(FeedCache::defaultDirectory());
     connect(&m_download, &FeedDownload::finished, this, &AppController::downloadFinished);
     connect(this, &AppController::refreshFinished, this, &AppController::describeLastUpdate);
     connect(&m_systemEvents, &SystemEvents::resumed, this, &AppController::resumedFromSleep);
@@ -128,7 +129,8 @@ void AppController::awakeFromNib() {
     connect(m_statusItem.get(), &StatusItem::activated, this,
             [this] { menuNeedsUpdate(m_barMenu.get()); });
 
-    m_homeMenuItem->setText(QStringLiteral("Veltrano Feeds"));
+    m_site.feed = feedAddressInForce();
+    showHome(std::nullopt, std::nullopt);
     m_aboutMenuItem->setText(QStringLiteral("About %1").arg(applicationName));
     m_quitMenuItem->setText(QStringLiteral("Quit %1").arg(applicationName));
 
@@ -141,15 +143,10 @@ void AppController::awakeFromNib() {
 void AppController::openURL(const std::optional<QString>& address) {
     if (!address)
         return;
-    // Feeds often indent the text of their link elements: the blanks around an address are
-    // layout, not part of it.
-    const QUrl url(address->trimmed(), QUrl::StrictMode);
-    // Links come from a document on the network: only web addresses go to the desktop.
-    if (!url.isValid() || url.host().isEmpty())
-        return;
-    if (url.scheme() != u"http" && url.scheme() != u"https")
-        return;
-    QDesktopServices::openUrl(url);
+    // Links come from a document on the network: only web addresses go to the desktop. (Feeds
+    // often indent the text of their link elements: the blanks around an address do not count.)
+    if (const std::optional<QUrl> url = FeedDownload::webAddress(*address))
+        QDesktopServices::openUrl(*url);
 }
 
 void AppController::onHomeClick() {
@@ -296,6 +293,7 @@ void AppController::finishRefresh(const std::optional<QByteArray>& body) {
         Q_EMIT refreshFinished();
         return;
     }
+    showHome(feed->title, feed->siteLink);
 
     // The entries the menu shows now, and their links for the seen test. Qt's menus add and
     // remove items in time linear in the menu's length, so rebuilding a long menu from scratch
@@ -436,6 +434,7 @@ void AppController::openPrefs() {
     if (!m_preferencesController) {
         m_preferencesController = std::make_unique<PreferenceController>();
         m_preferencesController->setDelegate(this);
+        m_preferencesController->setBuiltInFeedAddress(m_builtIn.feed.toString());
         // The first request builds the window and sets its controls from the store.
         m_preferencesController->window()->setWindowTitle(
             QStringLiteral("%1 Preferences").arg(applicationName));
@@ -458,6 +457,69 @@ void AppController::onPreferencesUpdate(PreferenceController* /*sender*/) {
         m_showSource = showSource;
         updateMenuView();
     }
+    applyFeedAddress();
+}
+
+// --- The feed address -----------------------------------------------------------------------
+
+QUrl AppController::feedAddressInForce() const {
+    const QString stored = UserDefaults::standardUserDefaults()
+                               .stringForKey(PreferenceKeys::FeedURL)
+                               .value_or(QString());
+    if (stored.trimmed().isEmpty())
+        return m_builtIn.feed;
+    if (const std::optional<QUrl> address = FeedDownload::webAddress(stored))
+        return *address;
+    // The user's text stays in the settings as written, for them to mend.
+    qWarning("FeedURL \"%s\" is not an absolute http or https address: reading the built-in feed",
+             qUtf8Printable(stored));
+    return m_builtIn.feed;
+}
+
+void AppController::useFeedAddress(const QString& address) {
+    if (!FeedDownload::webAddress(address)) {
+        qWarning("Feed address \"%s\" refused: it is not an absolute http or https address",
+                 qUtf8Printable(address));
+        return;
+    }
+    UserDefaults::standardUserDefaults().setString(address.trimmed(), PreferenceKeys::FeedURL);
+    // A save in the window must not put the old address back.
+    if (m_preferencesController && m_preferencesController->isWindowLoaded())
+        m_preferencesController->loadFeedAddress();
+    applyFeedAddress();
+}
+
+void AppController::applyFeedAddress() {
+    const QUrl address = feedAddressInForce();
+    if (address == m_site.feed)
+        return;
+    m_site.feed = address;
+    // Nothing of the old feed carries over: a fetch of it in flight, or its result waiting for
+    // the menu to close, brings nothing, and the new feed's first refresh marks nothing new and
+    // does not blink.
+    m_download.cancel();
+    m_heldRefresh.reset();
+    m_firstCheck = true;
+    toggleBlink(false);
+    showHome(std::nullopt, std::nullopt);
+    updateData();
+}
+
+void AppController::showHome(const std::optional<QString>& feedTitle,
+                             const std::optional<QString>& siteLink) {
+    if (m_site.feed == m_builtIn.feed) {
+        m_site.home = m_builtIn.home;
+        m_homeMenuItem->setText(QStringLiteral("Veltrano Feeds"));
+        m_homeMenuItem->setEnabled(true);
+        return;
+    }
+    // Until the feed has said what it is called, its host stands for it.
+    const QString title = feedTitle && !feedTitle->trimmed().isEmpty()
+                              ? displayTitle(*feedTitle, std::nullopt, true, false)
+                              : m_site.feed.host();
+    m_homeMenuItem->setText(FeedMenuItem::actionText(title));
+    m_site.home = siteLink ? FeedDownload::webAddress(*siteLink).value_or(QUrl()) : QUrl();
+    m_homeMenuItem->setEnabled(!m_site.home.isEmpty());
 }
 
 void AppController::enabledAutoStart(bool enabled) {

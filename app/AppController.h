@@ -19,7 +19,7 @@ class FeedMenuItem;
 class QAction;
 class QMenu;
 
-// Where the feed and the home page live. Fixed when the program is built.
+// Where the feed and the home page live. The built-in ones are fixed when the program is built.
 struct SiteAddresses {
     QUrl feed; // ends in /notifications/veltrano.xml
     QUrl home; // ends in /go/rss_info
@@ -73,6 +73,12 @@ public:
     void openPrefs();
     void onPreferencesUpdate(PreferenceController* sender) override;
 
+    // A feed address handed over by a later start: kept in the settings and read at once. An
+    // address that is not an absolute http(s) URL is refused with a log line.
+    void useFeedAddress(const QString& address);
+    // The feed read now: the user's (FeedURL), or the built-in one.
+    const QUrl& feedAddress() const { return m_site.feed; }
+
     // Launching at login: adds this program to the login items, or takes it out.
     void enabledAutoStart(bool enabled);
 
@@ -119,6 +125,15 @@ private:
     void downloadFinished(const DownloadResult& result);
     // The status item's tooltip says when the feed was last updated, or why it was not.
     void describeLastUpdate();
+    // The feed address the settings ask for; the built-in one when they ask for none, or for
+    // one that is not an absolute http(s) URL (which is logged).
+    QUrl feedAddressInForce() const;
+    // Reads the feed address from the settings again; a changed one applies at once, as a
+    // first check.
+    void applyFeedAddress();
+    // The home item: the built-in site's page for the built-in feed; for a feed of the user's,
+    // its title and site link, as far as a refresh has read them.
+    void showHome(const std::optional<QString>& feedTitle, const std::optional<QString>& siteLink);
 
     // Fields, in the order the controller's description gives them.
     std::unique_ptr<StatusItem> m_statusItem;
@@ -138,8 +153,9 @@ private:
     bool m_showSource = false;
     bool m_trimTitle = false;
 
-    // Linux plumbing: where the feed lives, the download in flight, and a download's result
-    // that waits for the menu to close (the data, or nothing when it failed).
+    // Linux plumbing: where the feed lives (built in, and in force), the download in flight, and
+    // a download's result that waits for the menu to close (the data, or nothing when it failed).
+    const SiteAddresses m_builtIn;
     SiteAddresses m_site;
     QAction* m_launchAtLoginMenuItem = nullptr;
     QAction* m_preferencesMenuItem = nullptr;

@@ -24,7 +24,8 @@ printf '[General]\nDataRefreshInterval=1800\n' >"$work/config/Veltrano/Pinglark.
 pids+=($!)
 start_virtual_desktop "$work"
 
-XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime" QT_QPA_PLATFORM=xcb \
+XDG_CONFIG_HOME="$work/config" XDG_CACHE_HOME="$work/cache" XDG_RUNTIME_DIR="$work/runtime" \
+    QT_QPA_PLATFORM=xcb \
     /usr/bin/time -v -o "$work/time.txt" "$build/app/pinglark" >"$work/pinglark.log" 2>&1 &
 timer=$!
 for _ in $(seq 100); do

@@ -23,7 +23,8 @@ chmod +x "$work/bin/xdg-open"
 pids+=($!)
 start_virtual_desktop "$work"
 
-PATH="$work/bin:$PATH" XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime" \
+PATH="$work/bin:$PATH" XDG_CONFIG_HOME="$work/config" XDG_CACHE_HOME="$work/cache" \
+    XDG_RUNTIME_DIR="$work/runtime" \
     QT_QPA_PLATFORM=xcb DBUS_SESSION_BUS_ADDRESS=disabled: \
     valgrind --leak-check=full --show-leak-kinds=definite --errors-for-leak-kinds=definite \
     --num-callers=30 --log-file="$work/valgrind.log" "$build/app/pinglark" >"$work/app.log" 2>&1 &

@@ -83,6 +83,18 @@ QByteArray FeedDownload::userAgent() {
     return QByteArrayLiteral("Pinglark/" PINGLARK_VERSION);
 }
 
+void FeedDownload::setCacheDirectory(const QString& directory) {
+    forget();
+    m_cache.emplace(directory);
+}
+
+std::optional<QUrl> FeedDownload::webAddress(const QString& text) {
+    const QUrl url(text.trimmed(), QUrl::StrictMode);
+    if (!url.isValid() || !isHttp(url) || url.host().isEmpty())
+        return std::nullopt;
+    return url;
+}
+
 bool FeedDownload::start(const QUrl& url) {
     if (m_running)
         return false;
@@ -107,7 +119,17 @@ bool FeedDownload::start(const QUrl& url) {
         return true;
     }
 
-    QNetworkRequest request(url);
+    // Read here, not before: the first fetch of a run reads no more than the file's head.
+    if (m_cache && url != m_lastUrl)
+        recall(url);
+    send();
+    // Qt's own transfer timeout restarts with every byte; this one does not.
+    m_deadlineTimer->start(m_deadline);
+    return true;
+}
+
+void FeedDownload::send() {
+    QNetworkRequest request(m_url);
     request.setHeader(QNetworkRequest::UserAgentHeader, userAgent());
     // Each hop is checked in onRedirected(): no less safe, and HTTP only.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
@@ -118,12 +140,12 @@ bool FeedDownload::start(const QUrl& url) {
     request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
     // No Accept-Encoding of our own: when Qt sets it, Qt also decompresses.
 
-    if (m_lastBody && url == m_lastUrl) {
+    m_conditional = m_url == m_lastUrl && (m_lastBody || m_bodyInCache);
+    if (m_conditional) {
         if (!m_lastETag.isEmpty())
             request.setRawHeader("If-None-Match", m_lastETag);
         if (!m_lastModified.isEmpty())
             request.setRawHeader("If-Modified-Since", m_lastModified);
-        m_conditional = true;
     }
 
     m_reply = m_network->get(request);
@@ -144,9 +166,34 @@ bool FeedDownload::start(const QUrl& url) {
             },
             Qt::QueuedConnection);
     });
-    // Qt's own transfer timeout restarts with every byte; this one does not.
-    m_deadlineTimer->start(m_deadline);
-    return true;
+}
+
+void FeedDownload::cancel() {
+    if (!m_running)
+        return;
+    m_running = false;
+    ++m_fetch; // work queued for it finds another fetch
+    m_deadlineTimer->stop();
+    dropReply();
+    m_body.clear();
+}
+
+void FeedDownload::recall(const QUrl& url) {
+    forget();
+    if (const std::optional<FeedCache::Validators> kept = m_cache->validators(url, m_maximumSize)) {
+        m_lastUrl = url;
+        m_lastETag = kept->etag;
+        m_lastModified = kept->lastModified;
+        m_bodyInCache = true;
+    }
+}
+
+void FeedDownload::forget() {
+    m_lastUrl.clear();
+    m_lastETag.clear();
+    m_lastModified.clear();
+    m_lastBody.reset();
+    m_bodyInCache = false;
 }
 
 void FeedDownload::onMetaDataChanged() {
@@ -196,13 +243,29 @@ void FeedDownload::onFinished() {
         return;
     }
     const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (status == 304) {
+    if (status == 304 && m_conditional) {
         // Only an answer to our own conditional request says which body is meant.
-        if (m_conditional && m_lastBody)
+        if (!m_lastBody && m_bodyInCache)
+            m_lastBody = m_cache->body(m_url, {m_lastETag, m_lastModified}, m_maximumSize);
+        m_bodyInCache = false;
+        if (m_lastBody) {
             finish(DownloadResult::success(*m_lastBody));
-        else
-            fail(DownloadResult::Error::HttpStatus,
-                 QStringLiteral("%1 without an earlier copy").arg(httpStatus()));
+            return;
+        }
+        // The kept copy went bad since its validators were read: ask again, plainly.
+        if (m_cache)
+            m_cache->remove(m_url);
+        forget();
+        dropReply();
+        m_currentUrl = m_url;
+        m_hops = {m_url};
+        m_body.clear();
+        send();
+        return;
+    }
+    if (status == 304) {
+        fail(DownloadResult::Error::HttpStatus,
+             QStringLiteral("%1 without an earlier copy").arg(httpStatus()));
         return;
     }
     if (status < 200 || status > 299) {
@@ -216,16 +279,16 @@ void FeedDownload::onFinished() {
     // Remember the validators of this good answer for the next fetch of the same URL.
     const QByteArray etag = m_reply->rawHeader("ETag");
     const QByteArray lastModified = m_reply->rawHeader("Last-Modified");
+    forget();
     if (!etag.isEmpty() || !lastModified.isEmpty()) {
         m_lastUrl = m_url;
         m_lastETag = etag;
         m_lastModified = lastModified;
         m_lastBody = m_body;
-    } else {
-        m_lastUrl.clear();
-        m_lastETag.clear();
-        m_lastModified.clear();
-        m_lastBody.reset();
+        if (m_cache && !m_cache->store(m_url, {etag, lastModified}, m_body))
+            qCDebug(lcDownload) << "could not keep the answer in" << m_cache->directory();
+    } else if (m_cache) {
+        m_cache->remove(m_url);
     }
     finish(DownloadResult::success(m_body));
 }
@@ -306,6 +369,13 @@ void FeedDownload::finish(const DownloadResult& result) {
         return;
     m_running = false;
     m_deadlineTimer->stop();
+    dropReply();
+    m_body.clear();
+    // Last: a receiver may start the next fetch from its slot.
+    Q_EMIT finished(result);
+}
+
+void FeedDownload::dropReply() {
     if (QNetworkReply* reply = m_reply.data()) {
         reply->disconnect(this);
         // Closes the connection at once when the transfer is still going. After an error Qt
@@ -315,7 +385,4 @@ void FeedDownload::finish(const DownloadResult& result) {
         reply->deleteLater();
         m_reply.clear();
     }
-    m_body.clear();
-    // Last: a receiver may start the next fetch from its slot.
-    Q_EMIT finished(result);
 }

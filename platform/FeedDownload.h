@@ -1,5 +1,7 @@
 #pragma once
 
+#include "FeedCache.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QObject>
@@ -44,12 +46,12 @@ struct DownloadResult {
 // - an overall deadline (30 s by default) however slowly the bytes arrive;
 // - a cap on the body (8 MiB by default), stopped as soon as it is passed;
 // - redirects followed when no less safe, never to a non-HTTP scheme nor round a loop;
-// - conditional GET: a 304 Not Modified hands back the last good body;
+// - conditional GET: a 304 Not Modified hands back the last good body; with a cache, across
+//   restarts too (a cache that cannot be used only means a plain GET);
 // - gzip accepted, a User-Agent naming Pinglark and its version;
 // - any status other than 2xx or 304 is a failure.
 // finished() is emitted exactly once per start(), with the body or, on any failure, why there is
-// none; never from inside start() itself, and not after the object is destroyed (destroying it
-// mid-fetch cancels the fetch).
+// none; never from inside start() itself, and not after cancel() or the object's destruction.
 class FeedDownload : public QObject {
     Q_OBJECT
 public:
@@ -58,10 +60,19 @@ public:
 
     void setDeadline(std::chrono::milliseconds deadline);
     void setMaximumSize(qint64 bytes);
+    // Keeps the validators and body of each address's last good answer in this folder (none
+    // by default: they are kept for the object's life only).
+    void setCacheDirectory(const QString& directory);
+
+    // The text as a web address: an absolute http or https URL with a host (blanks around the
+    // text do not count). Nothing otherwise.
+    static std::optional<QUrl> webAddress(const QString& text);
 
     // Starts fetching url. Returns false, and starts nothing, while a fetch is in flight.
     bool start(const QUrl& url);
     bool isRunning() const;
+    // Drops the fetch in flight, if any: it hands nothing back.
+    void cancel();
 
     static QByteArray userAgent();
 
@@ -69,6 +80,13 @@ Q_SIGNALS:
     void finished(const DownloadResult& result);
 
 private:
+    // Sends the request for m_url: conditional when a good answer of it is remembered.
+    void send();
+    // Lets go of the reply in flight.
+    void dropReply();
+    // What the cache keeps of url, as the remembered answer; forget() drops what is remembered.
+    void recall(const QUrl& url);
+    void forget();
     void onMetaDataChanged();
     void onReadyRead();
     void onRedirected(const QUrl& target);
@@ -92,6 +110,9 @@ private:
     QByteArray m_lastETag;
     QByteArray m_lastModified;
     std::optional<QByteArray> m_lastBody;
+    // The remembered validators came from the cache, whose file holds the body.
+    bool m_bodyInCache = false;
+    std::optional<FeedCache> m_cache;
 
     // The fetch in flight.
     bool m_running = false;

@@ -85,3 +85,7 @@ void SingleInstance::release() {
 void SingleInstance::OpenPreferences() {
     Q_EMIT preferencesRequested();
 }
+
+void SingleInstance::UseFeed(const QString& address) {
+    Q_EMIT feedRequested(address);
+}

@@ -15,6 +15,7 @@
 // On the bus: the service `serviceName`, the object `objectPath`, the interface `interfaceName`
 // with one method per request a later start can make:
 //   OpenPreferences()   show the preferences window
+//   UseFeed(s address)  read the feed at this address from now on
 //
 // Without a session bus there is nobody to ask and nobody to answer: every start runs.
 class SingleInstance : public QObject {
@@ -34,6 +35,9 @@ public:
         QString method;
         QVariantList arguments;
         static Request openPreferences() { return {QStringLiteral("OpenPreferences"), {}}; }
+        static Request useFeed(const QString& address) {
+            return {QStringLiteral("UseFeed"), {address}};
+        }
     };
 
     explicit SingleInstance(QObject* parent = nullptr);
@@ -50,10 +54,13 @@ public:
 
 public Q_SLOTS:
     Q_SCRIPTABLE void OpenPreferences();
+    Q_SCRIPTABLE void UseFeed(const QString& address);
 
 Q_SIGNALS:
     // A later start asked for the preferences window.
     void preferencesRequested();
+    // A later start gave a feed address (as it was given: not checked here).
+    void feedRequested(const QString& address);
 
 private:
     std::optional<QDBusConnection> m_bus;

@@ -1,12 +1,16 @@
 #include "PreferenceController.h"
 
+#include "FeedDownload.h"
 #include "PreferenceKeys.h"
 #include "UserDefaults.h"
 #include "ui_Preferences.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
 #include <QStringList>
+#include <QStyle>
 #include <QtDebug>
 
 #include <charconv>
@@ -62,6 +66,13 @@ QWidget* PreferenceController::window() {
     m_intervalCombo = m_ui->intervalCombo;
     m_showSourceButton = m_ui->showSourceButton;
     m_trimTitleButton = m_ui->trimTitleButton;
+    m_feedAddressEdit = m_ui->feedAddressEdit;
+    m_feedAddressEdit->setPlaceholderText(m_builtInFeedAddress);
+    m_feedAddressMark = m_feedAddressEdit->addAction(
+        m_window->style()->standardIcon(QStyle::SP_MessageBoxWarning), QLineEdit::TrailingPosition);
+    m_feedAddressMark->setToolTip(feedAddressProblem);
+    m_ui->feedAddressMessage->setText(feedAddressProblem);
+    connect(m_feedAddressEdit, &QLineEdit::textEdited, this, [this] { markFeedAddress(false); });
     m_window->installEventFilter(this);
     connect(m_ui->saveButton, &QPushButton::clicked, this, &PreferenceController::onSaveClicked);
     awakeFromNib();
@@ -71,6 +82,32 @@ QWidget* PreferenceController::window() {
 
 QPushButton* PreferenceController::saveButton() const {
     return m_ui ? m_ui->saveButton : nullptr;
+}
+
+QLabel* PreferenceController::feedAddressMessage() const {
+    return m_ui ? m_ui->feedAddressMessage : nullptr;
+}
+
+void PreferenceController::setBuiltInFeedAddress(const QString& address) {
+    m_builtInFeedAddress = address;
+    if (m_feedAddressEdit)
+        m_feedAddressEdit->setPlaceholderText(address);
+}
+
+void PreferenceController::loadFeedAddress() {
+    m_feedAddressEdit->setText(UserDefaults::standardUserDefaults()
+                                   .stringForKey(PreferenceKeys::FeedURL)
+                                   .value_or(QString()));
+    markFeedAddress(false);
+}
+
+void PreferenceController::markFeedAddress(bool wrong) {
+    m_feedAddressMark->setVisible(wrong);
+    m_ui->feedAddressMessage->setVisible(wrong);
+    if (wrong) {
+        m_feedAddressEdit->setFocus();
+        m_feedAddressEdit->selectAll();
+    }
 }
 
 void PreferenceController::awakeFromNib() {
@@ -103,6 +140,7 @@ void PreferenceController::awakeFromNib() {
     m_showSourceButton->setChecked(showSource);
     m_trimTitleButton->setChecked(trimTitle);
     m_intervalCombo->setCurrentIndex(index);
+    loadFeedAddress();
 
     m_defaultSelectedIndex = index;
     m_defaultShowSource = showSource;
@@ -112,6 +150,12 @@ void PreferenceController::awakeFromNib() {
 
 void PreferenceController::updateCheckDataInterval() {
     QWidget* const win = window();
+    // An address that would not be read is refused before anything is written.
+    const QString feedAddress = m_feedAddressEdit->text().trimmed();
+    if (!feedAddress.isEmpty() && !FeedDownload::webAddress(feedAddress)) {
+        markFeedAddress(true);
+        return;
+    }
     const int index = m_intervalCombo->currentIndex();
     bool isNumber = false;
     float period = (index >= 0 ? m_intervalCombo->itemData(index) : QVariant()).toFloat(&isNumber);
@@ -124,6 +168,11 @@ void PreferenceController::updateCheckDataInterval() {
     defaults.setFloat(period, PreferenceKeys::DataRefreshInterval);
     defaults.setBool(showSource, PreferenceKeys::ShowSource);
     defaults.setBool(trimTitle, PreferenceKeys::TrimTitle);
+    // An empty field means the built-in feed: no address of the user's is kept.
+    if (feedAddress.isEmpty())
+        defaults.removeObject(PreferenceKeys::FeedURL);
+    else
+        defaults.setString(feedAddress, PreferenceKeys::FeedURL);
 
     // From now on the stored choices are the ones an unsaved close goes back to, so the window
     // never shows something other than the store once it is reopened.
@@ -162,6 +211,7 @@ void PreferenceController::windowWillClose() {
     m_intervalCombo->setCurrentIndex(m_defaultSelectedIndex);
     m_showSourceButton->setChecked(m_defaultShowSource);
     m_trimTitleButton->setChecked(m_defaultTrimEntry);
+    loadFeedAddress();
 }
 
 // --- The window's place --------------------------------------------------------------------

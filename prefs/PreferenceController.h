@@ -9,8 +9,11 @@
 #include <stdexcept>
 
 class PreferenceController;
+class QAction;
 class QCheckBox;
 class QComboBox;
+class QLabel;
+class QLineEdit;
 class QPushButton;
 class QWidget;
 
@@ -33,10 +36,10 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// The preferences window: the refresh period and the two display options. The window is built
-// from Preferences.ui at the first request for it and lives as long as the controller. Its
-// controls show the store's values when it is built; a save writes them back and tells the
-// delegate; a close without a save drops the edits.
+// The preferences window: the feed address, the refresh period and the two display options. The
+// window is built from Preferences.ui at the first request for it and lives as long as the
+// controller. Its controls show the store's values when it is built; a save writes them back and
+// tells the delegate; a close without a save drops the edits.
 class PreferenceController : public QObject {
     Q_OBJECT
 public:
@@ -45,6 +48,8 @@ public:
     static QString frameKey() { return frameAutosaveName + QStringLiteral("Frame"); }
     static inline const QString delegateError =
         QStringLiteral("Delegate doesn't respond to our Delegate");
+    static inline const QString feedAddressProblem =
+        QStringLiteral("Use a full web address, starting with http:// or https://");
 
     // The pop-up's choices, in order, with their periods in seconds. A stored period that is
     // none of them (set by hand) follows them as an item of its own.
@@ -70,15 +75,24 @@ public:
     PreferenceDelegate* delegate() const { return m_delegate; }
     void setDelegate(PreferenceDelegate* delegate) { m_delegate = delegate; }
 
-    // The save: writes the three choices, tells the delegate and closes the window. Throws
+    // The feed read while the address field is empty, shown there as a hint.
+    void setBuiltInFeedAddress(const QString& address);
+    // Shows the stored feed address in the field, as after a save: someone else (a later start
+    // of the program) has stored another one.
+    void loadFeedAddress();
+
+    // The save: writes the choices, tells the delegate and closes the window. Throws
     // PreferenceError when there is no delegate; the store is written by then and the window
-    // stays open.
+    // stays open. A feed address that is not an absolute http(s) URL saves nothing: the field
+    // is marked and says why, and the window stays open.
     void updateCheckDataInterval();
 
     // The controls; null until the window is built.
     QComboBox* intervalCombo() const { return m_intervalCombo; }
     QCheckBox* showSourceButton() const { return m_showSourceButton; }
     QCheckBox* trimTitleButton() const { return m_trimTitleButton; }
+    QLineEdit* feedAddressEdit() const { return m_feedAddressEdit; }
+    QLabel* feedAddressMessage() const;
     QPushButton* saveButton() const;
 
     // What a close without a save puts the controls back to.
@@ -101,10 +115,14 @@ private:
     void onSaveClicked();
     void restoreFrame();
     void saveFrame();
+    void markFeedAddress(bool wrong);
 
     QComboBox* m_intervalCombo = nullptr;
     QCheckBox* m_showSourceButton = nullptr;
     QCheckBox* m_trimTitleButton = nullptr;
+    QLineEdit* m_feedAddressEdit = nullptr;
+    QAction* m_feedAddressMark = nullptr;
+    QString m_builtInFeedAddress;
     int m_defaultSelectedIndex = 0;
     bool m_defaultShowSource = false;
     bool m_defaultTrimEntry = false;

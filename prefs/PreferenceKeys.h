@@ -2,7 +2,7 @@
 
 #include <QString>
 
-// The four keys of the per-user settings store.
+// The keys of the per-user settings store.
 namespace PreferenceKeys {
 // true once the program has started once; absent before.
 inline const QString HasRun = QStringLiteral("HasRun");
@@ -12,4 +12,6 @@ inline const QString ShowSource = QStringLiteral("ShowSource");
 inline const QString TrimTitle = QStringLiteral("TrimTitle");
 // refresh period in seconds; 0 means never.
 inline const QString DataRefreshInterval = QStringLiteral("DataRefreshInterval");
+// the address of a feed of the user's (absolute http or https); absent or empty: the built-in feed.
+inline const QString FeedURL = QStringLiteral("FeedURL");
 } // namespace PreferenceKeys

@@ -41,6 +41,8 @@ echo "Demo feed server on http://127.0.0.1:$port/notifications/veltrano.xml, $fo
 echo "Settings: $conf"
 
 export XDG_CONFIG_HOME="$config"
+# The demo's copy of the feed stays out of the user's own cache too.
+export XDG_CACHE_HOME="$build/run-cache"
 if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
     export XDG_RUNTIME_DIR="$build/run-runtime"
     mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"

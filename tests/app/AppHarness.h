@@ -1,7 +1,7 @@
 #pragma once
 
-// What the application suites share: a private settings folder, a feed served over real HTTP on
-// 127.0.0.1, a controller pointed at it, and a few ways to look at its menu.
+// What the application suites share: a private settings and cache folder, a feed served over real
+// HTTP on 127.0.0.1, a controller pointed at it, and a few ways to look at its menu.
 
 #include "AppController.h"
 #include "FeedFixture.h"
@@ -56,6 +56,7 @@ public:
 
     AppHarness() {
         qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+        qputenv("XDG_CACHE_HOME", (config.path() + "/cache").toLocal8Bit());
         if (!server.listen())
             qFatal("cannot listen on 127.0.0.1");
     }

@@ -8,6 +8,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
 
@@ -22,13 +23,16 @@ void storeSettings(const QString& period, bool showSource, bool trimTitle) {
     defaults.setBool(trimTitle, PreferenceKeys::TrimTitle);
 }
 
-// Opens the window from the menu, sets the three controls and clicks Save.
-void saveFromTheWindow(AppController& app, int index, bool showSource, bool trimTitle) {
+// Opens the window from the menu, sets the controls and clicks Save.
+void saveFromTheWindow(AppController& app, int index, bool showSource, bool trimTitle,
+                       const std::optional<QString>& feed = std::nullopt) {
     app.preferencesMenuItem()->trigger();
     PreferenceController* prefs = app.preferencesController();
     prefs->intervalCombo()->setCurrentIndex(index);
     prefs->showSourceButton()->setChecked(showSource);
     prefs->trimTitleButton()->setChecked(trimTitle);
+    if (feed)
+        prefs->feedAddressEdit()->setText(*feed);
     QTest::mouseClick(prefs->saveButton(), Qt::LeftButton);
 }
 
@@ -153,6 +157,74 @@ private Q_SLOTS:
         saveFromTheWindow(app, 0, true, true);
         QVERIFY(app.showSource());
         QCOMPARE(titles(), QStringList({longTitle.left(35) + "...  <Ann>", "Short  <Bob>"}));
+    }
+
+    void aChangedFeedAddressIsReadAtOnceAsAFirstCheck() {
+        AppHarness h({entry("1"), entry("2")});
+        AppController& app = h.start();
+        const QString own = h.server.url("/own.xml").toString();
+        h.server.serve("/own.xml", FeedFixture::rss2({entry("7"), entry("8")}, "Own news"));
+        // The old feed blinks for a new top entry, and its next refresh is still in flight when
+        // the address changes.
+        h.serveFeed({entry("0"), entry("1"), entry("2")});
+        QVERIFY(h.refresh());
+        QVERIFY(h.blinking());
+        h.server.hang(AppHarness::feedPath);
+        app.updateData();
+        QTRY_COMPARE(h.server.requestCount(AppHarness::feedPath), 3);
+
+        // Saved in the window: read now (not at the next period), marking nothing and not
+        // blinking; the old fetch brings nothing.
+        QSignalSpy done(&app, &AppController::refreshFinished);
+        saveFromTheWindow(app, 1, false, true, own);
+        QVERIFY(done.wait(5000));
+        QCOMPARE(h.links(), QStringList({"http://news.example/7", "http://news.example/8"}));
+        QCOMPARE(h.marks(), QStringList({"blank", "blank"}));
+        QVERIFY(!h.blinking());
+        QCOMPARE(app.homeMenuItem()->text(), "Own news");
+
+        // What the old feed brought while the menu was open waits for the menu to close; a
+        // change of address drops it, so the menu never shows it.
+        h.server.serve("/own.xml", FeedFixture::rss2({entry("5")}, "Own news"));
+        app.barMenu()->popup(QPoint(10, 10));
+        app.updateData();
+        QTRY_VERIFY(!app.isRefreshing());
+        const QUrl slow = h.server.url("/slow.xml");
+        h.server.hang(slow.path());
+        app.useFeedAddress(slow.toString());
+        app.barMenu()->hide();
+        QCoreApplication::processEvents();
+        QCOMPARE(h.links(), QStringList({"http://news.example/7", "http://news.example/8"}));
+
+        // Handed over by a later start: kept, read at once, and shown at the window's next
+        // opening. A bad one changes nothing.
+        const QString other = h.server.url("/other.xml").toString();
+        h.server.serve("/other.xml", FeedFixture::atom({entry("9")}, "Other news"));
+        QTest::ignoreMessage(QtWarningMsg, "Feed address \"ftp://x/feed\" refused: it is not an "
+                                           "absolute http or https address");
+        app.useFeedAddress("ftp://x/feed");
+        QCOMPARE(app.feedAddress(), slow);
+        app.useFeedAddress(other);
+        QVERIFY(done.wait(5000));
+        QCOMPARE(h.links(), QStringList{"http://news.example/9"});
+        QCOMPARE(h.marks(), QStringList{"blank"});
+        app.preferencesMenuItem()->trigger();
+        PreferenceController* prefs = app.preferencesController();
+        QCOMPARE(prefs->feedAddressEdit()->text(), other);
+        QCOMPARE(prefs->feedAddressEdit()->placeholderText(),
+                 h.server.url(AppHarness::feedPath).toString());
+
+        // An empty field: the built-in feed again, with its own home item even while it fails.
+        h.server.serveStatus(AppHarness::feedPath, 404);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Could not update the feed"));
+        QTest::ignoreMessage(QtWarningMsg, formatError);
+        saveFromTheWindow(app, 1, false, true, QString());
+        QVERIFY(done.wait(5000));
+        QVERIFY(!UserDefaults::standardUserDefaults().contains(PreferenceKeys::FeedURL));
+        QCOMPARE(app.homeMenuItem()->text(), "Veltrano Feeds");
+        UrlRecorder recorder;
+        app.homeMenuItem()->trigger();
+        QCOMPARE(recorder.opened, QList{h.server.url("/go/rss_info")});
     }
 };
 

@@ -2,8 +2,11 @@
 // XML tree, into the status menu.
 
 #include "AppHarness.h"
-#include "FeedReader.h"
-#include "XMLTree.h"
+#include "FeedCache.h"
+#include "PreferenceKeys.h"
+#include "UserDefaults.h"
+
+#include <QFile>
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -122,12 +125,13 @@ private Q_SLOTS:
     void everyFormatReadsIntoEntries_data() {
         QTest::addColumn<QByteArray>("document");
         QTest::addColumn<QStringList>("entries"); // title|link|source, "-" where absent
-        QTest::addColumn<QString>("feed");        // the feed's own title|site link
+        QTest::addColumn<QString>("home"); // the home item's title|what it opens, "-" when disabled
         const QList<FeedEntry> one = {entry("1")};
         const QStringList oneRead = {"Title 1|http://news.example/1|Author 1"};
         QTest::newRow("rss1") << rdfFeed(one) << oneRead << "Veltrano|http://veltrano.invalid/";
-        QTest::newRow("rss2") << FeedFixture::rss2(one) << oneRead
-                              << "Veltrano|http://veltrano.invalid/";
+        QTest::newRow("rss2") << FeedFixture::rss2(one, "Veltrano: news of the fish market & more")
+                              << oneRead
+                              << "Veltrano: news of the fish market &...|http://veltrano.invalid/";
         QTest::newRow("atom") << FeedFixture::atom(one) << oneRead
                               << "Veltrano|http://veltrano.invalid/";
         // A feed longer than the menu takes: its first 10,000 entries, in order.
@@ -190,14 +194,18 @@ private Q_SLOTS:
                           "<a:title>P</a:title><a:link href='http://x/p'/>"
                           "<a:author><a:name>Pat</a:name></a:author></a:entry>"
                           "<entry><title>unprefixed</title></entry></a:feed>")
-            << QStringList({"P|http://x/p|Pat"}) << "-|-";
+            << QStringList({"P|http://x/p|Pat"}) << "127.0.0.1|-";
     }
     void everyFormatReadsIntoEntries() {
         QFETCH(QByteArray, document);
         QFETCH(QStringList, entries);
-        QFETCH(QString, feed);
+        QFETCH(QString, home);
+        // A feed of the user's: the home item is the feed's own.
         AppHarness h;
-        h.server.serve(AppHarness::feedPath, document);
+        const QString path = QStringLiteral("/notifications/own.xml");
+        h.server.serve(path, document);
+        UserDefaults::standardUserDefaults().setString(h.server.url(path).toString(),
+                                                       PreferenceKeys::FeedURL);
         h.start();
         const QString site = h.site().chopped(1);
         QStringList read;
@@ -205,11 +213,13 @@ private Q_SLOTS:
             read.append(item->feedTitle().value_or("-") + '|' + item->feedLink().value_or("-") +
                         '|' + item->feedSource().value_or("-"));
         QCOMPARE(read, entries.replaceInStrings("{site}", site));
-        // The feed's own title and site, for the home item.
-        const std::optional<FeedContent> content =
-            readFeed(*XMLTree::treeWithData(document), h.server.url(AppHarness::feedPath));
-        QCOMPARE(content->title.value_or("-") + '|' + content->siteLink.value_or("-"),
-                 feed.replace("{site}", site));
+        const QStringList expected = home.replace("{site}", site).split('|');
+        QAction* homeItem = h.app->homeMenuItem();
+        QCOMPARE(homeItem->text(), FeedMenuItem::actionText(expected[0]));
+        QCOMPARE(homeItem->isEnabled(), expected[1] != "-");
+        UrlRecorder recorder;
+        homeItem->trigger();
+        QCOMPARE(recorder.opened, expected[1] == "-" ? QList<QUrl>() : QList{QUrl(expected[1])});
     }
 
     void failureThenSuccessActsAsTheFirstRefresh() {
@@ -362,6 +372,27 @@ private Q_SLOTS:
         QCOMPARE(h.server.lastRequest(target)->header("If-None-Match"), QByteArray("\"v1\""));
         QCOMPARE(h.links().size(), 2);
         QCOMPARE(h.marks(), QStringList({"blank", "blank"}));
+
+        // The next run asks conditionally from its first request on, and the 304 shows the
+        // document kept from the last run.
+        const auto nextRun = [&] {
+            h.app.reset();
+            h.server.clearRequests();
+            h.start();
+            return *h.server.lastRequest(target);
+        };
+        HttpServer::Request asked = nextRun();
+        QCOMPARE(asked.header("If-None-Match"), QByteArray("\"v1\""));
+        QCOMPARE(asked.bodyBytesSent, 0);
+        QCOMPARE(h.links().size(), 2);
+
+        // A damaged cache file means a plain request, and the entries all the same.
+        QFile kept(
+            FeedCache(FeedCache::defaultDirectory()).filePath(h.server.url(AppHarness::feedPath)));
+        QVERIFY(kept.resize(kept.size() / 2));
+        asked = nextRun();
+        QVERIFY(!asked.hasHeader("If-None-Match"));
+        QCOMPARE(h.links().size(), 2);
     }
 
     void refreshesNeverOverlapNorChangeTheOpenMenu() {

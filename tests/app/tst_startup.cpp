@@ -117,6 +117,37 @@ private Q_SLOTS:
                  stored.isEmpty() ? 1800.0 : stored.toDouble());
     }
 
+    void feedAddressFromTheStore_data() {
+        QTest::addColumn<QString>("stored"); // "<absent>": no key
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("absent") << "<absent>" << false;
+        QTest::newRow("empty") << "" << false;
+        QTest::newRow("file") << "file:///etc/passwd" << true;
+        QTest::newRow("ftp") << "ftp://news.example/feed.xml" << true;
+        QTest::newRow("text") << "my news" << true;
+        QTest::newRow("no scheme") << "news.example/feed.xml" << true;
+    }
+    void feedAddressFromTheStore() {
+        QFETCH(QString, stored);
+        QFETCH(bool, refused);
+        AppHarness h({entry("1")});
+        UserDefaults defaults = UserDefaults::standardUserDefaults();
+        if (stored != "<absent>")
+            defaults.setString(stored, PreferenceKeys::FeedURL);
+        // One line names the value refused.
+        if (refused)
+            QTest::ignoreMessage(QtWarningMsg, qPrintable("FeedURL \"" + stored +
+                                                          "\" is not an absolute http or https "
+                                                          "address: reading the built-in feed"));
+        QTest::failOnWarning(QRegularExpression("FeedURL"));
+        AppController& app = h.start();
+        QCOMPARE(app.feedAddress(), h.server.url(AppHarness::feedPath));
+        QCOMPARE(h.links(), QStringList{"http://news.example/1"});
+        QCOMPARE(app.homeMenuItem()->text(), "Veltrano Feeds");
+        // The user's value is never rewritten.
+        QCOMPARE(defaults.stringForKey(PreferenceKeys::FeedURL).value_or("<absent>"), stored);
+    }
+
     void tearDownStopsBothTimers() {
         AppHarness h({entry("1")});
         AppController& app = h.start();

@@ -445,6 +445,69 @@ private Q_SLOTS:
                  "a start without a session bus did not run");
         QCOMPARE(alone->state(), QProcess::Running);
     }
+
+    // The command line: --help and --version answer without a display, and a bad --feed is
+    // refused, none of them touching the settings; a good --feed is kept by the program that
+    // runs: the running one, or this start when none runs.
+    void theCommandLine() {
+        const auto run = [&](const QString& name, const QStringList& arguments,
+                             const QStringList& environment = {}) {
+            QProcess* process = desktop.start(
+                "env",
+                environment +
+                    QStringList{"XDG_CONFIG_HOME=" + desktop.home() + "/" + name, PINGLARK_BINARY} +
+                    arguments,
+                name);
+            return process;
+        };
+        const auto ended = [&](QProcess* process) {
+            return waitFor([&] { return process->state() == QProcess::NotRunning; }, 8000);
+        };
+        const auto settingsOf = [&](const QString& name) {
+            QFile file(desktop.home() + "/" + name + "/Veltrano/Pinglark.conf");
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<none>");
+        };
+        const struct {
+            const char* name;
+            QStringList arguments;
+            int status;
+            const char* output;
+        } answers[] = {
+            {"help", {"--help"}, 0, "^Usage: pinglark \\[options\\]\n(.|\n)*--feed <url>"},
+            {"version", {"--version"}, 0, "^Pinglark \\d+\\.\\d+\\.\\d+\n$"},
+            {"bad-feed", {"--feed", "ftp://news.example/feed.xml"}, 2, "^pinglark: --feed "},
+        };
+        for (const auto& answer : answers) {
+            QProcess* process = run(answer.name, answer.arguments, {"-u", "DISPLAY"});
+            QVERIFY(ended(process));
+            QCOMPARE(process->exitStatus(), QProcess::NormalExit);
+            QCOMPARE(process->exitCode(), answer.status);
+            QVERIFY2(QRegularExpression(answer.output).match(desktop.log(answer.name)).hasMatch(),
+                     qPrintable(desktop.log(answer.name)));
+            QCOMPARE(settingsOf(answer.name), "<none>");
+        }
+
+        // Handed to the running program, which keeps it and reads it; this start ends.
+        service = watcher.services.value(0);
+        const QString own = server->url("/own.xml").toString();
+        server->serve("/own.xml",
+                      FeedFixture::rss2({entry("Own entry", "https://news.example/own")}, "Own"));
+        QProcess* handOver = run("hand-over", {"--feed", own});
+        QVERIFY(ended(handOver));
+        QCOMPARE(handOver->exitCode(), 0);
+        QCOMPARE(settingsOf("hand-over"), "<none>");
+        QCOMPARE(labels(waitForTop("Own entry")),
+                 (QStringList{"Own entry", "---", "Own"} + fixedLabels.mid(2)));
+        QVERIFY(settingsOf("config").contains("\nFeedURL=" + own.toUtf8() + "\n"));
+        QCOMPARE(watcher.services.size(), 1);
+
+        // With nobody to hand it to, this start keeps it and runs.
+        QProcess* alone =
+            run("feed-alone", {"--feed", own}, {"DBUS_SESSION_BUS_ADDRESS=disabled:"});
+        QVERIFY(waitFor([&] { return settingsOf("feed-alone").contains("HasRun=true"); }));
+        QVERIFY(settingsOf("feed-alone").contains("\nFeedURL=" + own.toUtf8() + "\n"));
+        QCOMPARE(alone->state(), QProcess::Running);
+    }
 };
 
 int main(int argc, char* argv[]) {

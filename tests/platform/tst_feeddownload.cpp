@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTcpServer>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
@@ -332,6 +333,70 @@ private Q_SLOTS:
         QCOMPARE(fetch(download, m_server->url(other)).body, m_feed);
         QVERIFY(!m_server->lastRequest(other)->hasHeader("If-None-Match"));
         QVERIFY(!m_server->lastRequest(other)->hasHeader("If-Modified-Since"));
+    }
+
+    void keptAcrossRuns_data() {
+        QTest::addColumn<QString>("damage");
+        QTest::addColumn<int>("requests");     // what the next run's fetch asks
+        QTest::addColumn<bool>("conditional"); // whether it asks conditionally first
+        QTest::newRow("sound") << "" << 1 << true;
+        QTest::newRow("truncated") << "truncated" << 1 << false;
+        QTest::newRow("body damaged") << "body" << 2 << true;
+        QTest::newRow("another address's entry") << "foreign" << 1 << false;
+        QTest::newRow("not an entry at all") << "garbage" << 1 << false;
+    }
+    void keptAcrossRuns() {
+        QFETCH(QString, damage);
+        QFETCH(int, requests);
+        QFETCH(bool, conditional);
+        // A cache that cannot be used is no failure, and nothing to log.
+        QTest::failOnWarning(QRegularExpression("."));
+        QTemporaryDir home;
+        const QString folder = home.path() + "/Pinglark";
+        const FeedCache::Validators validators{"\"v1\"", "Tue, 11 Jun 2024 08:30:00 GMT"};
+        QUrl url = m_server->url(feedPath);
+        m_server->setRoute(
+            feedPath,
+            {.body = m_feed, .etag = validators.etag, .lastModified = validators.lastModified});
+        {
+            FeedDownload run;
+            run.setCacheDirectory(folder);
+            QCOMPARE(fetch(run, url).body, m_feed);
+        }
+        const FeedCache cache(folder);
+        QFile file(cache.filePath(url));
+        const auto ownerOnly =
+            QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser;
+        QCOMPARE(file.permissions(), ownerOnly);
+        QCOMPARE(QFile::permissions(folder), ownerOnly | QFile::ExeOwner | QFile::ExeUser);
+
+        if (damage == "truncated") {
+            QVERIFY(file.resize(file.size() - 10));
+        } else if (damage == "body") {
+            QVERIFY(file.open(QIODevice::ReadWrite) && file.seek(file.size() - 1));
+            QVERIFY(file.putChar(~file.peek(1).at(0)));
+            file.close();
+        } else if (damage == "foreign") {
+            url = m_server->url("/other.rdf");
+            m_server->setRoute("/other.rdf", *m_server->route(feedPath));
+            QVERIFY(file.rename(cache.filePath(url)));
+        } else if (damage == "garbage") {
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(HttpServer::garbage(300));
+            file.close();
+        }
+
+        m_server->clearRequests();
+        FeedDownload run;
+        run.setCacheDirectory(folder);
+        QCOMPARE(fetch(run, url).body, m_feed);
+        const QList<HttpServer::Request> asked = m_server->requests();
+        QCOMPARE(asked.size(), requests);
+        QCOMPARE(asked[0].header("If-None-Match"), conditional ? validators.etag : "");
+        QCOMPARE(asked[0].header("If-Modified-Since"), conditional ? validators.lastModified : "");
+        QVERIFY(!asked.last().hasHeader("If-None-Match") || asked.last().bodyBytesSent == 0);
+        // Whatever the file held, it holds the last good answer again.
+        QCOMPARE(cache.body(url, validators, 1 << 20), m_feed);
     }
 
     void oneFetchAtATime() {

@@ -7,6 +7,8 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -22,7 +24,7 @@ struct Store {
     }
     static QStringList texts() {
         return {text(PreferenceKeys::DataRefreshInterval), text(PreferenceKeys::ShowSource),
-                text(PreferenceKeys::TrimTitle)};
+                text(PreferenceKeys::TrimTitle), text(PreferenceKeys::FeedURL)};
     }
     QTemporaryDir dir;
 };
@@ -35,6 +37,7 @@ struct Seen {
     float period;
     bool showSource;
     bool trimTitle;
+    QString feed;
     bool windowVisible;
 };
 
@@ -46,7 +49,7 @@ public:
         calls.append({sender, defaults.floatForKey(PreferenceKeys::DataRefreshInterval),
                       defaults.boolForKey(PreferenceKeys::ShowSource),
                       defaults.boolForKey(PreferenceKeys::TrimTitle),
-                      sender->window()->isVisible()});
+                      Store::text(PreferenceKeys::FeedURL), sender->window()->isVisible()});
         if (failWith)
             throw std::runtime_error(failWith);
     }
@@ -58,18 +61,20 @@ struct Controls {
     int index;
     bool showSource;
     bool trimTitle;
+    QString feed;
     bool operator==(const Controls&) const = default;
 };
 
 Controls controls(const PreferenceController& prefs) {
     return {prefs.intervalCombo()->currentIndex(), prefs.showSourceButton()->isChecked(),
-            prefs.trimTitleButton()->isChecked()};
+            prefs.trimTitleButton()->isChecked(), prefs.feedAddressEdit()->text()};
 }
 
 void edit(PreferenceController& prefs, const Controls& to) {
     prefs.intervalCombo()->setCurrentIndex(to.index);
     prefs.showSourceButton()->setChecked(to.showSource);
     prefs.trimTitleButton()->setChecked(to.trimTitle);
+    prefs.feedAddressEdit()->setText(to.feed);
 }
 
 QWidget* show(PreferenceController& prefs) {
@@ -85,7 +90,7 @@ QWidget* show(PreferenceController& prefs) {
 namespace QTest {
 template <> char* toString(const Controls& c) {
     return qstrdup(QByteArray::number(c.index) + (c.showSource ? " source" : " -") +
-                   (c.trimTitle ? " trim" : " -"));
+                   (c.trimTitle ? " trim " : " - ") + c.feed.toUtf8());
 }
 } // namespace QTest
 
@@ -181,7 +186,7 @@ private Q_SLOTS:
         QWidget* window = show(prefs);
         const Controls loaded{4, false, true};
         QCOMPARE(controls(prefs), loaded);
-        edit(prefs, {3, true, false});
+        edit(prefs, {3, true, false, "http://news.example/feed"});
         QVERIFY(window->close());
         QCOMPARE(controls(prefs), loaded);
         QCOMPARE(Store::texts(), before);
@@ -189,11 +194,11 @@ private Q_SLOTS:
 
         // After a save the saved choices are what a later unsaved close goes back to.
         show(prefs);
-        const Controls saved{0, true, true};
+        const Controls saved{0, true, true, "https://news.example/feed"};
         edit(prefs, saved);
         QTest::mouseClick(prefs.saveButton(), Qt::LeftButton);
         show(prefs);
-        edit(prefs, {2, false, false});
+        edit(prefs, {2, false, false, ""});
         QVERIFY(window->close());
         QCOMPARE(controls(prefs), saved);
     }
@@ -202,16 +207,20 @@ private Q_SLOTS:
         QTest::addColumn<int>("index");
         QTest::addColumn<bool>("showSource");
         QTest::addColumn<bool>("trimTitle");
-        QTest::newRow("15 minutes, both options") << 0 << true << true;
-        QTest::newRow("60 minutes, sources only") << 2 << true << false;
-        QTest::newRow("never, no option") << 3 << false << false;
+        QTest::addColumn<QString>("feed"); // as typed; empty: the built-in feed, no key kept
+        QTest::newRow("15 minutes, both options, a feed")
+            << 0 << true << true << " https://news.example/feed.xml ";
+        QTest::newRow("60 minutes, sources only") << 2 << true << false << "";
+        QTest::newRow("never, no option") << 3 << false << false << "";
     }
     void saveWritesThenTellsTheDelegateThenCloses() {
         QFETCH(int, index);
         QFETCH(bool, showSource);
         QFETCH(bool, trimTitle);
+        QFETCH(QString, feed);
         Store store;
         UserDefaults defaults = Store::defaults();
+        defaults.setString("http://old.example/feed", PreferenceKeys::FeedURL);
         defaults.setFloat(1800, PreferenceKeys::DataRefreshInterval);
         defaults.setBool(!showSource, PreferenceKeys::ShowSource);
         defaults.setBool(!trimTitle, PreferenceKeys::TrimTitle);
@@ -220,7 +229,7 @@ private Q_SLOTS:
         RecordingDelegate delegate;
         prefs.setDelegate(&delegate);
         QWidget* window = show(prefs);
-        const Controls chosen{index, showSource, trimTitle};
+        const Controls chosen{index, showSource, trimTitle, feed};
         edit(prefs, chosen);
         QTest::mouseClick(prefs.saveButton(), Qt::LeftButton);
 
@@ -230,12 +239,47 @@ private Q_SLOTS:
         QCOMPARE(seen.period, periods[index]);
         QCOMPARE(seen.showSource, showSource);
         QCOMPARE(seen.trimTitle, trimTitle);
+        QCOMPARE(seen.feed, feed.isEmpty() ? "<absent>" : feed.trimmed());
         QVERIFY(seen.windowVisible); // told before the window closes
         QVERIFY(!window->isVisible());
         QCOMPARE(controls(prefs), chosen);
         // Booleans are written as booleans, not as the numbers of the first run.
         QCOMPARE(Store::text(PreferenceKeys::ShowSource),
                  showSource ? QStringLiteral("true") : QStringLiteral("false"));
+    }
+
+    void refusedFeedAddressSavesNothing_data() {
+        QTest::addColumn<QString>("address");
+        for (const char* address : {"ftp://news.example/feed", "file:///etc/passwd",
+                                    "news.example/feed", "http://", "http://news example/feed"})
+            QTest::newRow(address) << QString::fromLatin1(address);
+    }
+    void refusedFeedAddressSavesNothing() {
+        QFETCH(QString, address);
+        Store store;
+        Store::defaults().setString("http://old.example/feed", PreferenceKeys::FeedURL);
+        const QStringList before = Store::texts();
+        PreferenceController prefs;
+        RecordingDelegate delegate;
+        prefs.setDelegate(&delegate);
+        QWidget* window = show(prefs);
+        QLabel* message = prefs.feedAddressMessage();
+        QVERIFY(!message->isVisible());
+        edit(prefs, {0, true, true, address});
+        QTest::mouseClick(prefs.saveButton(), Qt::LeftButton);
+        QCOMPARE(Store::texts(), before);
+        QVERIFY(delegate.calls.isEmpty());
+        QVERIFY(window->isVisible());
+        QVERIFY(message->isVisible());
+
+        // Mended, the address saves with the rest.
+        prefs.feedAddressEdit()->clear();
+        QTest::keyClicks(prefs.feedAddressEdit(), "https://news.example/feed");
+        QVERIFY(!message->isVisible());
+        QTest::mouseClick(prefs.saveButton(), Qt::LeftButton);
+        QCOMPARE(delegate.calls.size(), 1);
+        QCOMPARE(Store::text(PreferenceKeys::FeedURL), "https://news.example/feed");
+        QVERIFY(!window->isVisible());
     }
 
     void saveWithNobodyToTell() {
