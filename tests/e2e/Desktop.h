@@ -15,6 +15,7 @@
 #include <QStringList>
 
 #include "FeedFixture.h"
+#include "SessionServer.h"
 
 #include <functional>
 #include <memory>
@@ -99,8 +100,8 @@ private:
     QString m_home;
     QString m_display;
     QString m_busAddress;
-    std::unique_ptr<QProcess> m_xvfb;
-    std::unique_ptr<QProcess> m_bus;
+    std::unique_ptr<SessionServer> m_xvfb;
+    std::unique_ptr<SessionServer> m_bus;
     std::unique_ptr<QProcess> m_app;
     std::vector<std::unique_ptr<QProcess>> m_children;
 
