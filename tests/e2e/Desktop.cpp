@@ -37,9 +37,28 @@ void stop(std::unique_ptr<QProcess>& process, int graceMs = 5000) {
     }
 }
 
+// Whether a folder may be emptied for a session: an absolute path that holds neither the current
+// folder nor the home folder (an unset variable must not empty the folder a test runs in).
+bool mayEmpty(const QString& folder) {
+    if (folder.isEmpty() || QDir::isRelativePath(folder))
+        return false;
+    QString path = QDir::cleanPath(folder);
+    if (!path.endsWith('/'))
+        path += '/';
+    for (const QString& kept : {QDir::currentPath(), QDir::homePath()})
+        if ((QDir::cleanPath(kept) + '/').startsWith(path))
+            return false;
+    return true;
+}
+
 } // namespace
 
-Desktop::Desktop(const QString& home) : m_home(home) {
+Desktop::Desktop(const QString& home) : m_home(mayEmpty(home) ? home : QString()) {
+    if (m_home.isEmpty()) {
+        m_refused = "not a session folder to empty: \"" + home +
+                    "\" (PINGLARK_E2E_HOME, which ctest sets, names a folder of its own)";
+        return;
+    }
     QDir(m_home).removeRecursively();
     for (const char* folder : {"config/Veltrano", "runtime", "data", "cache", "bin"})
         QDir().mkpath(m_home + "/" + folder);
@@ -65,6 +84,10 @@ Desktop::~Desktop() {
 }
 
 bool Desktop::startDisplay(QString* error) {
+    if (!m_refused.isEmpty()) {
+        *error = m_refused;
+        return false;
+    }
     m_xvfb = SessionServer::display(m_home + "/xvfb.log");
     if (!m_xvfb) {
         *error = "Xvfb did not start (see " + m_home + "/xvfb.log)";
@@ -90,6 +113,10 @@ QString Desktop::startSession(const QStringList& tools) {
 }
 
 bool Desktop::startBus(QString* error) {
+    if (!m_refused.isEmpty()) {
+        *error = m_refused;
+        return false;
+    }
     m_bus = SessionServer::bus(m_home + "/dbus.log");
     if (!m_bus)
         *error = "dbus-daemon did not start (see " + m_home + "/dbus.log)";

@@ -51,7 +51,9 @@ struct Window {
 
 class Desktop {
 public:
-    // Everything the session writes goes below `home`, which is emptied first.
+    // Everything the session writes goes below `home`, which is emptied first: an absolute path
+    // that holds neither the current folder nor the home folder, else the session refuses to
+    // start (and empties nothing).
     explicit Desktop(const QString& home);
     ~Desktop();
 
@@ -100,6 +102,7 @@ private:
     QString m_home;
     QString m_display;
     QString m_busAddress;
+    QString m_refused; // why the session cannot start, if it cannot
     std::unique_ptr<SessionServer> m_xvfb;
     std::unique_ptr<SessionServer> m_bus;
     std::unique_ptr<QProcess> m_app;
