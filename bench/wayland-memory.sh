@@ -38,12 +38,11 @@ env -i PATH="$PATH" HOME="$work" XDG_RUNTIME_DIR="$work/sway" WLR_BACKENDS=headl
     WLR_RENDERER=pixman WLR_LIBINPUT_NO_DEVICES=1 \
     "${as_compositor[@]}" sway -c "$work/sway.conf" >"$work/sway.log" 2>&1 &
 pids+=($!)
-dbus-daemon --session --nofork --print-address=3 3>"$work/bus" >/dev/null 2>&1 &
-pids+=($!)
+start_private_bus "$work"
 for _ in $(seq 100); do
     socket=$(find "$work/sway" -maxdepth 1 -name 'wayland-*' -type s | head -1)
     ipc=$(find "$work/sway" -maxdepth 1 -name 'sway-ipc.*' -type s | head -1)
-    [ -n "$socket" ] && [ -n "$ipc" ] && [ -s "$work/bus" ] && break
+    [ -n "$socket" ] && [ -n "$ipc" ] && break
     sleep 0.1
 done
 [ -n "$socket" ] && [ -n "$ipc" ] || { echo "sway did not start"; cat "$work/sway.log"; exit 1; }
@@ -51,7 +50,7 @@ done
 export SWAYSOCK=$ipc
 run_env=(env -u DISPLAY QT_QPA_PLATFORM=wayland WAYLAND_DISPLAY="$socket" HOME="$work"
     XDG_RUNTIME_DIR="$work/runtime" XDG_CONFIG_HOME="$work/config"
-    DBUS_SESSION_BUS_ADDRESS="$(head -1 "$work/bus")")
+    DBUS_SESSION_BUS_ADDRESS="$bus_address")
 
 # measure NAME [VARIABLE=VALUE...]: one run; sets rss, hwm, gl (whether a Mesa driver is mapped)
 # and floating.

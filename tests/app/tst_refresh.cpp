@@ -4,6 +4,7 @@
 #include "AppHarness.h"
 #include "FeedCache.h"
 #include "PreferenceKeys.h"
+#include "SessionServer.h"
 #include "UserDefaults.h"
 
 #include <QFile>
@@ -11,11 +12,6 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QProcess>
-
-#include <sys/prctl.h>
-
-#include <csignal>
 
 using namespace std::chrono_literals;
 
@@ -24,23 +20,20 @@ class TestRefresh : public QObject {
 
     // The machine's system bus, played by a dbus-daemon of the suite's own, with a stand-in for
     // logind on it. The program's first use of the system bus fixes its address for the process.
-    QProcess systemBus;
+    std::unique_ptr<SessionServer> systemBus;
     std::optional<QDBusConnection> logind;
 
 private Q_SLOTS:
     void initTestCase() {
-        systemBus.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });
-        systemBus.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
-        QTRY_VERIFY(systemBus.canReadLine());
-        const QByteArray address = systemBus.readLine().trimmed();
-        qputenv("DBUS_SYSTEM_BUS_ADDRESS", address);
-        logind = QDBusConnection::connectToBus(QString::fromLatin1(address), "logind");
+        systemBus = SessionServer::bus();
+        QVERIFY(systemBus);
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", systemBus->address().toUtf8());
+        logind = QDBusConnection::connectToBus(systemBus->address(), "logind");
         QVERIFY(logind->registerService("org.freedesktop.login1"));
     }
     void cleanupTestCase() {
         QDBusConnection::disconnectFromBus("logind");
-        systemBus.kill();
-        systemBus.waitForFinished();
+        systemBus.reset();
     }
 
     void whatEachRefreshMarksAndBlinks() {

@@ -5,13 +5,9 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
-#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTimer>
-
-#include <csignal>
-#include <sys/prctl.h>
 
 namespace e2e {
 
@@ -31,11 +27,6 @@ bool waitFor(const std::function<bool()>& predicate, int timeoutMs) {
 
 namespace {
 
-// Children die with the test, even when ctest kills it at its timeout.
-void dieWithParent(QProcess& process) {
-    process.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });
-}
-
 void stop(std::unique_ptr<QProcess>& process, int graceMs = 5000) {
     if (!process || process->state() == QProcess::NotRunning)
         return;
@@ -46,24 +37,28 @@ void stop(std::unique_ptr<QProcess>& process, int graceMs = 5000) {
     }
 }
 
-// Starts a server of the session, its errors in errorLog; the first line it writes on its
-// standard output (a display number, an address), or nothing within 15 s.
-QByteArray startServer(std::unique_ptr<QProcess>& process, const QString& program,
-                       const QStringList& arguments, const QString& errorLog) {
-    process = std::make_unique<QProcess>();
-    dieWithParent(*process);
-    process->setStandardErrorFile(errorLog, QIODevice::Append);
-    process->start(program, arguments);
-    QDeadlineTimer deadline(15000);
-    while (!process->canReadLine() && !deadline.hasExpired() &&
-           process->state() != QProcess::NotRunning)
-        process->waitForReadyRead(int(std::max<qint64>(1, deadline.remainingTime())));
-    return process->readLine().trimmed();
+// Whether a folder may be emptied for a session: an absolute path that holds neither the current
+// folder nor the home folder (an unset variable must not empty the folder a test runs in).
+bool mayEmpty(const QString& folder) {
+    if (folder.isEmpty() || QDir::isRelativePath(folder))
+        return false;
+    QString path = QDir::cleanPath(folder);
+    if (!path.endsWith('/'))
+        path += '/';
+    for (const QString& kept : {QDir::currentPath(), QDir::homePath()})
+        if ((QDir::cleanPath(kept) + '/').startsWith(path))
+            return false;
+    return true;
 }
 
 } // namespace
 
-Desktop::Desktop(const QString& home) : m_home(home) {
+Desktop::Desktop(const QString& home) : m_home(mayEmpty(home) ? home : QString()) {
+    if (m_home.isEmpty()) {
+        m_refused = "not a session folder to empty: \"" + home +
+                    "\" (PINGLARK_E2E_HOME, which ctest sets, names a folder of its own)";
+        return;
+    }
     QDir(m_home).removeRecursively();
     for (const char* folder : {"config/Veltrano", "runtime", "data", "cache", "bin"})
         QDir().mkpath(m_home + "/" + folder);
@@ -86,38 +81,27 @@ Desktop::~Desktop() {
     stopApp();
     for (std::unique_ptr<QProcess>& child : m_children)
         stop(child);
-    stop(m_bus);
-    stop(m_xvfb);
 }
 
 bool Desktop::startDisplay(QString* error) {
-    // A display number of its own, away from the low ones desktops and other tools take. Xvfb
-    // writes it on the descriptor given once it accepts connections; a number taken meanwhile
-    // makes it exit, and another one is tried.
-    for (int attempt = 0; attempt < 5; ++attempt) {
-        const int number = 200 + int(QRandomGenerator::global()->bounded(700));
-        if (QFile::exists(QString("/tmp/.X%1-lock").arg(number)))
-            continue;
-        m_display = ":" + QString::number(number);
-        if (startServer(m_xvfb, "Xvfb",
-                        {m_display, "-displayfd", "1", "-screen", "0", "800x600x24", "-nolisten",
-                         "tcp", "-noreset"},
-                        m_home + "/xvfb.log") == QByteArray::number(number) &&
-            run("xdpyinfo", {})) {
-            // A desktop colour, so that pictures of the session look like a desktop. (Without
-            // -noreset, Xvfb would forget it when xsetroot disconnects.)
-            run("xsetroot", {"-solid", "#3a4150"});
-            return true;
-        }
-        stop(m_xvfb);
+    if (!m_refused.isEmpty()) {
+        *error = m_refused;
+        return false;
     }
-    *error = "Xvfb did not start (see " + m_home + "/xvfb.log)";
-    return false;
+    m_xvfb = SessionServer::display(m_home + "/xvfb.log");
+    if (!m_xvfb) {
+        *error = "Xvfb did not start (see " + m_home + "/xvfb.log)";
+        return false;
+    }
+    m_display = m_xvfb->address();
+    // A desktop colour, so that pictures of the session look like a desktop.
+    run("xsetroot", {"-solid", "#3a4150"});
+    return true;
 }
 
 QString Desktop::startSession(const QStringList& tools) {
     QStringList missing;
-    for (const QString& tool : QStringList{"Xvfb", "xdpyinfo", "dbus-daemon"} + tools)
+    for (const QString& tool : QStringList{"Xvfb", "dbus-daemon"} + tools)
         if (QStandardPaths::findExecutable(tool).isEmpty())
             missing.append(tool);
     if (!missing.isEmpty())
@@ -129,12 +113,15 @@ QString Desktop::startSession(const QStringList& tools) {
 }
 
 bool Desktop::startBus(QString* error) {
-    m_busAddress = QString::fromLatin1(startServer(m_bus, "dbus-daemon",
-                                                   {"--session", "--nofork", "--print-address=1"},
-                                                   m_home + "/dbus.log"));
-    if (m_busAddress.isEmpty())
+    if (!m_refused.isEmpty()) {
+        *error = m_refused;
+        return false;
+    }
+    m_bus = SessionServer::bus(m_home + "/dbus.log");
+    if (!m_bus)
         *error = "dbus-daemon did not start (see " + m_home + "/dbus.log)";
-    return !m_busAddress.isEmpty();
+    m_busAddress = m_bus ? m_bus->address() : QString();
+    return m_bus != nullptr;
 }
 
 void Desktop::writeSettings(const QByteArray& generalSection) {
@@ -166,7 +153,7 @@ QProcessEnvironment Desktop::environment() const {
 std::unique_ptr<QProcess> Desktop::newChild(const QString& program, const QStringList& arguments,
                                             const QString& logName) const {
     auto process = std::make_unique<QProcess>();
-    dieWithParent(*process);
+    SessionServer::dieWithParent(*process);
     process->setProcessEnvironment(environment());
     process->setProcessChannelMode(QProcess::MergedChannels);
     process->setStandardOutputFile(m_home + "/" + logName + ".log");
@@ -184,7 +171,7 @@ QProcess* Desktop::start(const QString& program, const QStringList& arguments,
 std::optional<QByteArray> Desktop::run(const QString& program, const QStringList& arguments,
                                        int timeoutMs) const {
     QProcess process;
-    dieWithParent(process);
+    SessionServer::dieWithParent(process);
     process.setProcessEnvironment(environment());
     process.start(program, arguments);
     // (Still running at the time: killed as `process` goes.)

@@ -15,6 +15,7 @@
 #include <QStringList>
 
 #include "FeedFixture.h"
+#include "SessionServer.h"
 
 #include <functional>
 #include <memory>
@@ -50,7 +51,9 @@ struct Window {
 
 class Desktop {
 public:
-    // Everything the session writes goes below `home`, which is emptied first.
+    // Everything the session writes goes below `home`, which is emptied first: an absolute path
+    // that holds neither the current folder nor the home folder, else the session refuses to
+    // start (and empties nothing).
     explicit Desktop(const QString& home);
     ~Desktop();
 
@@ -99,8 +102,9 @@ private:
     QString m_home;
     QString m_display;
     QString m_busAddress;
-    std::unique_ptr<QProcess> m_xvfb;
-    std::unique_ptr<QProcess> m_bus;
+    QString m_refused; // why the session cannot start, if it cannot
+    std::unique_ptr<SessionServer> m_xvfb;
+    std::unique_ptr<SessionServer> m_bus;
     std::unique_ptr<QProcess> m_app;
     std::vector<std::unique_ptr<QProcess>> m_children;
 

@@ -4,6 +4,7 @@
 
 #include "DBusMenuExporter.h"
 #include "ImageResource.h"
+#include "SessionServer.h"
 #include "StatusItem.h"
 #include "StatusNotifierItem.h"
 #include "Watcher.h"
@@ -24,13 +25,8 @@
 #include <QSystemTrayIcon>
 #include <QtTest>
 
-#include <csignal>
 #include <cstdio>
 #include <memory>
-#include <string>
-#include <sys/prctl.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
@@ -764,41 +760,14 @@ private Q_SLOTS:
     }
 };
 
-// The suite runs on a session bus of its own, started before the application connects to one;
-// the daemon also ends if the test dies. Returns its process id, or -1.
-pid_t startPrivateBus() {
-    int fds[2];
-    if (pipe(fds) != 0)
-        return -1;
-    const pid_t pid = fork();
-    if (pid == 0) {
-        prctl(PR_SET_PDEATHSIG, SIGTERM);
-        close(fds[0]);
-        const std::string print = "--print-address=" + std::to_string(fds[1]);
-        execlp("dbus-daemon", "dbus-daemon", "--session", "--nofork", print.c_str(),
-               static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(fds[1]);
-    std::string address;
-    for (char c; pid > 0 && read(fds[0], &c, 1) == 1 && c != '\n';)
-        address += c;
-    close(fds[0]);
-    if (address.empty() || setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1) != 0)
-        return -1;
-    return pid;
-}
-
 int main(int argc, char* argv[]) {
-    const pid_t bus = startPrivateBus();
-    if (bus < 0) {
+    // The suite runs on a session bus of its own, started before the application connects to one.
+    const std::unique_ptr<SessionServer> bus = SessionServer::bus();
+    if (!bus) {
         std::fprintf(stderr, "cannot start a private dbus-daemon\n");
         return 1;
     }
-    const auto stopBus = qScopeGuard([bus] {
-        kill(bus, SIGTERM);
-        waitpid(bus, nullptr, 0);
-    });
+    qputenv("DBUS_SESSION_BUS_ADDRESS", bus->address().toUtf8());
     QApplication app(argc, argv);
     QApplication::setApplicationName("Pinglark");
     QApplication::setDesktopFileName("pinglark");

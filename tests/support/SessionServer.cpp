@@ -1,0 +1,73 @@
+#include "SessionServer.h"
+
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QRandomGenerator>
+
+#include <csignal>
+#include <sys/prctl.h>
+
+std::unique_ptr<SessionServer> SessionServer::bus(const QString& errorLog) {
+    std::unique_ptr<SessionServer> server(new SessionServer);
+    if (!server->start(QStringLiteral("dbus-daemon"),
+                       {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                        QStringLiteral("--print-address=1")},
+                       errorLog))
+        return nullptr;
+    return server;
+}
+
+std::unique_ptr<SessionServer> SessionServer::display(const QString& errorLog) {
+    // A display number of its own, away from the low ones desktops and other tools take. Xvfb
+    // writes it on the descriptor given once it accepts connections; a number taken meanwhile
+    // makes it exit, and another one is tried. (Without -noreset, Xvfb would forget the root
+    // window's colour whenever its last client disconnects.)
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        const int number = 200 + int(QRandomGenerator::global()->bounded(700));
+        if (QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(number)))
+            continue;
+        std::unique_ptr<SessionServer> server(new SessionServer);
+        const QString name = QStringLiteral(":%1").arg(number);
+        if (server->start(QStringLiteral("Xvfb"),
+                          {name, QStringLiteral("-displayfd"), QStringLiteral("1"),
+                           QStringLiteral("-screen"), QStringLiteral("0"),
+                           QStringLiteral("800x600x24"), QStringLiteral("-nolisten"),
+                           QStringLiteral("tcp"), QStringLiteral("-noreset")},
+                          errorLog) &&
+            server->m_address == name.mid(1)) {
+            server->m_address = name;
+            return server;
+        }
+    }
+    return nullptr;
+}
+
+SessionServer::~SessionServer() {
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.terminate();
+    if (!m_process.waitForFinished(5000)) {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+}
+
+void SessionServer::dieWithParent(QProcess& process) {
+    process.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });
+}
+
+bool SessionServer::start(const QString& program, const QStringList& arguments,
+                          const QString& errorLog) {
+    dieWithParent(m_process);
+    if (errorLog.isEmpty())
+        m_process.setStandardErrorFile(QProcess::nullDevice());
+    else
+        m_process.setStandardErrorFile(errorLog, QIODevice::Append);
+    m_process.start(program, arguments);
+    QDeadlineTimer deadline(15000);
+    while (!m_process.canReadLine() && !deadline.hasExpired() &&
+           m_process.state() != QProcess::NotRunning)
+        m_process.waitForReadyRead(int(std::max<qint64>(1, deadline.remainingTime())));
+    m_address = QString::fromLatin1(m_process.readLine().trimmed());
+    return !m_address.isEmpty();
+}
