@@ -7,7 +7,6 @@
 #include <QDBusAbstractAdaptor>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
@@ -41,47 +40,6 @@ constexpr int nameAttempts = 16;
 int nextInstance = 1;
 
 } // namespace
-
-// --- Wire types ---------------------------------------------------------------------------------
-
-QDBusArgument& operator<<(QDBusArgument& argument, const SniIconPixmap& pixmap) {
-    argument.beginStructure();
-    argument << pixmap.width << pixmap.height << pixmap.bytes;
-    argument.endStructure();
-    return argument;
-}
-
-const QDBusArgument& operator>>(const QDBusArgument& argument, SniIconPixmap& pixmap) {
-    argument.beginStructure();
-    argument >> pixmap.width >> pixmap.height >> pixmap.bytes;
-    argument.endStructure();
-    return argument;
-}
-
-QDBusArgument& operator<<(QDBusArgument& argument, const SniToolTip& toolTip) {
-    argument.beginStructure();
-    argument << toolTip.iconName << toolTip.pixmaps << toolTip.title << toolTip.description;
-    argument.endStructure();
-    return argument;
-}
-
-const QDBusArgument& operator>>(const QDBusArgument& argument, SniToolTip& toolTip) {
-    argument.beginStructure();
-    argument >> toolTip.iconName >> toolTip.pixmaps >> toolTip.title >> toolTip.description;
-    argument.endStructure();
-    return argument;
-}
-
-void registerStatusNotifierTypes() {
-    static const bool registered = [] {
-        qDBusRegisterMetaType<SniIconPixmap>();
-        qDBusRegisterMetaType<SniIconPixmapList>();
-        qDBusRegisterMetaType<SniToolTip>();
-        qRegisterMetaType<SniIconPixmapList>("SniIconPixmapList");
-        return true;
-    }();
-    Q_UNUSED(registered);
-}
 
 // --- The D-Bus face -----------------------------------------------------------------------------
 
@@ -196,7 +154,7 @@ private:
 StatusNotifierItem::StatusNotifierItem(const QDBusConnection& connection, QObject* parent)
     : QObject(parent), m_connection(connection),
       m_menu(new DBusMenuExporter(connection, menuPath, this)) {
-    registerStatusNotifierTypes();
+    registerDBusTypes();
     new StatusNotifierItemAdaptor(this);
     m_pixmaps = pixmapsFor(QIcon());
     m_iconKey = 0;

@@ -1,7 +1,8 @@
 #pragma once
 
+#include "DBusTypes.h"
+
 #include <QByteArray>
-#include <QDBusArgument>
 #include <QDBusConnection>
 #include <QHash>
 #include <QIcon>
@@ -13,33 +14,6 @@
 class DBusMenuExporter;
 class QDBusServiceWatcher;
 class QMenu;
-
-// The wire types of the org.kde.StatusNotifierItem interface.
-
-// (iiay): one picture, ARGB32 in network byte order.
-struct SniIconPixmap {
-    int width = 0;
-    int height = 0;
-    QByteArray bytes;
-};
-Q_DECLARE_METATYPE(SniIconPixmap)
-using SniIconPixmapList = QList<SniIconPixmap>;
-
-// (sa(iiay)ss): icon name, pictures, title, description.
-struct SniToolTip {
-    QString iconName;
-    SniIconPixmapList pixmaps;
-    QString title;
-    QString description;
-};
-Q_DECLARE_METATYPE(SniToolTip)
-
-QDBusArgument& operator<<(QDBusArgument& argument, const SniIconPixmap& pixmap);
-const QDBusArgument& operator>>(const QDBusArgument& argument, SniIconPixmap& pixmap);
-QDBusArgument& operator<<(QDBusArgument& argument, const SniToolTip& toolTip);
-const QDBusArgument& operator>>(const QDBusArgument& argument, SniToolTip& toolTip);
-
-void registerStatusNotifierTypes();
 
 // The program's item as a StatusNotifierItem on the session bus, with its menu exported as
 // com.canonical.dbusmenu, for desktops whose panel runs a StatusNotifierWatcher (KDE Plasma,

@@ -3,6 +3,7 @@
 // only through real D-Bus calls.
 
 #include "DBusMenuExporter.h"
+#include "DBusMenuItemProperties.h"
 #include "ImageResource.h"
 #include "StatusItem.h"
 #include "StatusNotifierItem.h"
@@ -195,8 +196,7 @@ class TestStatusNotifier : public QObject {
 
 private Q_SLOTS:
     void initTestCase() {
-        registerDBusMenuTypes();
-        registerStatusNotifierTypes();
+        registerDBusTypes();
         panel = QDBusConnection::connectToBus(qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS"),
                                               "panel");
         QVERIFY(panel.isConnected());
@@ -366,7 +366,7 @@ private Q_SLOTS:
     void labelsFromActionTexts() {
         QFETCH(QString, text);
         QFETCH(QString, label);
-        QCOMPARE(DBusMenuExporter::labelFromActionText(text), label);
+        QCOMPARE(DBusMenuItemProperties::labelFromActionText(text), label);
     }
 
     void menuAsTheHostReadsAndUsesIt() {
