@@ -99,7 +99,7 @@ class TestStatusNotifier : public QObject {
                              bool allowReplacement = false) {
         using Bus = QDBusConnectionInterface;
         return connection.registerObject("/StatusNotifierWatcher", &w,
-                                         QDBusConnection::ExportAllContents) &&
+                                         QDBusConnection::ExportAdaptors) &&
                connection.interface()
                        ->registerService(
                            "org.kde.StatusNotifierWatcher",
@@ -664,9 +664,19 @@ private Q_SLOTS:
         QVERIFY(!f.item.isStatusNotifierRegistered());
         QTRY_VERIFY(!ownsName(name));
 
-        // And back.
+        // And back, with what changed meanwhile there as soon as the panel hears of the item.
+        f.item.setToolTipDescription("Updated at 14:05");
+        QString described;
+        QObject hearing;
+        connect(&watcher, &Watcher::StatusNotifierItemRegistered, &hearing, [&] {
+            described = qdbus_cast<SniToolTip>(
+                            property(f.item, "/StatusNotifierItem", itemInterface, "ToolTip")
+                                .value<QDBusArgument>())
+                            .description;
+        });
         startPanel();
         QTRY_VERIFY(f.item.isStatusNotifierRegistered());
+        QCOMPARE(described, "Updated at 14:05");
         QVERIFY(!f.item.isTrayIconShown());
         QCOMPARE(watcher.services.size(), 3);
         QCOMPARE(layout(f.item).children.size(), f.menu.actions().size());
