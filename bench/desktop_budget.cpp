@@ -76,7 +76,7 @@ int main(int argc, char* argv[]) {
         QDBusConnection::connectToBus(desktop.busAddress(), QStringLiteral("panel"));
     Watcher watcher;
     panel.registerObject(QStringLiteral("/StatusNotifierWatcher"), &watcher,
-                         QDBusConnection::ExportAllContents);
+                         QDBusConnection::ExportAdaptors);
     panel.registerService(QStringLiteral("org.kde.StatusNotifierWatcher"));
     panel.registerService(
         QStringLiteral("org.kde.StatusNotifierHost-%1").arg(app.applicationPid()));

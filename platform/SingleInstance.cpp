@@ -1,5 +1,7 @@
 #include "SingleInstance.h"
 
+#include "instanceadaptor.h"
+
 #include <QCoreApplication>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
@@ -13,6 +15,7 @@ constexpr int handOverAttempts = 3;
 } // namespace
 
 SingleInstance::SingleInstance(QObject* parent) : QObject(parent) {
+    new InstanceAdaptor(this);
     // Off the bus as soon as the program is on its way out, before its tear-down: a start from
     // then on must not ask a program that no longer answers.
     if (QCoreApplication::instance())
@@ -31,7 +34,7 @@ bool SingleInstance::claim(const Request& request) {
     if (!bus.isConnected())
         return true;
     // Published before the name is taken, so that no request finds the name without the object.
-    if (!bus.registerObject(objectPath, this, QDBusConnection::ExportScriptableSlots)) {
+    if (!bus.registerObject(objectPath, this, QDBusConnection::ExportAdaptors)) {
         qWarning("Single instance: cannot publish %s on the session bus", qPrintable(objectPath));
         return true;
     }
@@ -80,12 +83,4 @@ void SingleInstance::release() {
     if (m_bus->isConnected())
         m_bus->interface()->unregisterService(serviceName);
     m_bus.reset();
-}
-
-void SingleInstance::OpenPreferences() {
-    Q_EMIT preferencesRequested();
-}
-
-void SingleInstance::UseFeed(const QString& address) {
-    Q_EMIT feedRequested(address);
 }

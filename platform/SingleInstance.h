@@ -13,14 +13,12 @@
 // so that the panel never gets a second icon nor the feed a second poller.
 //
 // On the bus: the service `serviceName`, the object `objectPath`, the interface `interfaceName`
-// with one method per request a later start can make:
-//   OpenPreferences()   show the preferences window
-//   UseFeed(s address)  read the feed at this address from now on
+// (dbus/io.github.veltrano.pinglark.Instance.xml) with one method per request a later start can
+// make.
 //
 // Without a session bus there is nobody to ask and nobody to answer: every start runs.
 class SingleInstance : public QObject {
     Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "io.github.veltrano.pinglark.Instance")
 public:
     static inline const QString serviceName = QStringLiteral("io.github.veltrano.pinglark");
     static inline const QString objectPath = QStringLiteral("/io/github/veltrano/pinglark");
@@ -52,10 +50,6 @@ public:
     // Gives the name up (at the latest when the object goes): a start from now on runs.
     void release();
 
-public Q_SLOTS:
-    Q_SCRIPTABLE void OpenPreferences();
-    Q_SCRIPTABLE void UseFeed(const QString& address);
-
 Q_SIGNALS:
     // A later start asked for the preferences window.
     void preferencesRequested();
@@ -63,5 +57,10 @@ Q_SIGNALS:
     void feedRequested(const QString& address);
 
 private:
+    // The interface's methods, called by its adaptor.
+    friend class InstanceAdaptor;
+    void OpenPreferences() { Q_EMIT preferencesRequested(); }
+    void UseFeed(const QString& address) { Q_EMIT feedRequested(address); }
+
     std::optional<QDBusConnection> m_bus;
 };

@@ -1,28 +1,16 @@
 #include "StatusItem.h"
 
 #include "StatusNotifierItem.h"
+#include "TrayIcon.h"
 
 #include <QCursor>
 #include <QDBusConnection>
-#include <QDBusMessage>
-#include <QGuiApplication>
-#include <QMenu>
-#include <QPixmap>
-#include <QSystemTrayIcon>
 
-StatusItem::StatusItem(QObject* parent) : QObject(parent) {
-    // A transparent picture stands for "no image": a tray icon without any pixmap is not shown
-    // at all by some panels, which would make the item jump around while it blinks.
-    QPixmap transparent(22, 22);
-    transparent.fill(Qt::transparent);
-    m_blank = QIcon(transparent);
-    m_noTrayTimer.setSingleShot(true);
-    m_noTrayTimer.setInterval(noTrayGrace);
-    connect(&m_noTrayTimer, &QTimer::timeout, this, &StatusItem::reportMissingTray);
-}
+StatusItem::StatusItem(QObject* parent) : QObject(parent), m_notice([this] { return viaBus(); }) {}
 
 StatusItem::~StatusItem() {
     // Off the bus before the menu and icons it reads from go.
+    m_host = nullptr;
     delete m_sni;
     m_sni = nullptr;
     if (!m_busConnection.isEmpty())
@@ -53,55 +41,35 @@ void StatusItem::setMenu(QMenu* menu) {
         connect(menu, &QMenu::aboutToShow, this, &StatusItem::menuShown);
         connect(menu, &QMenu::aboutToHide, this, &StatusItem::menuHidden);
     }
-    if (m_tray)
-        m_tray->setContextMenu(m_enabled ? menu : nullptr);
-    if (m_sni)
-        m_sni->setMenu(m_enabled ? menu : nullptr);
+    if (m_host)
+        m_host->setMenu(shownMenu());
     showCurrentImage();
 }
 
 void StatusItem::setEnabled(bool enabled) {
     m_enabled = enabled;
-    if (m_tray)
-        m_tray->setContextMenu(enabled ? m_menu.data() : nullptr);
-    if (m_sni)
-        m_sni->setMenu(enabled ? m_menu.data() : nullptr);
+    if (m_host)
+        m_host->setMenu(shownMenu());
     if (enabled && !m_onPanel)
         showOnPanel();
 }
 
 void StatusItem::setToolTip(const QString& toolTip) {
     m_toolTip = toolTip;
-    if (m_tray)
-        m_tray->setToolTip(trayToolTip());
-    if (m_sni)
-        m_sni->setToolTip(toolTip);
+    if (m_host)
+        m_host->setToolTip(m_toolTip, m_toolTipDescription);
 }
 
 void StatusItem::setToolTipDescription(const QString& description) {
     m_toolTipDescription = description;
-    if (m_tray)
-        m_tray->setToolTip(trayToolTip());
-    if (m_sni)
-        m_sni->setToolTipDescription(description);
-}
-
-QString StatusItem::trayToolTip() const {
-    // Qt reads a tooltip as rich text only when its first line looks like markup: the title
-    // keeps the description plain.
-    return m_toolTipDescription.isEmpty() ? m_toolTip
-                                          : m_toolTip + QChar(u'\n') + m_toolTipDescription;
-}
-
-QIcon StatusItem::currentImage() const {
-    if (m_highlighted && m_highlightMode && !m_alternateImage.isNull())
-        return m_alternateImage;
-    return m_image;
+    if (m_host)
+        m_host->setToolTip(m_toolTip, m_toolTipDescription);
 }
 
 QIcon StatusItem::shownImage() const {
-    const QIcon image = currentImage();
-    return image.isNull() ? m_blank : image;
+    if (m_highlighted && m_highlightMode && !m_alternateImage.isNull())
+        return m_alternateImage;
+    return m_image;
 }
 
 bool StatusItem::isTrayIconShown() const {
@@ -112,9 +80,8 @@ bool StatusItem::isStatusNotifierRegistered() const {
     return m_sni && m_sni->state() == StatusNotifierItem::State::Registered;
 }
 
-void StatusItem::popUpMenu() {
-    if (m_menu && m_enabled && !m_menu->isVisible())
-        m_menu->popup(QCursor::pos());
+bool StatusItem::viaBus() const {
+    return m_sni && m_sni->state() != StatusNotifierItem::State::Unavailable;
 }
 
 void StatusItem::showOnPanel() {
@@ -131,77 +98,40 @@ void StatusItem::showOnPanel() {
     if (!bus.isConnected()) {
         QDBusConnection::disconnectFromBus(m_busConnection);
         m_busConnection.clear();
-    } else {
-        m_sni = new StatusNotifierItem(bus, this);
-        m_sni->setIcon(currentImage());
-        m_sni->setToolTip(m_toolTip);
-        m_sni->setToolTipDescription(m_toolTipDescription);
-        m_sni->setMenu(m_enabled ? m_menu.data() : nullptr);
-        connect(m_sni, &StatusNotifierItem::stateChanged, this, &StatusItem::chooseHost);
-        connect(m_sni, &StatusNotifierItem::activateRequested, this,
-                [this](const QPoint& position) { activatedAt(position, true); });
-        connect(m_sni, &StatusNotifierItem::contextMenuRequested, this,
-                [this](const QPoint& position) { activatedAt(position, true); });
-        connect(m_sni, &StatusNotifierItem::secondaryActivateRequested, this,
-                [this](const QPoint& position) { activatedAt(position, false); });
-        m_sni->start();
+        chooseHost();
+        return;
     }
+    m_notice.setBusConnection(m_busConnection);
+    m_sni = new StatusNotifierItem(bus, this);
+    connect(m_sni, &StatusNotifierItem::stateChanged, this, &StatusItem::chooseHost);
+    connect(m_sni, &TrayHost::activated, this, &StatusItem::activatedAt);
     chooseHost();
+    m_sni->start();
 }
 
 void StatusItem::chooseHost() {
-    const bool viaBus = m_sni && m_sni->state() != StatusNotifierItem::State::Unavailable;
-    if (viaBus) {
+    if (viaBus()) {
         if (m_tray)
             m_tray->hide();
+        use(m_sni);
         return;
     }
-    tray()->show();
-    if (!m_missingTrayReported && !m_noTrayTimer.isActive())
-        m_noTrayTimer.start();
+    if (!m_tray) {
+        m_tray = new TrayIcon(this);
+        connect(m_tray, &TrayHost::activated, this, &StatusItem::activatedAt);
+    }
+    use(m_tray);
+    m_tray->show();
+    m_notice.arm();
 }
 
-void StatusItem::reportMissingTray() {
-    // An XEmbed tray that appears later takes the tray icon in by itself, and a watcher that
-    // appears later gets the D-Bus item registered: the program goes on either way.
-    const bool viaBus = m_sni && m_sni->state() != StatusNotifierItem::State::Unavailable;
-    if (m_missingTrayReported || viaBus || QSystemTrayIcon::isSystemTrayAvailable())
+void StatusItem::use(TrayHost* host) {
+    if (host == m_host)
         return;
-    m_missingTrayReported = true;
-    const QString text =
-        QStringLiteral("%1 needs a panel with a system tray; on GNOME, enable the AppIndicator "
-                       "extension")
-            .arg(QGuiApplication::applicationDisplayName());
-    qWarning("%s", qUtf8Printable(text));
-    if (m_busConnection.isEmpty())
-        return;
-    QDBusMessage notify = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.Notifications"),
-        QStringLiteral("/org/freedesktop/Notifications"),
-        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
-    // Application, notification it replaces (none), icon, summary, body, actions, hints, and
-    // the desktop's own timeout.
-    notify << QGuiApplication::applicationDisplayName() << 0u << QGuiApplication::desktopFileName()
-           << QStringLiteral("No system tray") << text << QStringList() << QVariantMap() << -1;
-    // Sent without waiting for the answer: a desktop without notifications only answers with an
-    // error.
-    QDBusConnection(m_busConnection).send(notify);
-}
-
-QSystemTrayIcon* StatusItem::tray() {
-    if (m_tray)
-        return m_tray;
-    m_tray = new QSystemTrayIcon(this);
-    m_tray->setIcon(shownImage());
-    m_tray->setToolTip(trayToolTip());
-    m_tray->setContextMenu(m_enabled ? m_menu.data() : nullptr);
-    connect(m_tray, &QSystemTrayIcon::activated, this,
-            [this](QSystemTrayIcon::ActivationReason reason) {
-                // A click with the primary button opens the menu too, as in any status area;
-                // the context-menu button opens it through the tray itself.
-                activatedAt(QCursor::pos(), reason == QSystemTrayIcon::Trigger);
-            });
-    return m_tray;
+    m_host = host;
+    host->setIcon(shownImage());
+    host->setToolTip(m_toolTip, m_toolTipDescription);
+    host->setMenu(shownMenu());
 }
 
 void StatusItem::activatedAt(const QPoint& position, bool openMenu) {
@@ -229,8 +159,6 @@ void StatusItem::showCurrentImage() {
     if (shown.cacheKey() == m_shownKey)
         return;
     m_shownKey = shown.cacheKey();
-    if (m_tray)
-        m_tray->setIcon(shown);
-    if (m_sni)
-        m_sni->setIcon(currentImage());
+    if (m_host)
+        m_host->setIcon(shown);
 }

@@ -2,13 +2,12 @@
 
 #include "DBusMenuExporter.h"
 #include "ImageResource.h"
+#include "statusnotifieritemadaptor.h"
+#include "statusnotifierwatcherproxy.h"
 
 #include <QCoreApplication>
-#include <QDBusAbstractAdaptor>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QDBusMetaType>
-#include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
@@ -23,7 +22,6 @@
 
 namespace {
 
-const QString watcherInterface = QStringLiteral("org.kde.StatusNotifierWatcher");
 const QString propertiesInterface = QStringLiteral("org.freedesktop.DBus.Properties");
 
 // The size panels most often draw status icons at; hosts scale it to theirs. Every blink phase
@@ -42,161 +40,10 @@ int nextInstance = 1;
 
 } // namespace
 
-// --- Wire types ---------------------------------------------------------------------------------
-
-QDBusArgument& operator<<(QDBusArgument& argument, const SniIconPixmap& pixmap) {
-    argument.beginStructure();
-    argument << pixmap.width << pixmap.height << pixmap.bytes;
-    argument.endStructure();
-    return argument;
-}
-
-const QDBusArgument& operator>>(const QDBusArgument& argument, SniIconPixmap& pixmap) {
-    argument.beginStructure();
-    argument >> pixmap.width >> pixmap.height >> pixmap.bytes;
-    argument.endStructure();
-    return argument;
-}
-
-QDBusArgument& operator<<(QDBusArgument& argument, const SniToolTip& toolTip) {
-    argument.beginStructure();
-    argument << toolTip.iconName << toolTip.pixmaps << toolTip.title << toolTip.description;
-    argument.endStructure();
-    return argument;
-}
-
-const QDBusArgument& operator>>(const QDBusArgument& argument, SniToolTip& toolTip) {
-    argument.beginStructure();
-    argument >> toolTip.iconName >> toolTip.pixmaps >> toolTip.title >> toolTip.description;
-    argument.endStructure();
-    return argument;
-}
-
-void registerStatusNotifierTypes() {
-    static const bool registered = [] {
-        qDBusRegisterMetaType<SniIconPixmap>();
-        qDBusRegisterMetaType<SniIconPixmapList>();
-        qDBusRegisterMetaType<SniToolTip>();
-        qRegisterMetaType<SniIconPixmapList>("SniIconPixmapList");
-        return true;
-    }();
-    Q_UNUSED(registered);
-}
-
-// --- The D-Bus face -----------------------------------------------------------------------------
-
-class StatusNotifierItemAdaptor : public QDBusAbstractAdaptor {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierItem")
-    Q_CLASSINFO("D-Bus Introspection",
-                "  <interface name=\"org.kde.StatusNotifierItem\">\n"
-                "    <property name=\"Category\" type=\"s\" access=\"read\"/>\n"
-                "    <property name=\"Id\" type=\"s\" access=\"read\"/>\n"
-                "    <property name=\"Title\" type=\"s\" access=\"read\"/>\n"
-                "    <property name=\"Status\" type=\"s\" access=\"read\"/>\n"
-                "    <property name=\"WindowId\" type=\"i\" access=\"read\"/>\n"
-                "    <property name=\"IconThemePath\" type=\"s\" access=\"read\"/>\n"
-                "    <property name=\"Menu\" type=\"o\" access=\"read\"/>\n"
-                "    <property name=\"ItemIsMenu\" type=\"b\" access=\"read\"/>\n"
-                "    <property name=\"IconName\" type=\"s\" access=\"read\"/>\n"
-                "    <property name=\"IconPixmap\" type=\"a(iiay)\" access=\"read\"/>\n"
-                "    <property name=\"OverlayIconName\" type=\"s\" access=\"read\"/>\n"
-                "    <property name=\"OverlayIconPixmap\" type=\"a(iiay)\" access=\"read\"/>\n"
-                "    <property name=\"AttentionIconName\" type=\"s\" access=\"read\"/>\n"
-                "    <property name=\"AttentionIconPixmap\" type=\"a(iiay)\" access=\"read\"/>\n"
-                "    <property name=\"AttentionMovieName\" type=\"s\" access=\"read\"/>\n"
-                "    <property name=\"ToolTip\" type=\"(sa(iiay)ss)\" access=\"read\"/>\n"
-                "    <method name=\"ContextMenu\">\n"
-                "      <arg name=\"x\" type=\"i\" direction=\"in\"/>\n"
-                "      <arg name=\"y\" type=\"i\" direction=\"in\"/>\n"
-                "    </method>\n"
-                "    <method name=\"Activate\">\n"
-                "      <arg name=\"x\" type=\"i\" direction=\"in\"/>\n"
-                "      <arg name=\"y\" type=\"i\" direction=\"in\"/>\n"
-                "    </method>\n"
-                "    <method name=\"SecondaryActivate\">\n"
-                "      <arg name=\"x\" type=\"i\" direction=\"in\"/>\n"
-                "      <arg name=\"y\" type=\"i\" direction=\"in\"/>\n"
-                "    </method>\n"
-                "    <method name=\"Scroll\">\n"
-                "      <arg name=\"delta\" type=\"i\" direction=\"in\"/>\n"
-                "      <arg name=\"orientation\" type=\"s\" direction=\"in\"/>\n"
-                "    </method>\n"
-                "    <signal name=\"NewTitle\"/>\n"
-                "    <signal name=\"NewIcon\"/>\n"
-                "    <signal name=\"NewAttentionIcon\"/>\n"
-                "    <signal name=\"NewOverlayIcon\"/>\n"
-                "    <signal name=\"NewToolTip\"/>\n"
-                "    <signal name=\"NewStatus\">\n"
-                "      <arg name=\"status\" type=\"s\"/>\n"
-                "    </signal>\n"
-                "  </interface>\n")
-    Q_PROPERTY(QString Category READ category)
-    Q_PROPERTY(QString Id READ id)
-    Q_PROPERTY(QString Title READ title)
-    Q_PROPERTY(QString Status READ status)
-    Q_PROPERTY(int WindowId READ windowId)
-    Q_PROPERTY(QString IconThemePath READ iconThemePath)
-    Q_PROPERTY(QDBusObjectPath Menu READ menu)
-    Q_PROPERTY(bool ItemIsMenu READ itemIsMenu)
-    Q_PROPERTY(QString IconName READ iconName)
-    Q_PROPERTY(SniIconPixmapList IconPixmap READ iconPixmap)
-    Q_PROPERTY(QString OverlayIconName READ emptyText)
-    Q_PROPERTY(SniIconPixmapList OverlayIconPixmap READ noPixmap)
-    Q_PROPERTY(QString AttentionIconName READ emptyText)
-    Q_PROPERTY(SniIconPixmapList AttentionIconPixmap READ noPixmap)
-    Q_PROPERTY(QString AttentionMovieName READ emptyText)
-    Q_PROPERTY(SniToolTip ToolTip READ toolTip)
-
-public:
-    explicit StatusNotifierItemAdaptor(StatusNotifierItem* item)
-        : QDBusAbstractAdaptor(item), m_item(item) {
-        setAutoRelaySignals(true);
-    }
-
-    QString category() const { return QStringLiteral("ApplicationStatus"); }
-    QString id() const { return m_item->id(); }
-    QString title() const { return m_item->title(); }
-    QString status() const { return QStringLiteral("Active"); }
-    int windowId() const { return 0; }
-    QString emptyText() const { return {}; }
-    QString iconThemePath() const { return m_item->iconThemePath(); }
-    QString iconName() const { return m_item->iconName(); }
-    QDBusObjectPath menu() const { return QDBusObjectPath(StatusNotifierItem::menuPath); }
-    bool itemIsMenu() const { return true; }
-    SniIconPixmapList iconPixmap() const { return m_item->iconPixmap(); }
-    SniIconPixmapList noPixmap() const { return {}; }
-    SniToolTip toolTip() const { return m_item->toolTip(); }
-
-public Q_SLOTS:
-    void ContextMenu(int x, int y) { Q_EMIT m_item->contextMenuRequested(QPoint(x, y)); }
-    void Activate(int x, int y) { Q_EMIT m_item->activateRequested(QPoint(x, y)); }
-    void SecondaryActivate(int x, int y) {
-        Q_EMIT m_item->secondaryActivateRequested(QPoint(x, y));
-    }
-    void Scroll(int delta, const QString& orientation) {
-        Q_UNUSED(delta);
-        Q_UNUSED(orientation);
-    }
-
-Q_SIGNALS:
-    void NewTitle();
-    void NewIcon();
-    void NewAttentionIcon();
-    void NewOverlayIcon();
-    void NewToolTip();
-    void NewStatus(const QString& status);
-
-private:
-    StatusNotifierItem* m_item;
-};
-
-// --- The item -----------------------------------------------------------------------------------
-
 StatusNotifierItem::StatusNotifierItem(const QDBusConnection& connection, QObject* parent)
-    : QObject(parent), m_connection(connection),
+    : TrayHost(parent), m_connection(connection),
       m_menu(new DBusMenuExporter(connection, menuPath, this)) {
-    registerStatusNotifierTypes();
+    registerDBusTypes();
     new StatusNotifierItemAdaptor(this);
     m_pixmaps = pixmapsFor(QIcon());
     m_iconKey = 0;
@@ -223,11 +70,14 @@ void StatusNotifierItem::start() {
             [this](const QString&, const QString&, const QString& newOwner) {
                 watcherOwnerChanged(newOwner);
             });
+    m_watcherProxy =
+        new StatusNotifierWatcherProxy(watcherService, watcherPath, m_connection, this);
+    m_watcherProxy->setTimeout(probeTimeoutMs);
     // A panel may start its watcher before its host: the item waits for the host to arrive.
-    m_connection.connect(watcherService, watcherPath, watcherInterface,
-                         QStringLiteral("StatusNotifierHostRegistered"), this, SLOT(probe()));
-    m_connection.connect(watcherService, watcherPath, watcherInterface,
-                         QStringLiteral("StatusNotifierHostUnregistered"), this, SLOT(probe()));
+    connect(m_watcherProxy, &StatusNotifierWatcherProxy::StatusNotifierHostRegistered, this,
+            &StatusNotifierItem::probe);
+    connect(m_watcherProxy, &StatusNotifierWatcherProxy::StatusNotifierHostUnregistered, this,
+            &StatusNotifierItem::probe);
     probe();
 }
 
@@ -263,17 +113,10 @@ void StatusNotifierItem::setIcon(const QIcon& icon) {
         Q_EMIT NewIcon();
 }
 
-void StatusNotifierItem::setToolTip(const QString& toolTip) {
-    if (toolTip == m_toolTip)
+void StatusNotifierItem::setToolTip(const QString& title, const QString& description) {
+    if (title == m_toolTip && description == m_toolTipDescription)
         return;
-    m_toolTip = toolTip;
-    if (m_state == State::Registered)
-        Q_EMIT NewToolTip();
-}
-
-void StatusNotifierItem::setToolTipDescription(const QString& description) {
-    if (description == m_toolTipDescription)
-        return;
+    m_toolTip = title;
     m_toolTipDescription = description;
     if (m_state == State::Registered)
         Q_EMIT NewToolTip();
@@ -324,7 +167,7 @@ void StatusNotifierItem::probe() {
     const quint64 probe = ++m_probe;
     QDBusMessage message = QDBusMessage::createMethodCall(
         watcherService, watcherPath, propertiesInterface, QStringLiteral("Get"));
-    message << watcherInterface << QStringLiteral("IsStatusNotifierHostRegistered");
+    message << m_watcherProxy->interface() << QStringLiteral("IsStatusNotifierHostRegistered");
     // Asking must not start a watcher that the desktop does not run.
     message.setAutoStartService(false);
     auto* call = new QDBusPendingCallWatcher(m_connection.asyncCall(message, probeTimeoutMs), this);
@@ -372,6 +215,10 @@ void StatusNotifierItem::registerWithWatcher() {
             return;
         }
     }
+    // On its way to the panel again: whoever shows the item hands it what it shows now, before
+    // the panel can read it.
+    if (m_state == State::Unavailable)
+        setState(State::Pending);
     if (!m_objectRegistered) {
         // Made once the item is about to be shown, and only where a panel can show it.
         m_iconThemePath = ::iconThemePath();
@@ -386,12 +233,8 @@ void StatusNotifierItem::registerWithWatcher() {
     }
 
     const quint64 probe = m_probe;
-    QDBusMessage message =
-        QDBusMessage::createMethodCall(watcherService, watcherPath, watcherInterface,
-                                       QStringLiteral("RegisterStatusNotifierItem"));
-    message << m_serviceName;
-    message.setAutoStartService(false);
-    auto* call = new QDBusPendingCallWatcher(m_connection.asyncCall(message, probeTimeoutMs), this);
+    auto* call = new QDBusPendingCallWatcher(
+        m_watcherProxy->RegisterStatusNotifierItem(m_serviceName), this);
     connect(
         call, &QDBusPendingCallWatcher::finished, this, [this, probe](QDBusPendingCallWatcher* w) {
             w->deleteLater();
@@ -427,5 +270,3 @@ void StatusNotifierItem::setState(State state) {
     m_state = state;
     Q_EMIT stateChanged(state);
 }
-
-#include "StatusNotifierItem.moc"

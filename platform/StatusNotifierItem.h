@@ -1,58 +1,53 @@
 #pragma once
 
-#include <QByteArray>
-#include <QDBusArgument>
+#include "DBusTypes.h"
+#include "TrayHost.h"
+
 #include <QDBusConnection>
+#include <QDBusObjectPath>
 #include <QHash>
 #include <QIcon>
-#include <QList>
-#include <QObject>
 #include <QPoint>
 #include <QString>
 
 class DBusMenuExporter;
 class QDBusServiceWatcher;
-class QMenu;
-
-// The wire types of the org.kde.StatusNotifierItem interface.
-
-// (iiay): one picture, ARGB32 in network byte order.
-struct SniIconPixmap {
-    int width = 0;
-    int height = 0;
-    QByteArray bytes;
-};
-Q_DECLARE_METATYPE(SniIconPixmap)
-using SniIconPixmapList = QList<SniIconPixmap>;
-
-// (sa(iiay)ss): icon name, pictures, title, description.
-struct SniToolTip {
-    QString iconName;
-    SniIconPixmapList pixmaps;
-    QString title;
-    QString description;
-};
-Q_DECLARE_METATYPE(SniToolTip)
-
-QDBusArgument& operator<<(QDBusArgument& argument, const SniIconPixmap& pixmap);
-const QDBusArgument& operator>>(const QDBusArgument& argument, SniIconPixmap& pixmap);
-QDBusArgument& operator<<(QDBusArgument& argument, const SniToolTip& toolTip);
-const QDBusArgument& operator>>(const QDBusArgument& argument, SniToolTip& toolTip);
-
-void registerStatusNotifierTypes();
+class StatusNotifierWatcherProxy;
 
 // The program's item as a StatusNotifierItem on the session bus, with its menu exported as
 // com.canonical.dbusmenu, for desktops whose panel runs a StatusNotifierWatcher (KDE Plasma,
 // GNOME's AppIndicator extension, waybar, LXQt...).
 //
-// start() looks for a watcher that has a host; while the answer is awaited the state is Pending.
-// With one, the item takes the name org.kde.StatusNotifierItem-<pid>-<n>, exports
-// /StatusNotifierItem and /MenuBar and registers with the watcher: Registered. Without one, or
-// when the bus refuses, it is Unavailable and owns nothing on the bus. It follows the watcher: a
-// watcher (or host) that appears later, or a panel that restarts, gets the item registered again;
-// a watcher that goes away makes it Unavailable.
-class StatusNotifierItem : public QObject {
+// start() looks for a watcher that has a host; while the answer is awaited, and again while the
+// item registers after it was Unavailable, the state is Pending. With one, the item takes the
+// name org.kde.StatusNotifierItem-<pid>-<n>, exports /StatusNotifierItem and /MenuBar and
+// registers with the watcher: Registered. Without one, or when the bus refuses, it is Unavailable
+// and owns nothing on the bus. It follows the watcher: a watcher (or host) that appears later, or
+// a panel that restarts, gets the item registered again; a watcher that goes away makes it
+// Unavailable.
+//
+// A panel that reads IconName draws the picture itself from the icon's name(), looked up in
+// IconThemePath; the others get IconPixmap. The tooltip's description reaches the panel escaped,
+// as panels read it as markup.
+class StatusNotifierItem : public TrayHost {
     Q_OBJECT
+    // The interface's properties, read by its adaptor.
+    Q_PROPERTY(QString Category READ category CONSTANT)
+    Q_PROPERTY(QString Id READ id)
+    Q_PROPERTY(QString Title READ title)
+    Q_PROPERTY(QString Status READ status CONSTANT)
+    Q_PROPERTY(int WindowId READ windowId CONSTANT)
+    Q_PROPERTY(QString IconThemePath READ iconThemePath)
+    Q_PROPERTY(QDBusObjectPath Menu READ menuObjectPath CONSTANT)
+    Q_PROPERTY(bool ItemIsMenu READ itemIsMenu CONSTANT)
+    Q_PROPERTY(QString IconName READ iconName)
+    Q_PROPERTY(SniIconPixmapList IconPixmap READ iconPixmap)
+    Q_PROPERTY(QString OverlayIconName READ none CONSTANT)
+    Q_PROPERTY(SniIconPixmapList OverlayIconPixmap READ noPixmap CONSTANT)
+    Q_PROPERTY(QString AttentionIconName READ none CONSTANT)
+    Q_PROPERTY(SniIconPixmapList AttentionIconPixmap READ noPixmap CONSTANT)
+    Q_PROPERTY(QString AttentionMovieName READ none CONSTANT)
+    Q_PROPERTY(SniToolTip ToolTip READ toolTip)
 public:
     enum class State { Pending, Registered, Unavailable };
     Q_ENUM(State)
@@ -70,35 +65,13 @@ public:
     // The bus name while registered, else empty.
     QString serviceName() const { return m_serviceName; }
 
-    // The picture the panel shows; a null icon leaves the item blank (a transparent picture).
-    // A panel that reads IconName draws the picture itself from the icon's name(), looked up in
-    // IconThemePath; the others get IconPixmap.
-    void setIcon(const QIcon& icon);
-    void setToolTip(const QString& toolTip);
-    // Plain text; the panel gets it escaped, as the description may carry markup.
-    void setToolTipDescription(const QString& description);
-    void setMenu(QMenu* menu);
+    void setIcon(const QIcon& icon) override;
+    void setToolTip(const QString& title, const QString& description) override;
+    void setMenu(QMenu* menu) override;
     DBusMenuExporter* menuExporter() const { return m_menu; }
-
-    // The IconPixmap of an icon: the panel sizes 16, 22, 24 and 32 px; for a null icon one
-    // transparent 16 px picture.
-    static SniIconPixmapList pixmapsFor(const QIcon& icon);
-
-    // Property values, as the adaptor reads them.
-    QString id() const;
-    QString title() const;
-    SniIconPixmapList iconPixmap() const { return m_pixmaps; }
-    // A name only with the folder that holds it: without one the panel takes the pixmap.
-    QString iconName() const { return m_iconThemePath.isEmpty() ? QString() : m_iconName; }
-    QString iconThemePath() const { return m_iconThemePath; }
-    SniToolTip toolTip() const;
 
 Q_SIGNALS:
     void stateChanged(StatusNotifierItem::State state);
-    // The host's clicks: Activate (primary), SecondaryActivate (middle), ContextMenu.
-    void activateRequested(const QPoint& position);
-    void secondaryActivateRequested(const QPoint& position);
-    void contextMenuRequested(const QPoint& position);
 
     // Relayed to the bus while registered.
     void NewTitle();
@@ -112,6 +85,32 @@ private Q_SLOTS:
     void probe();
 
 private:
+    // The interface's methods, called by its adaptor: the host's clicks.
+    friend class StatusNotifierItemAdaptor;
+    void Activate(int x, int y) { Q_EMIT activated(QPoint(x, y), true); }
+    void ContextMenu(int x, int y) { Q_EMIT activated(QPoint(x, y), true); }
+    void SecondaryActivate(int x, int y) { Q_EMIT activated(QPoint(x, y), false); }
+    void Scroll(int /*delta*/, const QString& /*orientation*/) {}
+
+    QString category() const { return QStringLiteral("ApplicationStatus"); }
+    QString id() const;
+    QString title() const;
+    QString status() const { return QStringLiteral("Active"); }
+    int windowId() const { return 0; }
+    QString iconThemePath() const { return m_iconThemePath; }
+    QDBusObjectPath menuObjectPath() const { return QDBusObjectPath(menuPath); }
+    bool itemIsMenu() const { return true; }
+    // A name only with the folder that holds it: without one the panel takes the pixmap.
+    QString iconName() const { return m_iconThemePath.isEmpty() ? QString() : m_iconName; }
+    SniIconPixmapList iconPixmap() const { return m_pixmaps; }
+    QString none() const { return {}; }
+    SniIconPixmapList noPixmap() const { return {}; }
+    SniToolTip toolTip() const;
+
+    // The IconPixmap of an icon: one picture at the size panels most often draw; for a null icon
+    // one transparent 16 px picture.
+    static SniIconPixmapList pixmapsFor(const QIcon& icon);
+
     void watcherOwnerChanged(const QString& newOwner);
     void registerWithWatcher();
     void withdraw();
@@ -120,6 +119,7 @@ private:
     QDBusConnection m_connection;
     DBusMenuExporter* m_menu = nullptr;
     QDBusServiceWatcher* m_watcher = nullptr;
+    StatusNotifierWatcherProxy* m_watcherProxy = nullptr;
     State m_state = State::Pending;
     QString m_serviceName;
     bool m_objectRegistered = false;

@@ -208,7 +208,7 @@ private Q_SLOTS:
         panel = QDBusConnection::connectToBus(desktop.busAddress(), "panel");
         QVERIFY(panel.isConnected());
         QVERIFY(panel.registerObject("/StatusNotifierWatcher", &watcher,
-                                     QDBusConnection::ExportAllContents));
+                                     QDBusConnection::ExportAdaptors));
         QVERIFY(panel.registerService("org.kde.StatusNotifierWatcher"));
         QVERIFY(panel.registerService(
             QString("org.kde.StatusNotifierHost-%1").arg(QCoreApplication::applicationPid())));

@@ -3,6 +3,7 @@
 // only through real D-Bus calls.
 
 #include "DBusMenuExporter.h"
+#include "DBusMenuItemProperties.h"
 #include "ImageResource.h"
 #include "SessionServer.h"
 #include "StatusItem.h"
@@ -94,7 +95,7 @@ class TestStatusNotifier : public QObject {
                              bool allowReplacement = false) {
         using Bus = QDBusConnectionInterface;
         return connection.registerObject("/StatusNotifierWatcher", &w,
-                                         QDBusConnection::ExportAllContents) &&
+                                         QDBusConnection::ExportAdaptors) &&
                connection.interface()
                        ->registerService(
                            "org.kde.StatusNotifierWatcher",
@@ -191,8 +192,7 @@ class TestStatusNotifier : public QObject {
 
 private Q_SLOTS:
     void initTestCase() {
-        registerDBusMenuTypes();
-        registerStatusNotifierTypes();
+        registerDBusTypes();
         panel = QDBusConnection::connectToBus(qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS"),
                                               "panel");
         QVERIFY(panel.isConnected());
@@ -362,7 +362,7 @@ private Q_SLOTS:
     void labelsFromActionTexts() {
         QFETCH(QString, text);
         QFETCH(QString, label);
-        QCOMPARE(DBusMenuExporter::labelFromActionText(text), label);
+        QCOMPARE(DBusMenuItemProperties::labelFromActionText(text), label);
     }
 
     void menuAsTheHostReadsAndUsesIt() {
@@ -660,9 +660,19 @@ private Q_SLOTS:
         QVERIFY(!f.item.isStatusNotifierRegistered());
         QTRY_VERIFY(!ownsName(name));
 
-        // And back.
+        // And back, with what changed meanwhile there as soon as the panel hears of the item.
+        f.item.setToolTipDescription("Updated at 14:05");
+        QString described;
+        QObject hearing;
+        connect(&watcher, &Watcher::StatusNotifierItemRegistered, &hearing, [&] {
+            described = qdbus_cast<SniToolTip>(
+                            property(f.item, "/StatusNotifierItem", itemInterface, "ToolTip")
+                                .value<QDBusArgument>())
+                            .description;
+        });
         startPanel();
         QTRY_VERIFY(f.item.isStatusNotifierRegistered());
+        QCOMPARE(described, "Updated at 14:05");
         QVERIFY(!f.item.isTrayIconShown());
         QCOMPARE(watcher.services.size(), 3);
         QCOMPARE(layout(f.item).children.size(), f.menu.actions().size());

@@ -1,5 +1,7 @@
 #include "Watcher.h"
 
+#include "watcheradaptor.h"
+
 #include <QDBusVariant>
 
 namespace {
@@ -19,10 +21,13 @@ QDBusMessage rootEvent(const QString& service, const QString& path, const QStrin
 
 } // namespace
 
-void Watcher::RegisterStatusNotifierItem(const QString& serviceOrPath,
-                                         const QDBusMessage& message) {
+Watcher::Watcher() {
+    new WatcherAdaptor(this);
+}
+
+void Watcher::RegisterStatusNotifierItem(const QString& serviceOrPath) {
     const QString service =
-        serviceOrPath.startsWith(QLatin1Char('/')) ? message.service() : serviceOrPath;
+        serviceOrPath.startsWith(QLatin1Char('/')) ? message().service() : serviceOrPath;
     services.append(service);
     Q_EMIT StatusNotifierItemRegistered(service);
 }

@@ -3,6 +3,7 @@
 // The panel's StatusNotifierWatcher, standing in on a test's session bus: items register with it,
 // and it says whether a host shows them.
 
+#include <QDBusContext>
 #include <QDBusMessage>
 #include <QList>
 #include <QObject>
@@ -13,13 +14,15 @@
 // alone and never say more.
 enum class MenuHost { Xfce, Lxqt };
 
-class Watcher : public QObject {
+// Exported with QDBusConnection::ExportAdaptors.
+class Watcher : public QObject, protected QDBusContext {
     Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
     Q_PROPERTY(QStringList RegisteredStatusNotifierItems READ items)
     Q_PROPERTY(bool IsStatusNotifierHostRegistered READ hostRegistered)
     Q_PROPERTY(int ProtocolVersion READ protocolVersion)
 public:
+    Watcher();
+
     // The items' services, in the order they registered (again after a restart).
     QStringList services;
     bool host = true;
@@ -34,9 +37,8 @@ public:
     bool hostRegistered() const { return host; }
     int protocolVersion() const { return 0; }
 
-public Q_SLOTS:
     // An item names its bus service, or only its object path (then the sender is the service).
-    void RegisterStatusNotifierItem(const QString& serviceOrPath, const QDBusMessage& message);
+    void RegisterStatusNotifierItem(const QString& serviceOrPath);
     void RegisterStatusNotifierHost(const QString& service);
 
 Q_SIGNALS:

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QString>
+#include <QStringList>
+#include <QVariantMap>
+
+class QAction;
+class QIcon;
+
+// What a tray host is told of one menu entry: the com.canonical.dbusmenu properties of a QAction
+// (label, enabled, visible, separator, icon, check mark or radio button, submenu).
+class DBusMenuItemProperties {
+public:
+    // With it, items carry the names of their icons as well as the pictures: the host finds them
+    // in the menu's IconThemePath. Without one, pictures alone (icon-data).
+    void setIconsByName(bool byName) { m_iconsByName = byName; }
+
+    QVariantMap of(const QAction* action) const;
+    // The menu itself, item 0.
+    static QVariantMap ofRoot();
+    // Only the properties named; all of them when none is named.
+    static QVariantMap filtered(const QVariantMap& properties, const QStringList& names);
+
+    // A menu label for an action's text. Qt writes a literal "&" as "&&" and marks a mnemonic
+    // with "&"; dbusmenu writes a literal "_" as "__" and marks a mnemonic with "_". Text after a
+    // tab is Qt's shortcut column and no part of the label.
+    static QString labelFromActionText(const QString& text);
+
+private:
+    QByteArray iconData(const QIcon& icon) const;
+
+    bool m_iconsByName = false;
+    mutable QHash<qint64, QByteArray> m_iconCache;
+};
