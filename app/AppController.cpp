@@ -483,8 +483,9 @@ void AppController::useFeedAddress(const QString& address) {
         return;
     }
     UserDefaults::standardUserDefaults().setString(address.trimmed(), PreferenceKeys::FeedURL);
-    // A save in the window must not put the old address back.
-    if (m_preferencesController && m_preferencesController->isWindowLoaded())
+    // A save in the window must not put the old address back. (The window is built with its
+    // controller.)
+    if (m_preferencesController)
         m_preferencesController->loadFeedAddress();
     applyFeedAddress();
 }

@@ -69,7 +69,6 @@ public:
 
     // The window, built (and set from the store) at the first call.
     QWidget* window();
-    bool isWindowLoaded() const { return m_window != nullptr; }
 
     // Not owned; may be null.
     PreferenceDelegate* delegate() const { return m_delegate; }
