@@ -22,6 +22,46 @@ QJsonObject entryFor(const QString& executablePath) {
     return QJsonObject{{QStringLiteral("Hide"), false}, {QStringLiteral("Path"), executablePath}};
 }
 
+// The Exec value that runs program with no arguments, quoted and escaped as the Desktop Entry
+// format requires.
+QString desktopExecValue(const QString& program) {
+    // First the Exec rules: the argument in double quotes, with '"', '`', '$' and '\' preceded
+    // by a backslash, and '%' doubled so that it is no field code.
+    QString quoted = QStringLiteral("\"");
+    for (const QChar c : program) {
+        if (c == u'"' || c == u'`' || c == u'$' || c == u'\\') {
+            quoted += QLatin1Char('\\');
+        } else if (c == u'%') {
+            quoted += QLatin1Char('%');
+        }
+        quoted += c;
+    }
+    quoted += QLatin1Char('"');
+
+    // Then the escapes of every string value, which a reader undoes before the Exec rules:
+    // a literal backslash in the path ends up as four.
+    QString value;
+    for (const QChar c : quoted) {
+        switch (c.unicode()) {
+        case u'\\':
+            value += QStringLiteral("\\\\");
+            break;
+        case u'\n':
+            value += QStringLiteral("\\n");
+            break;
+        case u'\t':
+            value += QStringLiteral("\\t");
+            break;
+        case u'\r':
+            value += QStringLiteral("\\r");
+            break;
+        default:
+            value += c;
+        }
+    }
+    return value;
+}
+
 QString desktopEntry(const QString& executablePath) {
     QString text;
     text += QStringLiteral("[Desktop Entry]\n");
@@ -90,44 +130,6 @@ QJsonArray withoutEntry(QJsonArray list, const QJsonObject& entry) {
 QString autostartFilePath() {
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
            QStringLiteral("/autostart/pinglark.desktop");
-}
-
-QString desktopExecValue(const QString& program) {
-    // First the Exec rules: the argument in double quotes, with '"', '`', '$' and '\' preceded
-    // by a backslash, and '%' doubled so that it is no field code.
-    QString quoted = QStringLiteral("\"");
-    for (const QChar c : program) {
-        if (c == u'"' || c == u'`' || c == u'$' || c == u'\\') {
-            quoted += QLatin1Char('\\');
-        } else if (c == u'%') {
-            quoted += QLatin1Char('%');
-        }
-        quoted += c;
-    }
-    quoted += QLatin1Char('"');
-
-    // Then the escapes of every string value, which a reader undoes before the Exec rules:
-    // a literal backslash in the path ends up as four.
-    QString value;
-    for (const QChar c : quoted) {
-        switch (c.unicode()) {
-        case u'\\':
-            value += QStringLiteral("\\\\");
-            break;
-        case u'\n':
-            value += QStringLiteral("\\n");
-            break;
-        case u'\t':
-            value += QStringLiteral("\\t");
-            break;
-        case u'\r':
-            value += QStringLiteral("\\r");
-            break;
-        default:
-            value += c;
-        }
-    }
-    return value;
 }
 
 bool isAutoStartEnabled(const QString& executablePath) {
