@@ -1,22 +1,21 @@
+// The application controller: start-up, the fixed menu items, opening addresses, the refresh
+// timer, the preferences, launching at login and the blinking status icon. The refresh into the
+// menu is in FeedRefresh.cpp, the feed address and the home item in FeedAddress.cpp.
+
 #include "AppController.h"
 
-#include "FeedMenuItem.h"
-#include "FeedReader.h"
 #include "ImageResource.h"
 #include "LaunchAtLogin.h"
 #include "PreferenceKeys.h"
 #include "UserDefaults.h"
-#include "XMLTree.h"
 
 #include <QApplication>
 #include <QDesktopServices>
-#include <QLocale>
 #include <QMenu>
 #include <QMessageBox>
-#include <QSet>
 
+#include <algorithm>
 #include <cmath>
-#include <utility>
 
 namespace {
 
@@ -31,18 +30,6 @@ constexpr int sleepWatchDelayMs = 1000;
 constexpr qint64 resumeRefreshDelayMs = 2000;
 
 } // namespace
-
-SiteAddresses SiteAddresses::forSite(const QString& siteUrl) {
-    QString site = siteUrl;
-    while (site.endsWith(u'/'))
-        site.chop(1);
-    return {QUrl(site + QStringLiteral("/notifications/veltrano.xml")),
-            QUrl(site + QStringLiteral("/go/rss_info"))};
-}
-
-SiteAddresses SiteAddresses::builtIn() {
-    return forSite(QStringLiteral(PINGLARK_SITE_URL));
-}
 
 AppController::AppController(const SiteAddresses& site, QObject* parent)
     : QObject(parent), m_builtIn(site), m_site(site) {
@@ -213,221 +200,6 @@ void AppController::updateData(QTimer* /*timer*/) {
     updateData();
 }
 
-// --- One refresh ----------------------------------------------------------------------------
-
-void AppController::updateData() {
-    // One download at a time: a refresh that falls due while one is in flight is covered by it.
-    if (m_download.isRunning())
-        return;
-    m_download.start(m_site.feed);
-}
-
-// The status item's menu closed, or counts as closed (some tray hosts never say so).
-void AppController::menuClosed() {
-    m_menuOpen = false;
-    if (!m_heldRefresh)
-        return;
-    // After the chosen item (if any) has been handled: the refresh writes over the entries.
-    QTimer::singleShot(0, this, [this] {
-        if (m_menuOpen || !m_heldRefresh)
-            return;
-        const std::optional<QByteArray> body = *std::exchange(m_heldRefresh, std::nullopt);
-        finishRefresh(body);
-    });
-}
-
-void AppController::downloadFinished(const DownloadResult& result) {
-    m_lastAttempt = QDateTime::currentDateTime();
-    m_lastFailure = result.cause;
-    if (!result.body) {
-        qWarning("Could not update the feed from %s: %s",
-                 qUtf8Printable(m_site.feed.toDisplayString()), qUtf8Printable(result.cause));
-        m_systemEvents.watchNetwork();
-    }
-    // The menu never changes under the user's pointer: what arrives while it is open waits for
-    // it to close.
-    if (m_menuOpen) {
-        m_heldRefresh = result.body;
-        return;
-    }
-    m_heldRefresh.reset();
-    finishRefresh(result.body);
-}
-
-void AppController::describeLastUpdate() {
-    if (!m_statusItem || !m_lastAttempt.isValid())
-        return;
-    const auto when = [](const QDateTime& time) {
-        const QLocale locale;
-        const QString clock = locale.toString(time.time(), QLocale::ShortFormat);
-        if (time.date() == QDate::currentDate())
-            return QStringLiteral("at %1").arg(clock);
-        return QStringLiteral("on %1 at %2")
-            .arg(locale.toString(time.date(), QLocale::ShortFormat), clock);
-    };
-    if (m_lastFailure.isEmpty()) {
-        m_lastUpdate = m_lastAttempt;
-        m_statusItem->setToolTipDescription(QStringLiteral("Updated %1").arg(when(m_lastUpdate)));
-        return;
-    }
-    QString text =
-        QStringLiteral("Could not update %1: %2").arg(when(m_lastAttempt), m_lastFailure);
-    if (m_lastUpdate.isValid())
-        text += QStringLiteral(" (last updated %1)").arg(when(m_lastUpdate));
-    m_statusItem->setToolTipDescription(text);
-}
-
-void AppController::finishRefresh(const std::optional<QByteArray>& body) {
-    // The document's tree is let go as soon as it is read, before the menu is built: both at
-    // once would add their peaks.
-    std::optional<FeedContent> feed;
-    if (const std::optional<XMLTree> tree =
-            body ? XMLTree::treeWithData(*body, m_site.feed) : std::nullopt)
-        feed = readFeed(*tree, m_site.feed);
-    if (!feed) {
-        qWarning("Invalid data feed format: RSS element not found.");
-        if (m_lastFailure.isEmpty())
-            m_lastFailure = QStringLiteral("not a readable feed");
-        clearMenu();
-        setNoDataMenu();
-        Q_EMIT refreshFinished();
-        return;
-    }
-    showHome(feed->title, feed->siteLink);
-
-    // The entries the menu shows now, and their links for the seen test. Qt's menus add and
-    // remove items in time linear in the menu's length, so rebuilding a long menu from scratch
-    // would be quadratic: the new entries are written into the old ones, top to bottom, and
-    // only the difference in number is inserted or removed.
-    QList<FeedMenuItem*> previous;
-    QSet<QString> previousLinks;
-    QAction* firstFixedItem = nullptr;
-    for (QAction* action : m_barMenu->actions()) {
-        if (!isFeedMenuItem(action)) {
-            if (!firstFixedItem)
-                firstFixedItem = action;
-            continue;
-        }
-        auto* item = static_cast<FeedMenuItem*>(action);
-        if (!item->feedTitle()) {
-            // The placeholder.
-            m_barMenu->removeAction(item);
-            item->deleteLater();
-            continue;
-        }
-        previous.append(item);
-        if (item->feedLink())
-            previousLinks.insert(*item->feedLink());
-    }
-
-    int inserted = 0;
-    bool blink = false;
-    for (const FeedContent::Entry& item : feed->entries) {
-        const std::optional<QString>& link = item.link;
-        if (inserted == 0) {
-            if (m_firstCheck) {
-                m_lastItemHash = link;
-            } else if (link && (!m_lastItemHash ||
-                                link->compare(*m_lastItemHash, Qt::CaseInsensitive) != 0)) {
-                // A top link where none was recorded counts as new too.
-                blink = true;
-                m_lastItemHash = link;
-            }
-        }
-
-        const QString& title = item.title;
-        const std::optional<QString>& source = item.source;
-        const bool unseen = !link || !previousLinks.contains(*link);
-
-        FeedMenuItem* entry = nullptr;
-        if (inserted < previous.size()) {
-            entry = previous[inserted];
-        } else {
-            entry = new FeedMenuItem(title, m_barMenu.get());
-            connect(entry, &QAction::triggered, this, [this, entry] { onFeedClick(entry); });
-            m_barMenu->insertAction(firstFixedItem, entry);
-        }
-        entry->setEnabled(true);
-        entry->setFeedTitle(title);
-        entry->setFeedLink(link);
-        entry->setFeedSource(source);
-        entry->setToolTip(source.value_or(QString()));
-        entry->setIcon(!m_firstCheck && unseen ? m_newIcon : m_blankIcon);
-        ++inserted;
-    }
-    for (qsizetype stale = inserted; stale < previous.size(); ++stale) {
-        m_barMenu->removeAction(previous[stale]);
-        previous[stale]->deleteLater();
-    }
-
-    if (inserted == 0)
-        setNoDataMenu();
-    else
-        updateMenuView();
-    if (blink)
-        toggleBlink(true);
-    m_firstCheck = false;
-    Q_EMIT refreshFinished();
-}
-
-void AppController::clearMenu() {
-    // Walk a copy of the list: removing an item never makes the walk skip the next one.
-    const QList<QAction*> items = m_barMenu->actions();
-    for (QAction* action : items) {
-        if (!isFeedMenuItem(action))
-            continue;
-        m_barMenu->removeAction(action);
-        // Freed once the refresh is over, not under a caller that may still hold it.
-        action->deleteLater();
-    }
-}
-
-void AppController::setNoDataMenu() {
-    auto* placeholder = new FeedMenuItem(placeholderTitle, m_barMenu.get());
-    placeholder->setEnabled(false);
-    m_barMenu->insertAction(m_barMenu->actions().value(0), placeholder);
-}
-
-// --- Presentation ---------------------------------------------------------------------------
-
-QString AppController::displayTitle(const QString& feedTitle, const std::optional<QString>& source,
-                                    bool trimTitle, bool showSource) {
-    QString text = feedTitle;
-    if (trimTitle && text.size() > trimLength) {
-        qsizetype cut = trimLength;
-        // Never show half a character: a cut inside a surrogate pair moves to the pair's start.
-        if (text.at(cut - 1).isHighSurrogate() && text.at(cut).isLowSurrogate())
-            --cut;
-        text = text.left(cut) + QStringLiteral("...");
-    }
-    if (showSource)
-        text = QStringLiteral("%1  <%2>").arg(text, source.value_or(QString()));
-    return text;
-}
-
-void AppController::updateMenuView() {
-    for (QAction* action : m_barMenu->actions()) {
-        if (!isFeedMenuItem(action))
-            continue;
-        auto* entry = static_cast<FeedMenuItem*>(action);
-        if (!entry->feedTitle())
-            continue;
-        entry->setTitle(
-            displayTitle(*entry->feedTitle(), entry->feedSource(), m_trimTitle, m_showSource));
-    }
-}
-
-void AppController::menuNeedsUpdate(QMenu* /*menu*/) {
-    toggleBlink(false);
-}
-
-void AppController::onFeedClick(FeedMenuItem* entry) {
-    const std::optional<QString> link = entry->feedLink();
-    if (entry->icon().cacheKey() == m_newIcon.cacheKey())
-        entry->setIcon(m_newIconClicked);
-    openURL(link);
-}
-
 // --- Preferences --------------------------------------------------------------------------
 
 void AppController::openPrefs() {
@@ -458,68 +230,6 @@ void AppController::onPreferencesUpdate(PreferenceController* /*sender*/) {
         updateMenuView();
     }
     applyFeedAddress();
-}
-
-// --- The feed address -----------------------------------------------------------------------
-
-QUrl AppController::feedAddressInForce() const {
-    const QString stored = UserDefaults::standardUserDefaults()
-                               .stringForKey(PreferenceKeys::FeedURL)
-                               .value_or(QString());
-    if (stored.trimmed().isEmpty())
-        return m_builtIn.feed;
-    if (const std::optional<QUrl> address = FeedDownload::webAddress(stored))
-        return *address;
-    // The user's text stays in the settings as written, for them to mend.
-    qWarning("FeedURL \"%s\" is not an absolute http or https address: reading the built-in feed",
-             qUtf8Printable(stored));
-    return m_builtIn.feed;
-}
-
-void AppController::useFeedAddress(const QString& address) {
-    if (!FeedDownload::webAddress(address)) {
-        qWarning("Feed address \"%s\" refused: it is not an absolute http or https address",
-                 qUtf8Printable(address));
-        return;
-    }
-    UserDefaults::standardUserDefaults().setString(address.trimmed(), PreferenceKeys::FeedURL);
-    // A save in the window must not put the old address back.
-    if (m_preferencesController && m_preferencesController->isWindowLoaded())
-        m_preferencesController->loadFeedAddress();
-    applyFeedAddress();
-}
-
-void AppController::applyFeedAddress() {
-    const QUrl address = feedAddressInForce();
-    if (address == m_site.feed)
-        return;
-    m_site.feed = address;
-    // Nothing of the old feed carries over: a fetch of it in flight, or its result waiting for
-    // the menu to close, brings nothing, and the new feed's first refresh marks nothing new and
-    // does not blink.
-    m_download.cancel();
-    m_heldRefresh.reset();
-    m_firstCheck = true;
-    toggleBlink(false);
-    showHome(std::nullopt, std::nullopt);
-    updateData();
-}
-
-void AppController::showHome(const std::optional<QString>& feedTitle,
-                             const std::optional<QString>& siteLink) {
-    if (m_site.feed == m_builtIn.feed) {
-        m_site.home = m_builtIn.home;
-        m_homeMenuItem->setText(QStringLiteral("Veltrano Feeds"));
-        m_homeMenuItem->setEnabled(true);
-        return;
-    }
-    // Until the feed has said what it is called, its host stands for it.
-    const QString title = feedTitle && !feedTitle->trimmed().isEmpty()
-                              ? displayTitle(*feedTitle, std::nullopt, true, false)
-                              : m_site.feed.host();
-    m_homeMenuItem->setText(FeedMenuItem::actionText(title));
-    m_site.home = siteLink ? FeedDownload::webAddress(*siteLink).value_or(QUrl()) : QUrl();
-    m_homeMenuItem->setEnabled(!m_site.home.isEmpty());
 }
 
 void AppController::enabledAutoStart(bool enabled) {

@@ -135,7 +135,8 @@ private:
     // its title and site link, as far as a refresh has read them.
     void showHome(const std::optional<QString>& feedTitle, const std::optional<QString>& siteLink);
 
-    // Fields, in the order the controller's description gives them.
+    // The status item and its menu, the two timers, what the refresh remembers of the feed, the
+    // images, the preferences window, the fixed items and the display options in force.
     std::unique_ptr<StatusItem> m_statusItem;
     std::unique_ptr<QMenu> m_barMenu;
     std::unique_ptr<QTimer> m_blinkTimer;

@@ -2,17 +2,11 @@
 
 #include "UserDefaults.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QtDebug>
-
-#include <filesystem>
-#include <system_error>
 
 namespace LaunchAtLogin {
 
@@ -26,6 +20,46 @@ constexpr int gnomeAutostartDelay = 5;
 
 QJsonObject entryFor(const QString& executablePath) {
     return QJsonObject{{QStringLiteral("Hide"), false}, {QStringLiteral("Path"), executablePath}};
+}
+
+// The Exec value that runs program with no arguments, quoted and escaped as the Desktop Entry
+// format requires.
+QString desktopExecValue(const QString& program) {
+    // First the Exec rules: the argument in double quotes, with '"', '`', '$' and '\' preceded
+    // by a backslash, and '%' doubled so that it is no field code.
+    QString quoted = QStringLiteral("\"");
+    for (const QChar c : program) {
+        if (c == u'"' || c == u'`' || c == u'$' || c == u'\\') {
+            quoted += QLatin1Char('\\');
+        } else if (c == u'%') {
+            quoted += QLatin1Char('%');
+        }
+        quoted += c;
+    }
+    quoted += QLatin1Char('"');
+
+    // Then the escapes of every string value, which a reader undoes before the Exec rules:
+    // a literal backslash in the path ends up as four.
+    QString value;
+    for (const QChar c : quoted) {
+        switch (c.unicode()) {
+        case u'\\':
+            value += QStringLiteral("\\\\");
+            break;
+        case u'\n':
+            value += QStringLiteral("\\n");
+            break;
+        case u'\t':
+            value += QStringLiteral("\\t");
+            break;
+        case u'\r':
+            value += QStringLiteral("\\r");
+            break;
+        default:
+            value += c;
+        }
+    }
+    return value;
 }
 
 QString desktopEntry(const QString& executablePath) {
@@ -44,32 +78,12 @@ QString desktopEntry(const QString& executablePath) {
     return text;
 }
 
-// Writes bytes to path atomically, making its folder first. Logs one line naming the path and the
-// reason when it fails.
-bool writeFile(const QString& path, const QByteArray& bytes) {
-    // QDir::mkpath cannot say why it failed ("Not a directory" when a file stands in the way).
-    std::error_code error;
-    std::filesystem::create_directories(QFile::encodeName(QFileInfo(path).absolutePath()).data(),
-                                        error);
-    if (error) {
-        qWarning("Cannot write %s: its folder cannot be made: %s", qUtf8Printable(path),
-                 error.message().c_str());
-        return false;
-    }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        qWarning("Cannot write %s: %s", qUtf8Printable(path), qUtf8Printable(file.errorString()));
-        return false;
-    }
-    return true;
-}
-
 // Puts the domain back as it was before a change that could not be completed.
 void restoreDomain(const std::optional<QJsonObject>& before) {
     if (before) {
         UserDefaults::setPersistentDomain(*before, domainName);
     } else {
-        UserDefaults::removePersistentDomainForName(domainName);
+        UserDefaults::removePersistentDomain(domainName);
     }
 }
 
@@ -118,44 +132,6 @@ QString autostartFilePath() {
            QStringLiteral("/autostart/pinglark.desktop");
 }
 
-QString desktopExecValue(const QString& program) {
-    // First the Exec rules: the argument in double quotes, with '"', '`', '$' and '\' preceded
-    // by a backslash, and '%' doubled so that it is no field code.
-    QString quoted = QStringLiteral("\"");
-    for (const QChar c : program) {
-        if (c == u'"' || c == u'`' || c == u'$' || c == u'\\') {
-            quoted += QLatin1Char('\\');
-        } else if (c == u'%') {
-            quoted += QLatin1Char('%');
-        }
-        quoted += c;
-    }
-    quoted += QLatin1Char('"');
-
-    // Then the escapes of every string value, which a reader undoes before the Exec rules:
-    // a literal backslash in the path ends up as four.
-    QString value;
-    for (const QChar c : quoted) {
-        switch (c.unicode()) {
-        case u'\\':
-            value += QStringLiteral("\\\\");
-            break;
-        case u'\n':
-            value += QStringLiteral("\\n");
-            break;
-        case u'\t':
-            value += QStringLiteral("\\t");
-            break;
-        case u'\r':
-            value += QStringLiteral("\\r");
-            break;
-        default:
-            value += c;
-        }
-    }
-    return value;
-}
-
 bool isAutoStartEnabled(const QString& executablePath) {
     const std::optional<QJsonObject> domain = UserDefaults::persistentDomainForName(domainName);
     return domain && domain->value(listKey).toArray().contains(entryFor(executablePath)) &&
@@ -182,8 +158,10 @@ bool enabledAutoStart(bool enable, const QString& executablePath) {
     const QJsonObject entry = entryFor(executablePath);
 
     // The domain is read once; the list and the rest of the domain come from the same reading.
-    const std::optional<QJsonObject> before = UserDefaults::persistentDomainForName(domainName);
-    if (!before && UserDefaults::persistentDomainIsUnreadable(domainName)) {
+    bool unreadable = false;
+    const std::optional<QJsonObject> before =
+        UserDefaults::persistentDomainForName(domainName, &unreadable);
+    if (unreadable) {
         // Writing it back would destroy whatever else it holds.
         qWarning("The login items file is not a JSON object; it is left as it is.");
         return false;
@@ -210,7 +188,7 @@ bool enabledAutoStart(bool enable, const QString& executablePath) {
         if (!UserDefaults::setPersistentDomain(domain, domainName)) {
             return false;
         }
-        if (!writeFile(path, desktopEntry(executablePath).toUtf8())) {
+        if (!writeFileAtomically(path, desktopEntry(executablePath).toUtf8())) {
             restoreDomain(before);
             return false;
         }
@@ -232,7 +210,7 @@ bool enabledAutoStart(bool enable, const QString& executablePath) {
     }
     if (!UserDefaults::setPersistentDomain(domain, domainName)) {
         if (previousFile) {
-            writeFile(path, *previousFile);
+            writeFileAtomically(path, *previousFile);
         }
         return false;
     }

@@ -32,8 +32,4 @@ bool followDesktopSwitches(const QString& executablePath);
 // $XDG_CONFIG_HOME/autostart/pinglark.desktop
 QString autostartFilePath();
 
-// The Exec value that runs program with no arguments, quoted and escaped as the Desktop Entry
-// format requires.
-QString desktopExecValue(const QString& program);
-
 } // namespace LaunchAtLogin

@@ -1,8 +1,9 @@
 #include "UserDefaults.h"
 
-#include <QDir>
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QJsonDocument>
 #include <QJsonParseError>
 #include <QSaveFile>
@@ -13,7 +14,9 @@
 
 #include <charconv>
 #include <cmath>
+#include <filesystem>
 #include <limits>
+#include <system_error>
 
 namespace {
 
@@ -50,43 +53,84 @@ QString floatText(float value) {
 
 } // namespace
 
+// One settings file, opened once per run and shared by every UserDefaults of it.
+struct UserDefaults::Store {
+    explicit Store(const QString& path)
+        : settings(std::make_unique<QSettings>(path, QSettings::IniFormat)) {
+        // Parse the whole file now, so that a damaged one is noticed here and not mistaken later
+        // for a failed write. QSettings keeps what it could read; unreadable lines read as absent
+        // keys.
+        settings->allKeys();
+        if (settings->status() != QSettings::NoError) {
+            qWarning(
+                "Settings file %s is damaged or unreadable; its unreadable entries are ignored.",
+                qUtf8Printable(path));
+            reopen();
+        }
+    }
+
+    // The store of the file at path, opened at the first request of the run. The stores close
+    // with the application object, while Qt's own state is still there.
+    static std::shared_ptr<Store> open(const QString& path) {
+        static QHash<QString, std::shared_ptr<Store>> stores;
+        [[maybe_unused]] static const bool closing = [] {
+            qAddPostRoutine([] { stores.clear(); });
+            return true;
+        }();
+        const QString key = QFileInfo(path).absoluteFilePath();
+        std::shared_ptr<Store>& store = stores[key];
+        if (!store)
+            store = std::make_shared<Store>(key);
+        return store;
+    }
+
+    // The settings as the file holds them now. QSettings reads the file again only when its size
+    // or modification time changed since it last read or wrote it (and tries again to write a
+    // change of ours that could not be written).
+    const QSettings& current() {
+        settings->sync();
+        return *settings;
+    }
+
+    bool flush() {
+        settings->sync();
+        if (settings->status() == QSettings::NoError) {
+            return true;
+        }
+        // The error may be an old one; ask again with a fresh object.
+        reopen();
+        if (settings->status() == QSettings::AccessError) {
+            qWarning("Settings file %s could not be written.",
+                     qUtf8Printable(settings->fileName()));
+            return false;
+        }
+        // A FormatError comes from reading the file, not from writing it.
+        return true;
+    }
+
+    void reopen() {
+        // QSettings keeps the first error it meets for the life of the object. A new object over
+        // the same file shares its contents and pending changes, retries writing them as it
+        // opens, and reports on that attempt alone.
+        auto fresh = std::make_unique<QSettings>(settings->fileName(), QSettings::IniFormat);
+        settings = std::move(fresh);
+    }
+
+    std::unique_ptr<QSettings> settings;
+};
+
 UserDefaults UserDefaults::standardUserDefaults() {
     return UserDefaults(configDirectory() + QStringLiteral("/Veltrano/Pinglark.conf"));
 }
 
-UserDefaults::UserDefaults(const QString& filePath)
-    : m_settings(std::make_unique<QSettings>(filePath, QSettings::IniFormat)) {
-    // Parse the whole file now, so that a damaged one is noticed here and not mistaken later for
-    // a failed write. QSettings keeps what it could read; unreadable lines read as absent keys.
-    m_settings->allKeys();
-    if (m_settings->status() != QSettings::NoError) {
-        qWarning("Settings file %s is damaged or unreadable; its unreadable entries are ignored.",
-                 qUtf8Printable(filePath));
-        reopen();
-    }
-}
-
-UserDefaults::~UserDefaults() = default;
-UserDefaults::UserDefaults(UserDefaults&&) noexcept = default;
-UserDefaults& UserDefaults::operator=(UserDefaults&&) noexcept = default;
+UserDefaults::UserDefaults(const QString& filePath) : m_store(Store::open(filePath)) {}
 
 QString UserDefaults::filePath() const {
-    return m_settings ? m_settings->fileName() : QString();
-}
-
-void UserDefaults::reopen() {
-    // QSettings keeps the first error it meets for the life of the object. A new object over the
-    // same file shares its contents and pending changes, retries writing them as it opens, and
-    // reports on that attempt alone.
-    auto fresh = std::make_unique<QSettings>(m_settings->fileName(), QSettings::IniFormat);
-    m_settings = std::move(fresh);
+    return m_store->settings->fileName();
 }
 
 std::optional<QString> UserDefaults::storedText(const QString& key) const {
-    if (!m_settings) {
-        return std::nullopt;
-    }
-    const QVariant value = m_settings->value(key);
+    const QVariant value = m_store->current().value(key);
     if (!value.isValid()) {
         return std::nullopt;
     }
@@ -98,7 +142,7 @@ std::optional<QString> UserDefaults::storedText(const QString& key) const {
 }
 
 bool UserDefaults::contains(const QString& key) const {
-    return m_settings && m_settings->contains(key);
+    return m_store->current().contains(key);
 }
 
 bool UserDefaults::boolForKey(const QString& key) const {
@@ -154,68 +198,57 @@ void UserDefaults::setString(const QString& value, const QString& key) {
     write(key, value);
 }
 
-void UserDefaults::removeObject(const QString& key) {
-    if (!m_settings) {
-        return;
-    }
-    m_settings->remove(key);
-    flush();
+void UserDefaults::remove(const QString& key) {
+    write(key, std::nullopt);
 }
 
-void UserDefaults::write(const QString& key, const QString& text) {
-    if (!m_settings) {
-        return;
+void UserDefaults::write(const QString& key, const std::optional<QString>& text) {
+    if (text) {
+        m_store->settings->setValue(key, *text);
+    } else {
+        m_store->settings->remove(key);
     }
-    m_settings->setValue(key, text);
-    flush();
-}
-
-bool UserDefaults::flush() {
-    if (!m_settings) {
-        return false;
-    }
-    m_settings->sync();
-    if (m_settings->status() == QSettings::NoError) {
-        return true;
-    }
-    // The error may be an old one; ask again with a fresh object.
-    reopen();
-    if (m_settings->status() == QSettings::AccessError) {
-        qWarning("Settings file %s could not be written.", qUtf8Printable(filePath()));
-        return false;
-    }
-    // A FormatError comes from reading the file, not from writing it.
-    return true;
+    m_store->flush();
 }
 
 bool UserDefaults::synchronize() {
-    return flush();
+    return m_store->flush();
 }
 
-std::optional<QJsonObject> UserDefaults::persistentDomainForName(const QString& name) {
+// --- Persistent domains ------------------------------------------------------------------------
+
+std::optional<QJsonObject> UserDefaults::persistentDomainForName(const QString& name,
+                                                                 bool* unreadable) {
+    if (unreadable) {
+        *unreadable = false;
+    }
     if (!isSafeDomainName(name)) {
         return std::nullopt;
     }
     QFile file(domainPath(name));
-    if (!file.exists() || !file.open(QIODevice::ReadOnly)) {
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (unreadable) {
+            *unreadable = file.exists();
+        }
         return std::nullopt;
     }
     QJsonParseError error{};
     const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &error);
     if (error.error != QJsonParseError::NoError || !document.isObject()) {
+        if (unreadable) {
+            *unreadable = true;
+        }
         return std::nullopt;
     }
     return document.object();
 }
 
-bool UserDefaults::persistentDomainIsUnreadable(const QString& name) {
-    if (!isSafeDomainName(name)) {
-        return false;
-    }
-    return QFileInfo::exists(domainPath(name)) && !persistentDomainForName(name);
+bool UserDefaults::setPersistentDomain(const QJsonObject& domain, const QString& name) {
+    return isSafeDomainName(name) &&
+           writeFileAtomically(domainPath(name), QJsonDocument(domain).toJson());
 }
 
-bool UserDefaults::removePersistentDomainForName(const QString& name) {
+bool UserDefaults::removePersistentDomain(const QString& name) {
     if (!isSafeDomainName(name)) {
         return false;
     }
@@ -228,24 +261,19 @@ bool UserDefaults::removePersistentDomainForName(const QString& name) {
     return true;
 }
 
-bool UserDefaults::setPersistentDomain(const QJsonObject& domain, const QString& name) {
-    if (!isSafeDomainName(name)) {
+bool writeFileAtomically(const QString& path, const QByteArray& bytes) {
+    // QDir::mkpath cannot say why it failed ("Not a directory" when a file stands in the way).
+    std::error_code error;
+    std::filesystem::create_directories(QFile::encodeName(QFileInfo(path).absolutePath()).data(),
+                                        error);
+    if (error) {
+        qWarning("Cannot write %s: its folder cannot be made: %s", qUtf8Printable(path),
+                 error.message().c_str());
         return false;
     }
-    const QString path = domainPath(name);
-    if (!QDir().mkpath(QFileInfo(path).absolutePath())) {
-        qWarning("Cannot create the folder of %s.", qUtf8Printable(path));
-        return false;
-    }
-    // QSaveFile writes a temporary file, flushes it to disk and renames it over the old one, so
-    // the domain is never left half written.
+    // QSaveFile writes a temporary file, flushes it to disk and renames it over the old one.
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        qWarning("Cannot write %s: %s", qUtf8Printable(path), qUtf8Printable(file.errorString()));
-        return false;
-    }
-    const QByteArray bytes = QJsonDocument(domain).toJson(QJsonDocument::Indented);
-    if (file.write(bytes) != bytes.size() || !file.commit()) {
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
         qWarning("Cannot write %s: %s", qUtf8Printable(path), qUtf8Printable(file.errorString()));
         return false;
     }

@@ -1,8 +1,8 @@
 #pragma once
 
+#include <QByteArray>
 #include <QJsonObject>
 #include <QString>
-#include <QVariant>
 
 #include <memory>
 #include <optional>
@@ -12,19 +12,17 @@ class QSettings;
 // The per-user settings store: a human-readable INI file,
 // $XDG_CONFIG_HOME/Veltrano/Pinglark.conf (~/.config when XDG_CONFIG_HOME is unset).
 //
-// Every write is flushed to disk before the call returns, so a setting is never lost to a crash,
-// and every later read sees it. Values come back from the file as text after a restart; the
-// typed reads parse them explicitly.
+// The file is the one truth, shared with any other process that uses it: every write is flushed
+// to disk before the call returns, so a setting is never lost to a crash, and every read sees
+// what the file holds at that moment. Each file is opened once per run, by all its UserDefaults
+// together, and parsed again only when it has changed on disk. Values come back from the file as
+// text after a restart; the typed reads parse them explicitly. Main thread only.
 class UserDefaults {
 public:
-    // The application's store. Each call opens the store at the current location; every call
-    // reads and writes the same file.
+    // The application's store, at the location XDG_CONFIG_HOME gives at the time of the call.
     static UserDefaults standardUserDefaults();
     // A store kept in an arbitrary file (tools and tests).
     explicit UserDefaults(const QString& filePath);
-    ~UserDefaults();
-    UserDefaults(UserDefaults&&) noexcept;
-    UserDefaults& operator=(UserDefaults&&) noexcept;
 
     QString filePath() const;
 
@@ -39,28 +37,30 @@ public:
     void setBool(bool value, const QString& key);
     void setFloat(float value, const QString& key);
     void setString(const QString& value, const QString& key);
-    void removeObject(const QString& key);
+    void remove(const QString& key);
 
     // Writes pending changes now; false when the file could not be written.
     bool synchronize();
 
     // Another program's persistent domain, kept as a JSON document
     // $XDG_CONFIG_HOME/<name>.json and read and written whole.
-    // Nothing when the domain does not exist or is not a JSON object.
-    static std::optional<QJsonObject> persistentDomainForName(const QString& name);
-    // Whether a domain file exists but cannot be read as a JSON object (it must then be left as
-    // it is).
-    static bool persistentDomainIsUnreadable(const QString& name);
+    // Nothing when the domain does not exist or is not a JSON object; *unreadable (when asked
+    // for) tells the second case, a file that must then be left as it is, from the first.
+    static std::optional<QJsonObject> persistentDomainForName(const QString& name,
+                                                              bool* unreadable = nullptr);
     // Replaces the whole domain, atomically; false when it could not be written.
     static bool setPersistentDomain(const QJsonObject& domain, const QString& name);
     // Deletes the domain; true when it no longer exists.
-    static bool removePersistentDomainForName(const QString& name);
+    static bool removePersistentDomain(const QString& name);
 
 private:
+    struct Store;
     std::optional<QString> storedText(const QString& key) const;
-    void write(const QString& key, const QString& text);
-    bool flush();
-    void reopen();
+    void write(const QString& key, const std::optional<QString>& text);
 
-    std::unique_ptr<QSettings> m_settings;
+    std::shared_ptr<Store> m_store;
 };
+
+// Writes bytes to path whole or not at all (a crash leaves the old file or the new one), making
+// its folder first. Logs one line naming the path and the reason when it fails.
+bool writeFileAtomically(const QString& path, const QByteArray& bytes);

@@ -170,7 +170,7 @@ void PreferenceController::updateCheckDataInterval() {
     defaults.setBool(trimTitle, PreferenceKeys::TrimTitle);
     // An empty field means the built-in feed: no address of the user's is kept.
     if (feedAddress.isEmpty())
-        defaults.removeObject(PreferenceKeys::FeedURL);
+        defaults.remove(PreferenceKeys::FeedURL);
     else
         defaults.setString(feedAddress, PreferenceKeys::FeedURL);
 

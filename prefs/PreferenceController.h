@@ -69,10 +69,8 @@ public:
 
     // The window, built (and set from the store) at the first call.
     QWidget* window();
-    bool isWindowLoaded() const { return m_window != nullptr; }
 
     // Not owned; may be null.
-    PreferenceDelegate* delegate() const { return m_delegate; }
     void setDelegate(PreferenceDelegate* delegate) { m_delegate = delegate; }
 
     // The feed read while the address field is empty, shown there as a hint.
@@ -94,12 +92,6 @@ public:
     QLineEdit* feedAddressEdit() const { return m_feedAddressEdit; }
     QLabel* feedAddressMessage() const;
     QPushButton* saveButton() const;
-
-    // What a close without a save puts the controls back to.
-    int defaultSelectedIndex() const { return m_defaultSelectedIndex; }
-    bool defaultShowSource() const { return m_defaultShowSource; }
-    bool defaultTrimEntry() const { return m_defaultTrimEntry; }
-    bool isSaving() const { return m_saving; }
 
     // The remembered frame text as a rectangle; nothing when it is not four numbers or the size
     // is not positive.

@@ -138,9 +138,14 @@ private Q_SLOTS:
         QCOMPARE(again.boolForKey(u"TrimTitle"_s), false);
         QCOMPARE(probe(u"TrimTitle"_s).boolValue, false);
 
-        defaults.removeObject(zero);
+        defaults.remove(zero);
         QVERIFY(!defaults.contains(zero));
         QCOMPARE(probe(zero).contains, false);
+
+        // What another process writes, the next read here sees.
+        writeAll(storePath(), "[General]\nTrimTitle=1\n");
+        QCOMPARE(defaults.boolForKey(u"TrimTitle"_s), true);
+        QVERIFY(!again.contains(u"HasRun"_s));
     }
 
     // What a file holds is text; each is read the way it would be after a restart.
@@ -225,8 +230,9 @@ private Q_SLOTS:
 
     void persistentDomainRoundTrip() {
         const QString name = u"loginwindow"_s;
-        QCOMPARE(UserDefaults::persistentDomainForName(name), std::nullopt);
-        QVERIFY(!UserDefaults::persistentDomainIsUnreadable(name));
+        bool unreadable = true;
+        QCOMPARE(UserDefaults::persistentDomainForName(name, &unreadable), std::nullopt);
+        QVERIFY(!unreadable);
 
         // The configuration folder itself may not exist yet.
         const QString nested = m_config->path() + u"/not/yet"_s;
@@ -260,8 +266,10 @@ private Q_SLOTS:
         QFETCH(QByteArray, contents);
         const QString path = m_config->path() + u"/loginwindow.json"_s;
         writeAll(path, contents);
-        QCOMPARE(UserDefaults::persistentDomainForName(u"loginwindow"_s), std::nullopt);
-        QVERIFY(UserDefaults::persistentDomainIsUnreadable(u"loginwindow"_s));
+        bool unreadable = false;
+        QCOMPARE(UserDefaults::persistentDomainForName(u"loginwindow"_s, &unreadable),
+                 std::nullopt);
+        QVERIFY(unreadable);
         QCOMPARE(readAll(path), contents);
     }
 };
