@@ -22,11 +22,6 @@ using FeedEntry = FeedFixture::Entry;
 // The warning every refresh that found no readable feed logs.
 inline const char* const formatError = "Invalid data feed format: RSS element not found.";
 
-// An RSS 1.0 document with a channel element and the given items as children of rdf:RDF.
-inline QByteArray rdfFeed(const QList<FeedEntry>& entries, const QString& extraChildren = {}) {
-    return FeedFixture::rdf(entries, extraChildren.toUtf8());
-}
-
 inline FeedEntry entry(const QString& n) {
     return {QStringLiteral("Title %1").arg(n), QStringLiteral("http://news.example/%1").arg(n),
             QStringLiteral("Author %1").arg(n)};
@@ -54,48 +49,40 @@ class AppHarness {
 public:
     static inline const QString feedPath = QStringLiteral("/notifications/veltrano.xml");
 
-    AppHarness() {
+    explicit AppHarness(const QList<FeedEntry>& feed = {}) {
         qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
         qputenv("XDG_CACHE_HOME", (config.path() + "/cache").toLocal8Bit());
         if (!server.listen())
             qFatal("cannot listen on 127.0.0.1");
+        if (!feed.isEmpty())
+            serveFeed(feed);
     }
-    explicit AppHarness(const QList<FeedEntry>& feed) : AppHarness() { serveFeed(feed); }
 
     QString site() const { return server.url(QStringLiteral("/")).toString(); }
-    void serveFeed(const QList<FeedEntry>& entries, const QString& extra = {}) {
-        server.serve(feedPath, rdfFeed(entries, extra));
+    void serveFeed(const QList<FeedEntry>& entries) {
+        server.serve(feedPath, FeedFixture::rdf(entries));
     }
 
-    // Makes the controller (not yet started).
+    // Makes the controller, not yet started.
     AppController& make() {
         app = std::make_unique<AppController>(SiteAddresses::forSite(site()));
         return *app;
     }
-
-    // Starts the controller (made first if there is none yet); false when its first refresh did
-    // not finish in time.
-    bool launch(int timeoutMs = 10000) {
-        if (!app)
-            make();
-        QSignalSpy done(app.get(), &AppController::refreshFinished);
-        app->awakeFromNib();
-        return done.wait(timeoutMs);
-    }
-
-    // Makes and starts the controller, and waits for its first refresh.
+    // Makes and starts a controller, and waits for its first refresh.
     AppController& start() {
         make();
-        if (!launch())
+        if (!finished([this] { app->awakeFromNib(); }))
             qFatal("the first refresh never finished");
         return *app;
     }
-
-    // Runs one refresh to its end; false when it did not finish in time.
-    bool refresh(int timeoutMs = 10000) {
+    bool refresh() {
+        return finished([this] { app->updateData(); });
+    }
+    // Runs what starts a refresh and waits for its end; false when it did not end in time.
+    template <typename Start> bool finished(Start start) {
         QSignalSpy done(app.get(), &AppController::refreshFinished);
-        app->updateData();
-        return done.wait(timeoutMs);
+        start();
+        return done.wait(10000);
     }
 
     // The feed part of the menu, top first.

@@ -17,14 +17,12 @@ private Q_SLOTS:
         QTemporaryDir config;
         QVERIFY(config.isValid());
         const QString saver = QCoreApplication::applicationDirPath() + QStringLiteral("/save_loop");
-        QVERIFY(QFile::exists(saver));
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
         qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
 
         const QString settingsFile = config.path() + QStringLiteral("/Veltrano/Pinglark.conf");
         const QString domainFile = config.path() + QStringLiteral("/loginwindow.json");
-        float lastPeriod = 0;
         for (int round = 0; round < 20; ++round) {
             QProcess process;
             process.setProcessEnvironment(environment);
@@ -44,7 +42,6 @@ private Q_SLOTS:
                 UserDefaults(settingsFile).floatForKey(PreferenceKeys::DataRefreshInterval);
             QVERIFY2(period >= 1 && period == float(int(period)),
                      qPrintable(QString::number(period)));
-            lastPeriod = period;
 
             // The login domain is a JSON object whose list holds the entry at most once.
             QFile domain(domainFile);
@@ -58,7 +55,6 @@ private Q_SLOTS:
                                         .toArray();
             QVERIFY(list.size() <= 1);
         }
-        QVERIFY(lastPeriod >= 1);
     }
 };
 
