@@ -17,10 +17,9 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
-#include <QDir>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QMenu>
-#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
@@ -42,7 +41,6 @@ class BusSignals : public QObject {
     Q_OBJECT
 public:
     QList<QDBusMessage> received;
-    int count(const QString& member) const { return int(named(member).size()); }
     QList<QDBusMessage> named(const QString& member) const {
         QList<QDBusMessage> result;
         for (const QDBusMessage& m : received)
@@ -50,6 +48,7 @@ public:
                 result.append(m);
         return result;
     }
+    int count(const QString& member) const { return int(named(member).size()); }
 public Q_SLOTS:
     void record(const QDBusMessage& message) { received.append(message); }
 };
@@ -117,23 +116,16 @@ class TestStatusNotifier : public QObject {
         message.setArguments(arguments);
         return panel.call(message, QDBus::BlockWithGui, 5000);
     }
-    QVariant property(StatusItem& item, const QString& path, const QString& interface,
-                      const QString& name) {
+    QVariant property(StatusItem& item, const QString& name,
+                      const QString& path = "/StatusNotifierItem",
+                      const QString& interface = itemInterface) {
         const QDBusMessage reply =
             call(item.statusNotifierItem()->serviceName(), path, "org.freedesktop.DBus.Properties",
                  "Get", {interface, name});
-        if (reply.type() != QDBusMessage::ReplyMessage)
-            return {};
         return reply.arguments().value(0).value<QDBusVariant>().variant();
     }
-    QDBusMessage itemCall(StatusItem& item, const QString& method, const QVariantList& arguments) {
-        return call(item.statusNotifierItem()->serviceName(), "/StatusNotifierItem", itemInterface,
-                    method, arguments);
-    }
-    SniIconPixmapList iconPixmap(StatusItem& item) {
-        return qdbus_cast<SniIconPixmapList>(
-            property(item, "/StatusNotifierItem", itemInterface, "IconPixmap")
-                .value<QDBusArgument>());
+    template <typename T> T structure(StatusItem& item, const QString& name) {
+        return qdbus_cast<T>(property(item, name).value<QDBusArgument>());
     }
     QDBusMessage menuCall(StatusItem& item, const QString& method,
                           const QVariantList& arguments = {}) {
@@ -145,23 +137,19 @@ class TestStatusNotifier : public QObject {
     }
     DBusMenuLayoutItem layout(StatusItem& item, int parent = 0, int depth = -1) {
         const QDBusMessage reply = menuCall(item, "GetLayout", {parent, depth, QStringList()});
-        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 2)
-            return {-1, {}, {}};
-        return qdbus_cast<DBusMenuLayoutItem>(reply.arguments().at(1).value<QDBusArgument>());
+        return qdbus_cast<DBusMenuLayoutItem>(reply.arguments().value(1).value<QDBusArgument>());
     }
-    void listen(StatusItem& item, BusSignals& signals_) {
+    void listen(StatusItem& item, BusSignals& bus) {
         const QString service = item.statusNotifierItem()->serviceName();
-        for (const char* name : {"NewIcon", "NewToolTip", "NewTitle", "NewStatus"})
-            QVERIFY(panel.connect(service, "/StatusNotifierItem", itemInterface, name, &signals_,
-                                  SLOT(record(QDBusMessage))));
-        for (const char* name : {"LayoutUpdated", "ItemsPropertiesUpdated"})
-            QVERIFY(panel.connect(service, "/MenuBar", menuInterface, name, &signals_,
-                                  SLOT(record(QDBusMessage))));
+        QVERIFY(panel.connect(service, "/StatusNotifierItem", itemInterface, QString(), &bus,
+                              SLOT(record(QDBusMessage))));
+        QVERIFY(panel.connect(service, "/MenuBar", menuInterface, QString(), &bus,
+                              SLOT(record(QDBusMessage))));
     }
     // Everything the item sent before this call has reached the panel once it returns.
     void roundTrip(StatusItem& item) {
         QCoreApplication::processEvents();
-        property(item, "/StatusNotifierItem", itemInterface, "Status");
+        property(item, "Status");
         QCoreApplication::processEvents();
     }
     bool ownsName(const QString& name) {
@@ -196,7 +184,6 @@ private Q_SLOTS:
         panel = QDBusConnection::connectToBus(qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS"),
                                               "panel");
         QVERIFY(panel.isConnected());
-        QVERIFY(QDBusConnection::sessionBus().isConnected());
     }
 
     void init() {
@@ -213,30 +200,18 @@ private Q_SLOTS:
         QVERIFY(!f.item.isTrayIconShown());
         const QString service = f.item.statusNotifierItem()->serviceName();
         QCOMPARE(watcher.services, QStringList{service});
-        QVERIFY(QRegularExpression(QString("^org\\.kde\\.StatusNotifierItem-%1-\\d+$")
-                                       .arg(QCoreApplication::applicationPid()))
-                    .match(service)
-                    .hasMatch());
-        QVERIFY(ownsName(service));
+        QVERIFY(service.startsWith(
+            QString("org.kde.StatusNotifierItem-%1-").arg(QCoreApplication::applicationPid())));
 
         // A host reads every property at once.
         const QDBusMessage all = call(service, "/StatusNotifierItem",
                                       "org.freedesktop.DBus.Properties", "GetAll", {itemInterface});
-        QCOMPARE(all.type(), QDBusMessage::ReplyMessage);
         const QVariantMap properties = qdbus_cast<QVariantMap>(all.arguments().value(0));
-        const QVariantMap expected{{"Id", "pinglark"},    {"Category", "ApplicationStatus"},
-                                   {"Title", "Pinglark"}, {"Status", "Active"},
-                                   {"IconName", ""},      {"ItemIsMenu", true}};
-        for (auto it = expected.cbegin(); it != expected.cend(); ++it)
-            QVERIFY2(properties.value(it.key()) == it.value(), qPrintable(it.key()));
+        QCOMPARE(properties.value("Id"), "pinglark");
+        QCOMPARE(properties.value("Title"), "Pinglark");
         QCOMPARE(properties.value("Menu").value<QDBusObjectPath>().path(), "/MenuBar");
-        const auto toolTip =
-            qdbus_cast<SniToolTip>(properties.value("ToolTip").value<QDBusArgument>());
-        QCOMPARE(toolTip.title, "Pinglark");
-        QCOMPARE(toolTip.description, "");
-        QVERIFY(properties.contains("IconPixmap") && properties.contains("AttentionIconPixmap"));
-        QCOMPARE(property(f.item, "/MenuBar", menuInterface, "Version").toUInt(), 3u);
-        QCOMPARE(property(f.item, "/MenuBar", menuInterface, "Status").toString(), "normal");
+        QCOMPARE(qdbus_cast<SniToolTip>(properties.value("ToolTip").value<QDBusArgument>()).title,
+                 "Pinglark");
 
         // A second item beside the first gets a name of its own, and leaves the bus with the
         // object.
@@ -244,8 +219,8 @@ private Q_SLOTS:
         second->setEnabled(true);
         QTRY_VERIFY(second->isStatusNotifierRegistered());
         const QString secondName = second->statusNotifierItem()->serviceName();
-        QVERIFY(secondName != service);
         QCOMPARE(watcher.services, QStringList({service, secondName}));
+        QVERIFY(secondName != service);
         second.reset();
         QTRY_VERIFY(!ownsName(secondName));
         QVERIFY(ownsName(service));
@@ -257,94 +232,48 @@ private Q_SLOTS:
         BusSignals bus;
         listen(f.item, bus);
 
-        SniIconPixmapList pixmaps = iconPixmap(f.item);
-        QList<int> sizes;
-        for (const SniIconPixmap& p : pixmaps) {
-            sizes.append(p.width);
-            QCOMPARE(p.height, p.width);
-            QCOMPARE(p.bytes.size(), p.width * p.height * 4);
-        }
-        QCOMPARE(sizes, QList<int>({22}));
-        // ARGB32 in network byte order: opaque red is FF FF 00 00.
-        QCOMPARE(pixmaps.first().bytes.left(4), QByteArray("\xff\xff\x00\x00", 4));
+        // One picture of 22 px, ARGB32 in network byte order: opaque red is FF FF 00 00.
+        const QByteArray red("\xff\xff\x00\x00", 4);
+        SniIconPixmapList pixmaps = structure<SniIconPixmapList>(f.item, "IconPixmap");
+        QCOMPARE(pixmaps.size(), 1);
+        QCOMPARE(pixmaps[0].width, 22);
+        QCOMPARE(pixmaps[0].bytes.size(), 22 * pixmaps[0].height * 4);
+        QCOMPARE(pixmaps[0].bytes.left(4), red);
 
-        // The blink: no image, then the icon again, each one NewIcon.
-        const QIcon red = f.item.image();
+        // The blink: a transparent picture, then the icon again, each one NewIcon. Setting what is
+        // shown already announces nothing.
+        const QIcon icon = f.item.image();
         f.item.setImage(QIcon());
         roundTrip(f.item);
         QTRY_COMPARE(bus.count("NewIcon"), 1);
-        pixmaps = iconPixmap(f.item);
-        QVERIFY(!pixmaps.isEmpty());
-        for (const SniIconPixmap& p : pixmaps) {
-            QVERIFY(p.width <= 32);
-            for (qsizetype i = 0; i < p.bytes.size(); i += 4)
-                QCOMPARE(quint8(p.bytes.at(i)), quint8(0)); // transparent
-        }
-        f.item.setImage(red);
-        roundTrip(f.item);
-        QTRY_COMPARE(bus.count("NewIcon"), 2);
-        QCOMPARE(iconPixmap(f.item).first().bytes.left(4), QByteArray("\xff\xff\x00\x00", 4));
-        // Setting what is shown already announces nothing.
-        f.item.setImage(red);
+        pixmaps = structure<SniIconPixmapList>(f.item, "IconPixmap");
+        QCOMPARE(pixmaps.size(), 1);
+        for (qsizetype i = 0; i < pixmaps[0].bytes.size(); i += 4)
+            QCOMPARE(quint8(pixmaps[0].bytes.at(i)), quint8(0));
+        f.item.setImage(icon);
+        f.item.setImage(icon);
         f.item.setToolTip("Pinglark");
         roundTrip(f.item);
-        QCOMPARE(bus.count("NewIcon"), 2);
-        QCOMPARE(bus.count("NewToolTip"), 0);
-
-        // While the host shows the menu the item shows its alternate image.
-        QSignalSpy shown(&f.menu, &QMenu::aboutToShow);
-        QSignalSpy hidden(&f.menu, &QMenu::aboutToHide);
-        menuEvent(f.item, 0, "opened");
-        QCOMPARE(shown.count(), 1);
-        QVERIFY(f.item.isHighlighted());
-        roundTrip(f.item);
-        QTRY_COMPARE(bus.count("NewIcon"), 3);
-        QCOMPARE(iconPixmap(f.item).first().bytes.left(4), QByteArray("\xff\x00\xff\x00", 4));
-        menuEvent(f.item, 0, "closed");
-        QCOMPARE(hidden.count(), 1);
-        QVERIFY(!f.item.isHighlighted());
+        QTRY_COMPARE(bus.count("NewIcon"), 2);
+        QCOMPARE(structure<SniIconPixmapList>(f.item, "IconPixmap")[0].bytes.left(4), red);
 
         // The tooltip's description, escaped: hosts read it as markup. One NewToolTip per change.
-        const QString description = "Could not update at 14:05: HTTP 500 <Oops & co>";
-        f.item.setToolTipDescription(description);
-        f.item.setToolTipDescription(description);
+        QCOMPARE(bus.count("NewToolTip"), 0);
+        f.item.setToolTipDescription("Could not update at 14:05: HTTP 500 <Oops & co>");
+        f.item.setToolTipDescription("Could not update at 14:05: HTTP 500 <Oops & co>");
         roundTrip(f.item);
         QTRY_COMPARE(bus.count("NewToolTip"), 1);
-        const auto toolTip =
-            qdbus_cast<SniToolTip>(property(f.item, "/StatusNotifierItem", itemInterface, "ToolTip")
-                                       .value<QDBusArgument>());
+        const auto toolTip = structure<SniToolTip>(f.item, "ToolTip");
         QCOMPARE(toolTip.title, "Pinglark");
         QCOMPARE(toolTip.description, "Could not update at 14:05: HTTP 500 &lt;Oops &amp; co&gt;");
-        f.item.setToolTip("Pinglark 2");
-        roundTrip(f.item);
-        QTRY_COMPARE(bus.count("NewToolTip"), 2);
 
         // The program's own images go by name too, the blank phase included: a host that reads
         // IconName draws the picture from IconThemePath itself. IconPixmap stays for the others.
-        const auto itemProperty = [&](const QString& name) {
-            return property(f.item, "/StatusNotifierItem", itemInterface, name).toString();
-        };
-        QCOMPARE(itemProperty("IconName"), ""); // a picture without a name
-        const QString themePath = itemProperty("IconThemePath");
-        const QString apps = themePath + "/hicolor/scalable/apps/";
-        QCOMPARE(QDir(apps).entryList(QDir::Files),
-                 QStringList({"pinglark-blank.svg", "pinglark-blank_entry_icon.svg",
-                              "pinglark-new_entry_icon.svg", "pinglark-new_entry_icon_clicked.svg",
-                              "pinglark-plinth_bar.svg", "pinglark-plinth_bar_alt.svg"}));
-        const int changes = bus.count("NewIcon");
         f.item.setImage(imageNamed("plinth_bar"));
-        roundTrip(f.item);
-        QTRY_COMPARE(bus.count("NewIcon"), changes + 1);
-        QCOMPARE(itemProperty("IconName"), "pinglark-plinth_bar");
-        QCOMPARE(iconPixmap(f.item).first().width, 22);
-        QCOMPARE(QImage(apps + "pinglark-plinth_bar.svg").pixelColor(11, 11).alpha(), 255);
+        QCOMPARE(property(f.item, "IconName").toString(), "pinglark-plinth_bar");
+        QCOMPARE(structure<SniIconPixmapList>(f.item, "IconPixmap")[0].width, 22);
         f.item.setImage(QIcon());
-        roundTrip(f.item);
-        QTRY_COMPARE(bus.count("NewIcon"), changes + 2);
-        QCOMPARE(itemProperty("IconName"), "pinglark-blank");
-        const QImage blank(apps + "pinglark-blank.svg");
-        QCOMPARE(blank.size(), QSize(22, 22));
-        QCOMPARE(blank.pixelColor(11, 11).alpha(), 0);
+        QCOMPARE(property(f.item, "IconName").toString(), "pinglark-blank");
     }
 
     void labelsFromActionTexts_data() {
@@ -352,12 +281,10 @@ private Q_SLOTS:
         QTest::addColumn<QString>("label");
         // The fixture's menu shows ampersands, a single underscore and plain text.
         QTest::newRow("double underscore") << u"a__b"_s << u"a____b"_s;
-        QTest::newRow("mnemonic") << u"&Quit"_s << u"_Quit"_s;
         QTest::newRow("only the first mnemonic") << u"&Save && E&xit"_s << u"_Save & Exit"_s;
         QTest::newRow("mnemonic on underscore") << u"&_x"_s << u"__x"_s;
         QTest::newRow("trailing marker") << u"tail&"_s << u"tail"_s;
         QTest::newRow("shortcut column") << u"Open\tCtrl+O"_s << u"Open"_s;
-        QTest::newRow("empty") << u""_s << u""_s;
     }
     void labelsFromActionTexts() {
         QFETCH(QString, text);
@@ -384,20 +311,22 @@ private Q_SLOTS:
         QSet<int> ids;
         for (const DBusMenuLayoutItem& child : root.children) {
             labels.append(child.properties.value("label").toString());
-            QVERIFY(child.id > 0);
             ids.insert(child.id);
         }
         QCOMPARE(labels, QStringList({"AT&T and Q&A", "snake__case", "No Data Loaded",
                                       "Launch at Login", "", "Quit", "More", "Radio"}));
         QCOMPARE(ids.size(), root.children.size());
+        QVERIFY(!ids.contains(0));
 
         const auto& items = root.children;
+        QCOMPARE(items[0].properties,
+                 QVariantMap({{"label", "AT&T and Q&A"}, {"enabled", true}, {"visible", true}}));
         QCOMPARE(items[2].properties.value("enabled").toBool(), false);
         QCOMPARE(items[3].properties.value("toggle-type").toString(), "checkmark");
         QCOMPARE(items[3].properties.value("toggle-state").toInt(), 1);
-        QVERIFY(!items[0].properties.contains("toggle-type"));
-        QCOMPARE(items[4].properties.value("type").toString(), "separator");
-        QVERIFY(!items[0].properties.contains("icon-data"));
+        QCOMPARE(items[4].properties, QVariantMap({{"type", "separator"}, {"visible", true}}));
+        QCOMPARE(items[7].properties.value("toggle-type").toString(), "radio");
+        QCOMPARE(items[7].properties.value("toggle-state").toInt(), 0);
         // Icons as pictures twice the size hosts show them, for panels at twice the scale; the
         // program's own images by name as well, found in the menu's IconThemePath.
         const auto picture = [&](int i) {
@@ -408,61 +337,40 @@ private Q_SLOTS:
         QVERIFY(!items[5].properties.contains("icon-name"));
         QCOMPARE(picture(1).pixelColor(16, 16).alpha(), 255);
         QCOMPARE(items[1].properties.value("icon-name").toString(), "pinglark-new_entry_icon");
-        const QStringList themePath =
-            property(f.item, "/MenuBar", menuInterface, "IconThemePath").toStringList();
-        QCOMPARE(themePath,
-                 QStringList{property(f.item, "/StatusNotifierItem", itemInterface, "IconThemePath")
-                                 .toString()});
-        QVERIFY(QFile::exists(themePath.value(0) +
-                              "/hicolor/scalable/apps/pinglark-new_entry_icon.svg"));
+        QCOMPARE(property(f.item, "IconThemePath", "/MenuBar", menuInterface).toStringList(),
+                 QStringList{property(f.item, "IconThemePath").toString()});
         QCOMPARE(items[6].properties.value("children-display").toString(), "submenu");
-        QCOMPARE(items[6].children.size(), 1);
-        QCOMPARE(items[6].children[0].properties.value("label").toString(), "Inner__item");
-        QCOMPARE(items[7].properties.value("toggle-type").toString(), "radio");
-        QCOMPARE(items[7].properties.value("toggle-state").toInt(), 0);
+        QCOMPARE(items[6].children.value(0).properties.value("label").toString(), "Inner__item");
 
         // One level only, and a subtree by its parent.
         QCOMPARE(layout(f.item, 0, 1).children[6].children.size(), 0);
         QCOMPARE(layout(f.item, 0, 0).children.size(), 0);
         QCOMPARE(layout(f.item, items[6].id).children.size(), 1);
 
-        // Properties by id, and one property alone.
-        const QDBusMessage group_ =
-            menuCall(f.item, "GetGroupProperties",
-                     {QVariant::fromValue(QList<int>{items[1].id, items[2].id}),
-                      QStringList{"label", "enabled"}});
+        // Properties by id.
+        const QDBusMessage group_ = menuCall(
+            f.item, "GetGroupProperties",
+            {QVariant::fromValue(QList<int>{items[1].id, items[2].id}), QStringList{"enabled"}});
         const auto props = qdbus_cast<DBusMenuItemList>(group_.arguments().value(0));
         QCOMPARE(props.size(), 2);
-        QCOMPARE(props[0].properties, QVariantMap({{"label", "snake__case"}, {"enabled", true}}));
-        QCOMPARE(props[1].properties.value("enabled").toBool(), false);
-        const QDBusMessage one = menuCall(f.item, "GetProperty", {items[1].id, "label"});
-        QCOMPARE(one.arguments().value(0).value<QDBusVariant>().variant().toString(),
-                 "snake__case");
-
+        QCOMPARE(props[1].properties, QVariantMap({{"enabled", false}}));
         // Ids nobody gave out are refused.
         QCOMPARE(menuCall(f.item, "GetLayout", {9999, -1, QStringList()}).type(),
                  QDBusMessage::ErrorMessage);
         QCOMPARE(menuEvent(f.item, 9999, "clicked").type(), QDBusMessage::ErrorMessage);
 
-        // The host's clicks reach the actions.
+        // The host's clicks reach the actions that are enabled; EventGroup handles the known ids
+        // and reports the others.
         QSignalSpy snake(f.snake, &QAction::triggered);
         QSignalSpy disabled(f.disabled, &QAction::triggered);
-        QSignalSpy checked(f.checked, &QAction::triggered);
-        const auto click = [&](const QString& label) {
-            return menuEvent(f.item, findItem(root, label).id, "clicked");
-        };
-
-        QCOMPARE(click("snake__case").type(), QDBusMessage::ReplyMessage);
+        QCOMPARE(menuEvent(f.item, items[1].id, "clicked").type(), QDBusMessage::ReplyMessage);
         QCOMPARE(snake.count(), 1);
-        click("No Data Loaded");
+        menuEvent(f.item, items[2].id, "clicked");
         QCOMPARE(disabled.count(), 0);
-        click("Launch at Login");
-        QCOMPARE(checked.count(), 1);
+        menuEvent(f.item, items[3].id, "clicked");
         QVERIFY(!f.checked->isChecked());
-
-        // EventGroup: known ids are handled, unknown ones reported.
-        DBusMenuEventList events{{findItem(root, "snake__case").id, "clicked", QDBusVariant(0), 0},
-                                 {4242, "clicked", QDBusVariant(0), 0}};
+        const DBusMenuEventList events{{items[1].id, "clicked", QDBusVariant(0), 0},
+                                       {4242, "clicked", QDBusVariant(0), 0}};
         const QDBusMessage errors = menuCall(f.item, "EventGroup", {QVariant::fromValue(events)});
         QCOMPARE(qdbus_cast<QList<int>>(errors.arguments().value(0)), QList<int>{4242});
         QCOMPARE(snake.count(), 2);
@@ -472,7 +380,6 @@ private Q_SLOTS:
         QSignalSpy shown(&f.menu, &QMenu::aboutToShow);
         QDBusMessage reply = menuCall(f.item, "AboutToShow", {0});
         QCOMPARE(reply.arguments().value(0).toBool(), false);
-        QCOMPARE(shown.count(), 1);
         reply = menuCall(f.item, "AboutToShowGroup", {QVariant::fromValue(QList<int>{0, 777})});
         QCOMPARE(qdbus_cast<QList<int>>(reply.arguments().value(1)), QList<int>{777});
         QCOMPARE(shown.count(), 1);
@@ -489,20 +396,18 @@ private Q_SLOTS:
         const auto updated =
             qdbus_cast<DBusMenuItemList>(bus.named("ItemsPropertiesUpdated")[0].arguments()[0]);
         QCOMPARE(updated.size(), 1);
-        QCOMPARE(updated[0].id, findItem(root, "Launch at Login").id);
+        QCOMPARE(updated[0].id, items[3].id);
         QCOMPARE(updated[0].properties, QVariantMap({{"toggle-state", 1}}));
 
-        // Clicks on the item itself.
+        // Clicks on the item itself, unless it is disabled.
         QSignalSpy activated(&f.item, &StatusItem::activated);
-        itemCall(f.item, "Activate", {0, 0});
+        call(f.item.statusNotifierItem()->serviceName(), "/StatusNotifierItem", itemInterface,
+             "Activate", {0, 0});
         QCOMPARE(activated.count(), 1);
-        f.menu.hide();
-        itemCall(f.item, "SecondaryActivate", {0, 0});
-        QCOMPARE(activated.count(), 2);
-        // A disabled item answers no click.
         f.item.setEnabled(false);
-        itemCall(f.item, "ContextMenu", {0, 0});
-        QCOMPARE(activated.count(), 2);
+        call(f.item.statusNotifierItem()->serviceName(), "/StatusNotifierItem", itemInterface,
+             "ContextMenu", {0, 0});
+        QCOMPARE(activated.count(), 1);
         QCOMPARE(layout(f.item).children.size(), 0);
     }
 
@@ -512,7 +417,6 @@ private Q_SLOTS:
         BusSignals bus;
         listen(f.item, bus);
         const DBusMenuLayoutItem before = layout(f.item);
-        const int snakeId = findItem(before, "snake__case").id;
         const uint revision =
             menuCall(f.item, "GetLayout", {0, 0, QStringList()}).arguments().value(0).toUInt();
 
@@ -520,10 +424,9 @@ private Q_SLOTS:
         QList<QAction*> entries;
         const QIcon yellow = solidIcon(Qt::yellow);
         for (int i = 0; i < 1000; ++i) {
-            auto* entry = new QAction(QString("Entry_%1").arg(i), &f.menu);
-            entry->setIcon(yellow);
-            f.menu.insertAction(f.ampersands, entry);
-            entries.append(entry);
+            entries.append(new QAction(QString("Entry_%1").arg(i), &f.menu));
+            entries.last()->setIcon(yellow);
+            f.menu.insertAction(f.ampersands, entries.last());
         }
         roundTrip(f.item);
         QTRY_COMPARE(bus.count("LayoutUpdated"), 1);
@@ -532,9 +435,8 @@ private Q_SLOTS:
         QCOMPARE(args.value(1).toInt(), 0);
         const DBusMenuLayoutItem after = layout(f.item);
         QCOMPARE(after.children.size(), before.children.size() + 1000);
-        QCOMPARE(after.children[999].properties.value("label").toString(), "Entry__999");
-        // The entries' ids are their own; the old items keep theirs.
-        QCOMPARE(findItem(after, "snake__case").id, snakeId);
+        // The old items keep their ids.
+        QCOMPARE(findItem(after, "snake__case").id, findItem(before, "snake__case").id);
 
         // Rewriting them all in place: one announcement, with the labels alone.
         bus.received.clear();
@@ -562,9 +464,6 @@ private Q_SLOTS:
         const int freshId = findItem(layout(f.item), "Fresh 0").id;
         QVERIFY(freshId > staleId);
         QCOMPARE(menuEvent(f.item, staleId, "clicked").type(), QDBusMessage::ErrorMessage);
-        const DBusMenuEventList events{{staleId, "clicked", QDBusVariant(0), 0}};
-        const QDBusMessage errors = menuCall(f.item, "EventGroup", {QVariant::fromValue(events)});
-        QCOMPARE(qdbus_cast<QList<int>>(errors.arguments().value(0)), QList<int>{staleId});
         QCOMPARE(triggered.count(), 0);
         menuEvent(f.item, freshId, "clicked");
         QCOMPARE(triggered.count(), 1);
@@ -584,18 +483,14 @@ private Q_SLOTS:
         QCOMPARE(updated.size(), 1);
         QCOMPARE(updated[0].properties, QVariantMap({{"enabled", true}}));
 
-        // Taking them out again, and deleting them: one more layout update.
+        // Taking them out again, and deleting them: one more layout update, and their ids gone.
         bus.received.clear();
-        for (QAction* entry : entries)
-            f.menu.removeAction(entry);
         qDeleteAll(entries);
         roundTrip(f.item);
         QTRY_COMPARE(bus.count("LayoutUpdated"), 1);
         QCOMPARE(layout(f.item).children.size(), before.children.size());
-        // A removed action's id is gone with it.
         QCOMPARE(menuCall(f.item, "GetProperty", {after.children[0].id, "label"}).type(),
                  QDBusMessage::ErrorMessage);
-        QCOMPARE(bus.count("LayoutUpdated"), 1);
     }
 
     // However the host shows the menu, the program hears of one opening and of its end: at
@@ -615,24 +510,31 @@ private Q_SLOTS:
         Fixture f;
         QTRY_VERIFY(f.item.isStatusNotifierRegistered());
         const QString service = f.item.statusNotifierItem()->serviceName();
-        f.item.statusNotifierItem()->menuExporter()->setOpeningLimits(200ms, closes ? 60s : 1s);
+        // An opening that the host does not confirm ends after 200 ms, any other at the limit.
+        f.item.statusNotifierItem()->menuExporter()->setOpeningLimits(
+            200ms, host == MenuHost::Xfce ? 60s : 1s);
         QSignalSpy shown(&f.menu, &QMenu::aboutToShow);
         QSignalSpy hidden(&f.menu, &QMenu::aboutToHide);
+        QElapsedTimer clock;
+        clock.start();
         for (const QDBusMessage& message : watcher.menuOpening(service, "/MenuBar"))
             panel.call(message, QDBus::BlockWithGui);
         // The host reads the menu again while it shows it: the same opening.
         menuCall(f.item, "AboutToShow", {0});
         QCOMPARE(shown.count(), 1);
-        QVERIFY(f.item.isHighlighted());
+        QVERIFY(f.item.isHighlighted()); // and shows the alternate image, opaque green
+        QCOMPARE(structure<SniIconPixmapList>(f.item, "IconPixmap")[0].bytes.left(4),
+                 QByteArray("\xff\x00\xff\x00", 4));
 
-        QTest::qWait(500);
-        QCOMPARE(f.item.isHighlighted(), host == MenuHost::Lxqt);
         if (closes) {
             for (const QDBusMessage& message : watcher.menuClosing(service, "/MenuBar"))
                 panel.call(message, QDBus::BlockWithGui);
             QCOMPARE(hidden.count(), 1);
         }
         QTRY_COMPARE_WITH_TIMEOUT(hidden.count(), 1, 5000);
+        // A confirmed opening lasts until the close, or the limit.
+        if (host == MenuHost::Lxqt && !closes)
+            QVERIFY2(clock.elapsed() >= 950, QByteArray::number(clock.elapsed()).constData());
         QVERIFY(!f.item.isHighlighted());
         // A late "closed" changes nothing.
         menuEvent(f.item, 0, "closed");
@@ -643,14 +545,12 @@ private Q_SLOTS:
     void followsThePanel() {
         Fixture f;
         QTRY_VERIFY(f.item.isStatusNotifierRegistered());
-        QCOMPARE(watcher.services.size(), 1);
 
         // The panel restarts: its new watcher hears from the item again.
         stopPanel();
         startPanel();
         QTRY_COMPARE(watcher.services.size(), 2);
         QTRY_VERIFY(f.item.isStatusNotifierRegistered());
-        QVERIFY(!f.item.isTrayIconShown());
         QVERIFY(ownsName(watcher.services.last()));
 
         // The panel goes away: back to the tray icon, and off the bus.
@@ -664,17 +564,12 @@ private Q_SLOTS:
         f.item.setToolTipDescription("Updated at 14:05");
         QString described;
         QObject hearing;
-        connect(&watcher, &Watcher::StatusNotifierItemRegistered, &hearing, [&] {
-            described = qdbus_cast<SniToolTip>(
-                            property(f.item, "/StatusNotifierItem", itemInterface, "ToolTip")
-                                .value<QDBusArgument>())
-                            .description;
-        });
+        connect(&watcher, &Watcher::StatusNotifierItemRegistered, &hearing,
+                [&] { described = structure<SniToolTip>(f.item, "ToolTip").description; });
         startPanel();
         QTRY_VERIFY(f.item.isStatusNotifierRegistered());
         QCOMPARE(described, "Updated at 14:05");
         QVERIFY(!f.item.isTrayIconShown());
-        QCOMPARE(watcher.services.size(), 3);
         QCOMPARE(layout(f.item).children.size(), f.menu.actions().size());
     }
 
@@ -697,7 +592,6 @@ private Q_SLOTS:
         QTRY_COMPARE(next.services.size(), 1);
         QVERIFY(f.item.isStatusNotifierRegistered());
         QVERIFY(!f.item.isTrayIconShown());
-        QCOMPARE(watcher.services.size(), 1);
     }
 
     void withoutAHostTheTrayIconStays() {
@@ -719,52 +613,43 @@ private Q_SLOTS:
         f.item.setNoTrayGrace(300ms);
         QTRY_VERIFY(f.item.isTrayIconShown());
         QVERIFY(!f.item.isStatusNotifierRegistered());
-        QVERIFY(f.item.statusNotifierItem()->serviceName().isEmpty());
         // The tray icon's tooltip: the description on a line below the title.
         f.item.setToolTipDescription("Updated at 14:05");
         QCOMPARE(f.item.findChild<QSystemTrayIcon*>()->toolTip(), "Pinglark\nUpdated at 14:05");
 
-        // A panel that comes within the grace, as at login: not a word. One that stays away longer:
-        // the word.
+        // Waits below check that nothing happens: there is no event to await but the time itself.
+        // A panel that comes within the grace, as at login: not a word. One that stays away
+        // longer: the word.
         startPanel();
         QTRY_VERIFY(f.item.isStatusNotifierRegistered());
         QTest::qWait(400);
         QCOMPARE(notifications.shown.size(), 0);
         stopPanel();
-        QTRY_VERIFY(f.item.isTrayIconShown());
         QTRY_COMPARE(notifications.shown.size(), 1);
         QCOMPARE(notifications.shown[0],
                  QStringList({"Pinglark", "pinglark", "No system tray", missing}));
 
-        // A watcher appears, its host later.
+        // A watcher appears, its host later: the item waits for the host. A second host changes
+        // nothing for a watcher that knows the item.
         watcher.services.clear();
         watcher.host = false;
         startPanel();
         QTest::qWait(50);
-        QVERIFY(f.item.isTrayIconShown());
-        QVERIFY(!f.item.isStatusNotifierRegistered());
-        QVERIFY(watcher.services.isEmpty());
-        call("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
-             "org.kde.StatusNotifierWatcher", "RegisterStatusNotifierHost", {"host"});
-        QTRY_VERIFY(f.item.isStatusNotifierRegistered());
-        QVERIFY(!f.item.isTrayIconShown());
+        QVERIFY(f.item.isTrayIconShown() && watcher.services.isEmpty());
+        for (const QString host : {"host", "second host"}) {
+            call("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
+                 "org.kde.StatusNotifierWatcher", "RegisterStatusNotifierHost", {host});
+            QTRY_VERIFY(f.item.isStatusNotifierRegistered() && !f.item.isTrayIconShown());
+            roundTrip(f.item);
+            QTest::qWait(50);
+        }
         QCOMPARE(watcher.services.size(), 1);
-
-        // A second host changes nothing for a watcher that knows the item.
-        call("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
-             "org.kde.StatusNotifierWatcher", "RegisterStatusNotifierHost", {"second host"});
-        roundTrip(f.item);
-        QTest::qWait(50);
-        QCOMPARE(watcher.services.size(), 1);
-        QVERIFY(f.item.isStatusNotifierRegistered());
 
         // The last host leaves: back to the tray icon, without another word.
         const QString name = f.item.statusNotifierItem()->serviceName();
         watcher.host = false;
         Q_EMIT watcher.StatusNotifierHostUnregistered();
-        QTRY_VERIFY(f.item.isTrayIconShown());
-        QVERIFY(!f.item.isStatusNotifierRegistered());
-        QTRY_VERIFY(!ownsName(name));
+        QTRY_VERIFY(f.item.isTrayIconShown() && !ownsName(name));
         QTest::qWait(500);
         QCOMPARE(notifications.shown.size(), 1);
     }

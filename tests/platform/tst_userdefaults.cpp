@@ -2,24 +2,13 @@
 
 #include <QDir>
 #include <QFile>
-#include <QHash>
 #include <QJsonArray>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
-
-#include <limits>
-#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
 namespace {
-
-struct Probed {
-    bool contains = false;
-    bool boolValue = false;
-    float floatValue = 0;
-};
 
 QByteArray readAll(const QString& path) {
     QFile file(path);
@@ -33,31 +22,6 @@ void writeAll(const QString& path, const QByteArray& bytes) {
     QCOMPARE(file.write(bytes), bytes.size());
 }
 
-// Reads the keys in a separate process: what the application sees after a restart.
-QHash<QString, Probed> probe(const QStringList& keys) {
-    QHash<QString, Probed> result;
-    QProcess process;
-    process.start(QStringLiteral(USERDEFAULTS_PROBE), keys);
-    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit ||
-        process.exitCode() != 0) {
-        qWarning() << "probe failed" << process.readAllStandardError();
-        return result;
-    }
-    for (const QByteArray& line : process.readAllStandardOutput().split('\n')) {
-        const QList<QByteArray> fields = line.split(' ');
-        if (fields.size() == 4) {
-            result.insert(QString::fromUtf8(fields[0]),
-                          {fields[1] == "contains=1", fields[2] == "bool=1",
-                           fields[3].mid(int(sizeof "float=") - 1).toFloat()});
-        }
-    }
-    return result;
-}
-
-Probed probe(const QString& key) {
-    return probe(QStringList{key}).value(key);
-}
-
 } // namespace
 
 class TestUserDefaults : public QObject {
@@ -67,6 +31,13 @@ class TestUserDefaults : public QObject {
 
     QString folder() const { return m_config->path() + u"/Veltrano"_s; }
     QString storePath() const { return folder() + u"/Pinglark.conf"_s; }
+    // The store as a restart finds it: what the file holds now, read afresh.
+    UserDefaults afterRestart() const {
+        static int restarts = 0;
+        const QString copy = m_config->filePath(u"restart%1.conf"_s.arg(++restarts));
+        QFile::copy(storePath(), copy);
+        return UserDefaults(copy);
+    }
 
 private Q_SLOTS:
     void init() {
@@ -76,76 +47,45 @@ private Q_SLOTS:
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config->path()));
     }
 
-    void cleanup() {
-        // Make a folder a test locked writable again, so that it can be removed.
-        QFile::setPermissions(folder(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        m_config.reset();
-    }
-
     void writesAreSeenAtOnceAndAfterRestart() {
         UserDefaults defaults = UserDefaults::standardUserDefaults();
         QCOMPARE(defaults.filePath(), storePath());
         // An absent key is not a stored zero.
-        const QString zero = u"ShowSource"_s;
-        QVERIFY(!defaults.contains(zero));
-        QCOMPARE(defaults.floatForKey(zero), 0.0f);
-        QCOMPARE(defaults.boolForKey(zero), false);
-        QCOMPARE(defaults.stringForKey(zero), std::nullopt);
-        QCOMPARE(probe(zero).contains, false);
+        QVERIFY(!defaults.contains(u"ShowSource"_s));
+        QCOMPARE(defaults.stringForKey(u"ShowSource"_s), std::nullopt);
 
         defaults.setBool(true, u"HasRun"_s);
-        defaults.setFloat(0, zero); // the first run writes numbers
-        defaults.setFloat(1, u"TrimTitle"_s);
+        defaults.setBool(false, u"Off"_s);
+        defaults.setFloat(0, u"ShowSource"_s); // the first run writes numbers
         defaults.setFloat(1800, u"DataRefreshInterval"_s);
         defaults.setFloat(0.1f, u"Fraction"_s);
-        defaults.setBool(false, u"Off"_s);
-        defaults.setFloat(0.25f, u"Quarter"_s);
         defaults.setString(u"@home, sweet"_s, u"Text"_s);
-
         // The file stays readable by a person.
         const QByteArray file = readAll(storePath());
-        QVERIFY2(!file.contains("@Variant"), file.constData());
-        for (const char* line : {"DataRefreshInterval=1800\n", "Quarter=0.25\n", "HasRun=true\n"})
-            QVERIFY2(file.contains(line), file.constData());
+        QVERIFY2(!file.contains("@Variant") && file.contains("DataRefreshInterval=1800\n") &&
+                     file.contains("HasRun=true\n"),
+                 file.constData());
         QCOMPARE(defaults.stringForKey(u"Text"_s), u"@home, sweet"_s);
+        QCOMPARE(defaults.floatForKey(u"Fraction"_s), 0.1f);
 
-        // Every write is on disk before the call returns: a new process reads them back typed.
-        // The same answers in this run, from the same object and from a new one.
-        const QHash<QString, Probed> after = probe(
-            {u"HasRun"_s, zero, u"TrimTitle"_s, u"DataRefreshInterval"_s, u"Fraction"_s, u"Off"_s});
-        QCOMPARE(after.size(), 6);
-        QCOMPARE(after[u"Off"_s].contains, true);
-        QCOMPARE(after[zero].contains, true);
-        QVERIFY(defaults.contains(zero));
-        const UserDefaults again = UserDefaults::standardUserDefaults();
-        for (const auto& [key, boolValue] : {std::pair{u"HasRun"_s, true},
-                                             {zero, false},
-                                             {u"TrimTitle"_s, true},
-                                             {u"Off"_s, false}}) {
-            QCOMPARE(after[key].boolValue, boolValue);
-            QCOMPARE(defaults.boolForKey(key), boolValue);
-            QCOMPARE(again.boolForKey(key), boolValue);
-        }
-        for (const auto& [key, floatValue] :
-             {std::pair{u"DataRefreshInterval"_s, 1800.0f}, {u"Fraction"_s, 0.1f}, {zero, 0.0f}}) {
-            QCOMPARE(after[key].floatValue, floatValue);
-            QCOMPARE(defaults.floatForKey(key), floatValue);
-            QCOMPARE(again.floatForKey(key), floatValue);
-        }
+        // Every write is on disk before the call returns, and reads back typed after a restart.
+        const UserDefaults later = afterRestart();
+        QVERIFY(later.boolForKey(u"HasRun"_s) && !later.boolForKey(u"Off"_s));
+        QVERIFY(later.contains(u"ShowSource"_s) && !later.boolForKey(u"ShowSource"_s));
+        QCOMPARE(later.floatForKey(u"DataRefreshInterval"_s), 1800.0f);
+        QCOMPARE(later.floatForKey(u"Fraction"_s), 0.1f);
+        QCOMPARE(later.stringForKey(u"Text"_s), u"@home, sweet"_s);
 
-        // A later write replaces the value, also across a restart.
-        defaults.setBool(false, u"TrimTitle"_s);
-        QCOMPARE(again.boolForKey(u"TrimTitle"_s), false);
-        QCOMPARE(probe(u"TrimTitle"_s).boolValue, false);
-
-        defaults.remove(zero);
-        QVERIFY(!defaults.contains(zero));
-        QCOMPARE(probe(zero).contains, false);
+        // A later write replaces the value, and a removed key is gone.
+        defaults.setBool(false, u"HasRun"_s);
+        defaults.remove(u"ShowSource"_s);
+        QVERIFY(!defaults.boolForKey(u"HasRun"_s) && !defaults.contains(u"ShowSource"_s));
+        QVERIFY(!afterRestart().contains(u"ShowSource"_s));
 
         // What another process writes, the next read here sees.
         writeAll(storePath(), "[General]\nTrimTitle=1\n");
-        QCOMPARE(defaults.boolForKey(u"TrimTitle"_s), true);
-        QVERIFY(!again.contains(u"HasRun"_s));
+        QVERIFY(defaults.boolForKey(u"TrimTitle"_s));
+        QVERIFY(!defaults.contains(u"Off"_s));
     }
 
     // What a file holds is text; each is read the way it would be after a restart.
@@ -153,35 +93,24 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("text");
         QTest::addColumn<bool>("boolValue");
         QTest::addColumn<float>("floatValue");
-        QTest::newRow("0") << QByteArray("0") << false << 0.0f;
+        const float infinity = std::numeric_limits<float>::infinity();
         QTest::newRow("0.0") << QByteArray("0.0") << false << 0.0f;
-        QTest::newRow("0e0") << QByteArray("0e0") << false << 0.0f;
         QTest::newRow("-0") << QByteArray("-0") << false << 0.0f;
-        QTest::newRow("1") << QByteArray("1") << true << 1.0f;
-        QTest::newRow("0.5") << QByteArray("0.5") << true << 0.5f;
-        QTest::newRow("negative") << QByteArray("-900") << true << -900.0f;
         QTest::newRow("blanks") << QByteArray("  900 ") << true << 900.0f;
         QTest::newRow("true") << QByteArray("true") << true << 0.0f;
-        QTest::newRow("false") << QByteArray("false") << false << 0.0f;
         QTest::newRow("not a number") << QByteArray("soon") << false << 0.0f;
         QTest::newRow("comma decimal") << QByteArray("1,5") << false << 0.0f;
-        QTest::newRow("empty") << QByteArray("") << false << 0.0f;
-        QTest::newRow("beyond float")
-            << QByteArray("1e300") << true << std::numeric_limits<float>::infinity();
+        QTest::newRow("beyond float") << QByteArray("1e300") << true << infinity;
+        QTest::newRow("below float") << QByteArray("-1e300") << true << -infinity;
     }
-
     void textInTheFileReadsTyped() {
         QFETCH(QByteArray, text);
         QFETCH(bool, boolValue);
         QFETCH(float, floatValue);
         writeAll(storePath(), "[General]\nValue=" + text + "\n");
-
         const UserDefaults defaults = UserDefaults::standardUserDefaults();
         QCOMPARE(defaults.boolForKey(u"Value"_s), boolValue);
         QCOMPARE(defaults.floatForKey(u"Value"_s), floatValue);
-        const Probed probed = probe(u"Value"_s);
-        QCOMPARE(probed.boolValue, boolValue);
-        QCOMPARE(probed.floatValue, floatValue);
     }
 
     void damagedFileGivesDefaultsAndIsRepaired() {
@@ -190,51 +119,34 @@ private Q_SLOTS:
         UserDefaults defaults = UserDefaults::standardUserDefaults();
         QCOMPARE(defaults.boolForKey(u"HasRun"_s), false);
         QCOMPARE(defaults.floatForKey(u"DataRefreshInterval"_s), 0.0f);
-
         // The next write gives a file that reads back cleanly.
         defaults.setFloat(900, u"DataRefreshInterval"_s);
         QVERIFY(defaults.synchronize());
-        QCOMPARE(probe(u"DataRefreshInterval"_s).floatValue, 900.0f);
+        QCOMPARE(afterRestart().floatForKey(u"DataRefreshInterval"_s), 900.0f);
     }
 
     void failedWriteIsReported() {
         // A plain file where the store's folder belongs: no one, not even root, can write there.
         writeAll(folder(), "not a folder");
         UserDefaults defaults = UserDefaults::standardUserDefaults();
-        QCOMPARE(defaults.boolForKey(u"HasRun"_s), false);
         defaults.setBool(true, u"HasRun"_s);
         QVERIFY(!defaults.synchronize());
         // The value stays in memory for the rest of the run.
         QCOMPARE(defaults.boolForKey(u"HasRun"_s), true);
-
         // Once the obstacle is gone, the pending value is written and reported as such.
         QVERIFY(QFile::remove(folder()));
         QVERIFY(QDir().mkpath(folder()));
         QVERIFY(defaults.synchronize());
-        QCOMPARE(probe(u"HasRun"_s).boolValue, true);
+        QVERIFY(afterRestart().boolForKey(u"HasRun"_s));
     }
 
-    void readOnlyFolderIsReported() {
-        if (::geteuid() == 0) {
-            QSKIP("root writes into read-only folders");
-        }
-        UserDefaults defaults = UserDefaults::standardUserDefaults();
-        defaults.setBool(true, u"HasRun"_s);
-        QVERIFY(defaults.synchronize());
-        QVERIFY(QFile::setPermissions(folder(), QFile::ReadOwner | QFile::ExeOwner));
-        QFile::setPermissions(storePath(), QFile::ReadOwner);
-        defaults.setBool(false, u"HasRun"_s);
-        QVERIFY(!defaults.synchronize());
-        QCOMPARE(probe(u"HasRun"_s).boolValue, true);
-    }
-
-    void persistentDomainRoundTrip() {
+    void persistentDomains() {
         const QString name = u"loginwindow"_s;
         bool unreadable = true;
         QCOMPARE(UserDefaults::persistentDomainForName(name, &unreadable), std::nullopt);
         QVERIFY(!unreadable);
 
-        // The configuration folder itself may not exist yet.
+        // The configuration folder itself may not exist yet. A domain is replaced whole.
         const QString nested = m_config->path() + u"/not/yet"_s;
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(nested));
         const QJsonObject domain{
@@ -242,35 +154,21 @@ private Q_SLOTS:
             {u"AutoLaunchedApplicationDictionary"_s,
              QJsonArray{QJsonObject{{u"Hide"_s, false}, {u"Path"_s, u"/a b/é"_s}}}}};
         QVERIFY(UserDefaults::setPersistentDomain(domain, name));
-        QVERIFY(QFile::exists(nested + u"/loginwindow.json"_s));
         QCOMPARE(UserDefaults::persistentDomainForName(name), domain);
-
-        // Replaced whole.
         QVERIFY(UserDefaults::setPersistentDomain(QJsonObject{}, name));
         QCOMPARE(UserDefaults::persistentDomainForName(name), QJsonObject{});
 
         // A name cannot lead out of the folder.
         QVERIFY(!UserDefaults::setPersistentDomain(QJsonObject{}, u"../escaped"_s));
         QVERIFY(!QFile::exists(m_config->path() + u"/not/escaped.json"_s));
-        QCOMPARE(UserDefaults::persistentDomainForName(u"../escaped"_s), std::nullopt);
-    }
 
-    void unreadableDomain_data() {
-        QTest::addColumn<QByteArray>("contents");
-        QTest::newRow("not JSON") << QByteArray("{\"Key\": ");
-        QTest::newRow("an array") << QByteArray("[1, 2]");
-        QTest::newRow("empty file") << QByteArray();
-    }
-
-    void unreadableDomain() {
-        QFETCH(QByteArray, contents);
-        const QString path = m_config->path() + u"/loginwindow.json"_s;
-        writeAll(path, contents);
-        bool unreadable = false;
-        QCOMPARE(UserDefaults::persistentDomainForName(u"loginwindow"_s, &unreadable),
-                 std::nullopt);
-        QVERIFY(unreadable);
-        QCOMPARE(readAll(path), contents);
+        // A file that holds no JSON object is unreadable, and left as it is.
+        for (const QByteArray& contents : {QByteArray("{\"Key\": "), QByteArray("[1, 2]")}) {
+            writeAll(nested + u"/loginwindow.json"_s, contents);
+            QCOMPARE(UserDefaults::persistentDomainForName(name, &unreadable), std::nullopt);
+            QVERIFY(unreadable);
+            QCOMPARE(readAll(nested + u"/loginwindow.json"_s), contents);
+        }
     }
 };
 

@@ -1,7 +1,6 @@
 // Writing trees back out as XML text, the path query's log line, and the path evaluator.
 
 #include "Parsed.h"
-#include "XMLNode.h"
 #include "XMLTree.h"
 
 #include <QtTest>
@@ -9,30 +8,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-
-// Whether two subtrees are the same: kinds, node strings, attributes, processing instruction
-// data, empty-element form, children, all in order.
-bool sameTree(const XMLNode& a, const XMLNode& b) {
-    const auto sameAttribute = [](const auto& p, const auto& q) {
-        return *p.name == *q.name && p.valueView() == q.valueView();
-    };
-    std::vector<std::pair<const XMLNode*, const XMLNode*>> pending{{&a, &b}};
-    while (!pending.empty()) {
-        const auto [x, y] = pending.back();
-        pending.pop_back();
-        const auto ax = x->attributes(), ay = y->attributes();
-        if (x->kind != y->kind || x->string() != y->string() ||
-            x->emptyElement != y->emptyElement ||
-            !std::equal(ax.begin(), ax.end(), ay.begin(), ay.end(), sameAttribute) ||
-            x->childCount != y->childCount)
-            return false;
-        if (x->kind == XMLKindProcessingInstruction && x->extra->data != y->extra->data)
-            return false;
-        for (std::size_t i = 0; i < x->childCount; ++i)
-            pending.emplace_back(x->children()[i], y->children()[i]);
-    }
-    return true;
-}
 
 const QByteArray feed = "<rdf:RDF xmlns:rdf='urn:r'><channel><title>CT</title></channel>"
                         "<item rdf:about='u1'><title>I1</title><link>L1</link></item>"
@@ -56,9 +31,6 @@ private Q_SLOTS:
         QTest::newRow("attributes in written order")
             << QByteArray("<a z='1' xmlns:p='urn:p' a='2' p:m='3'/>")
             << u"<a z=\"1\" xmlns:p=\"urn:p\" a=\"2\" p:m=\"3\"/>"_s;
-        QTest::newRow("non-ASCII as references")
-            << QByteArray("<a t='\xC3\xA9'>caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80</a>")
-            << u"<a t=\"&#233;\">caf&#233; &#8364; &#128512;</a>"_s;
         QTest::newRow("white space in attributes kept")
             << QByteArray("<a k='&#10;&#9;&#13;'>l1\nl2&#13;</a>")
             << u"<a k=\"&#10;&#9;&#13;\">l1\nl2&#13;</a>"_s;
@@ -74,51 +46,32 @@ private Q_SLOTS:
             << QByteArray(
                    "<!DOCTYPE a SYSTEM 'x\"y.dtd' [<!ENTITY e 'E'> <!--n--> <?p?>]><a>&e;</a>")
             << u"<!DOCTYPE a SYSTEM 'x\"y.dtd' [<!ENTITY e 'E'> <!--n--> <?p?>]>\n<a>E</a>"_s;
-        QTest::newRow("brackets inside the internal subset")
-            << QByteArray("<!DOCTYPE r [<!ENTITY e \"[x]\"><!--]-->]><r/>")
-            << u"<!DOCTYPE r [<!ENTITY e \"[x]\"><!--]-->]>\n<r/>"_s;
+        QTest::newRow("brackets in the subset's literals, comments, PIs")
+            << QByteArray("<!DOCTYPE r SYSTEM 'r[1].dtd' [<!--[--><!ATTLIST r a CDATA '[a]'><?p ]?>"
+                          "<!NOTATION n SYSTEM ']'>]><r/>")
+            << u"<!DOCTYPE r SYSTEM \"r[1].dtd\" [<!--[--><!ATTLIST r a CDATA '[a]'><?p ]?>"
+               "<!NOTATION n SYSTEM ']'>]>\n<r/>"_s;
+        QTest::newRow("entities expanded, blank text dropped")
+            << QByteArray(
+                   "<!DOCTYPE r [<!ENTITY e '<x>e</x>'>]><r>t&e;<![CDATA[]]>&nbsp;<f>\r\n</f></r>")
+            << u"<!DOCTYPE r [<!ENTITY e '<x>e</x>'>]>\n<r>t<x>e</x><![CDATA[]]>&#160;<f></f></r>"_s;
+        QTest::newRow("windows-1252, standalone")
+            << QByteArray("<?xml version='1.0' encoding='windows-1252' standalone='yes'?>"
+                          "<r k='\x93q\x94'>caf\xE9 \x80<s>&#x1F600;&#xFFFD;</s></r>")
+            << u"<?xml version=\"1.0\" standalone=\"yes\"?>\n"
+               "<r k=\"&#8220;q&#8221;\">caf&#233; &#8364;<s>&#128512;&#65533;</s></r>"_s;
     }
 
     void writtenForm() {
         QFETCH(QByteArray, document);
         QFETCH(QString, xml);
-        QCOMPARE(parsed(document).xml(), xml);
-    }
-
-    void roundTrip_data() {
-        QTest::addColumn<QByteArray>("document");
-
-        QTest::newRow("feed") << feed;
-        QTest::newRow("non-ASCII text and attributes")
-            << QByteArray("<?xml version='1.0' encoding='windows-1252'?>"
-                          "<r k='\x93q\x94'>caf\xE9 \x80<s>&#x1F600;&#xFFFD;</s></r>");
-        QTest::newRow("everything") << QByteArray(
-            "<?xml version='1.0'?><!DOCTYPE r [<!ENTITY e '<x>e</x>'>]><!--c--><?p d?>"
-            "<r a='&lt;&#10;'>t&e;<![CDATA[ ]]><![CDATA[]]>&nbsp;&undeclared;<e/>"
-            "<f>\r\n</f><g> &amp; </g></r><!--end-->");
-        QTest::newRow("brackets in subset literals, comments, PIs")
-            << QByteArray("<!DOCTYPE r SYSTEM 'r[1].dtd' [<!--[--><!ATTLIST r a CDATA '[a]'><?p ]?>"
-                          "<!NOTATION n SYSTEM ']'>]><r>&nbsp;</r>");
-    }
-
-    void roundTrip() {
-        QFETCH(QByteArray, document);
-        const XMLTree first = parsed(document);
-        const auto text = first.xml();
-        QVERIFY(text);
-        QVERIFY(
-            std::all_of(text->begin(), text->end(), [](QChar c) { return c.unicode() < 0x80; }));
-        const auto second = XMLTree::treeWithData(text->toUtf8());
-        QVERIFY2(second, qPrintable(*text));
-        QVERIFY(sameTree(*first.node(), *second->node()));
-        QCOMPARE(second->xml(), text);
-
-        // Each top-level node writes the same text as it has within the whole.
-        for (int i = 0; i < first.count(); ++i) {
-            const auto part = first.childAtIndex(i)->xml();
-            QVERIFY(part);
-            QVERIFY(text->contains(*part));
-        }
+        const XMLTree doc = parsed(document);
+        QCOMPARE(doc.xml(), xml);
+        // What is written reads back as the same document; each top-level node writes the same
+        // text alone as within the whole.
+        QCOMPARE(parsed(xml.toUtf8()).xml(), xml);
+        for (int i = 0; i < doc.count(); ++i)
+            QVERIFY(xml.contains(doc.childAtIndex(i)->xml().value()));
     }
 
     void unwritable() {
@@ -134,14 +87,10 @@ private Q_SLOTS:
     }
 
     void xpathLogsAndAnswersNothing() {
-        const XMLTree doc = parsed(feed);
-        QTest::failOnWarning(QRegularExpression(u".*"_s));
-        for (const QString& path : {u"/rdf:RDF/channel/title"_s, QString(), u"["_s}) {
-            QTest::ignoreMessage(
-                QtWarningMsg,
-                "The path function is still being developed. It doesn't work yet. Sorry.");
-            QVERIFY(!doc.xpath(path));
-        }
+        QTest::ignoreMessage(
+            QtWarningMsg,
+            "The path function is still being developed. It doesn't work yet. Sorry.");
+        QVERIFY(!parsed(feed).xpath(u"/rdf:RDF/channel/title"_s));
     }
 
     void evaluator_data() {
@@ -159,15 +108,14 @@ private Q_SLOTS:
         row("attribute after a name", feed, "item@rdf:about", "value:u2", "rdf:about");
         row("attribute after a slash", feed, "item/@rdf:about", "none", "@rdf:about");
         row("missing attribute", feed, "item@nope", "none", "nope");
-        row("bracket", feed, "item[1]", "none", "item[1]");
         row("bracket at a later step", feed, "item/link[1]", "none", "link[1]");
         row("attribute of the document", feed, "@version", "none", "@version");
         row("missing name", feed, "missing/title", "none", "/title");
-        row("leading double slash", feed, "//rdf:RDF//item//link", "node:link:L2");
         row("a//b/", "<a><x><b>1</b></x><b>2</b></a>", "a//b/", "node:b:2");
         row("x@@k@", "<x k='v'/>", "x@@k@", "value:v", "k");
-        row("outermost of nested names", "<a><a>inner</a>outer</a>", "a", "node:a:innerouter");
         row("only slashes", "<a/>", "//", "none");
+        row("empty path", feed, "", "node::CTI1L1I2L2");
+        row("attribute of a text", feed, "title/I2@k", "none", "@k");
     }
     void evaluator() {
         QFETCH(QByteArray, document);
@@ -176,35 +124,15 @@ private Q_SLOTS:
         QFETCH(QString, left);
         const XMLTree doc = parsed(document);
         const XMLPathResult found = XMLTreeXPath(path, doc.node());
-        if (result == u"none"_s) {
-            QVERIFY(std::holds_alternative<std::monostate>(found));
-        } else if (result.startsWith(u"value:"_s)) {
-            QVERIFY(std::holds_alternative<QString>(found));
-            QCOMPARE(std::get<QString>(found), result.mid(6));
-        } else {
-            QVERIFY(std::holds_alternative<XMLNodePtr>(found));
-            const XMLTree node = XMLTree::treeWithNode(std::get<XMLNodePtr>(found)).value();
-            QCOMPARE(u"node:"_s + node.name().value_or(QString()) + u':' + node.description(),
-                     result);
+        QString answer = u"none"_s;
+        if (const auto* value = std::get_if<QString>(&found))
+            answer = u"value:"_s + *value;
+        if (const auto* node = std::get_if<XMLNodePtr>(&found)) {
+            const XMLTree tree = XMLTree::treeWithNode(*node).value();
+            answer = u"node:"_s + tree.name().value_or(QString()) + u':' + tree.description();
         }
+        QCOMPARE(answer, result);
         QCOMPARE(path, left);
-    }
-
-    void evaluatorEmptyPathGivesSameNode() {
-        const XMLTree doc = parsed(feed);
-        const XMLNodePtr channel = doc.descendentNamed(u"channel"_s)->node();
-        QString path;
-        const XMLPathResult found = XMLTreeXPath(path, channel);
-        QVERIFY(std::holds_alternative<XMLNodePtr>(found));
-        QCOMPARE(std::get<XMLNodePtr>(found), channel);
-        // A name step from the root's own name: the start node is never compared.
-        path = u"rdf:RDF"_s;
-        QVERIFY(std::holds_alternative<std::monostate>(
-            XMLTreeXPath(path, doc.descendentNamed(u"rdf:RDF"_s)->node())));
-        // An attribute step from a text node.
-        path = u"@k"_s;
-        QVERIFY(std::holds_alternative<std::monostate>(
-            XMLTreeXPath(path, doc.descendentNamed(u"CT"_s)->node())));
     }
 };
 

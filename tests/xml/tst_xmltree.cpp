@@ -4,7 +4,6 @@
 #include "Parsed.h"
 #include "XMLTree.h"
 
-#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -17,12 +16,8 @@ namespace {
 // Follows a list of child indexes from tree.
 XMLTree at(const XMLTree& tree, std::initializer_list<int> path) {
     XMLTree node = tree;
-    for (int index : path) {
-        auto child = node.childAtIndex(index);
-        if (!child)
-            qFatal("no child at %d", index);
-        node = *child;
-    }
+    for (int index : path)
+        node = node.childAtIndex(index).value();
     return node;
 }
 
@@ -47,11 +42,10 @@ QByteArray nestedEntities(const QByteArray& bottom, int levels, int fanout) {
 
 // Writes content to a file called name in dir; its path.
 QString written(const QTemporaryDir& dir, const QString& name, const QByteArray& content) {
-    const QString path = dir.filePath(name);
-    QFile file(path);
+    QFile file(dir.filePath(name));
     if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
-        qFatal("could not write %s", qPrintable(path));
-    return path;
+        qFatal("could not write %s", qPrintable(file.fileName()));
+    return file.fileName();
 }
 
 } // namespace
@@ -60,92 +54,62 @@ class TestXMLTree : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void creation() {
+    void creationAndTheEmptyWrapper() {
         QVERIFY(!XMLTree::treeWithData(QByteArray()));
         QVERIFY(!XMLTree::treeWithNode(nullptr));
-        auto tree = XMLTree::treeWithData("<a/>", QUrl(u"http://example.org/feed.xml"_s));
-        QVERIFY(tree);
-        QCOMPARE(tree->type(), int(XMLKindDocument));
-        QVERIFY(!tree->name());
-        QCOMPARE(tree->count(), 1);
-        // A wrapper made from a node stands for that very node.
-        auto again = XMLTree::treeWithNode(tree->childAtIndex(0)->node());
-        QVERIFY(again);
-        QCOMPARE(again->node(), tree->childAtIndex(0)->node());
-
         // From a URL: only a local file that can be read and parses.
         QTemporaryDir dir;
-        QVERIFY(dir.isValid());
         const auto read = XMLTree::treeWithURL(
             QUrl::fromLocalFile(written(dir, u"feed.xml"_s, "<r><t>hi</t></r>")));
-        QVERIFY(read);
-        QCOMPARE(read->description(), u"hi"_s);
+        QCOMPARE(read.value_or(XMLTree()).description(), u"hi"_s);
         for (const QString& path :
-             {written(dir, u"bad.xml"_s, "<r>"), written(dir, u"empty.xml"_s, QByteArray()),
-              dir.filePath(u"missing.xml"_s), dir.path()})
+             {written(dir, u"bad.xml"_s, "<r>"), dir.filePath(u"missing.xml"_s), dir.path()})
             QVERIFY2(!XMLTree::treeWithURL(QUrl::fromLocalFile(path)), qPrintable(path));
         QVERIFY(!XMLTree::treeWithURL(QUrl(u"http://127.0.0.1:1/feed.xml"_s)));
-        QVERIFY(!XMLTree::treeWithURL(QUrl()));
-    }
 
-    void emptyWrapper() {
+        // The empty wrapper answers everything with nothing.
         const XMLTree empty;
         QCOMPARE(empty.count(), -1);
         QCOMPARE(empty.type(), 0);
-        QVERIFY(!empty.childAtIndex(0));
-        QVERIFY(!empty.name());
         QCOMPARE(empty.description(), QString());
-        QVERIFY(!empty.descendentNamed(u"a"_s));
-        QVERIFY(!empty.parent());
-        QVERIFY(!empty.childNamed(u"a"_s));
-        QVERIFY(!empty.childNamed(u"a"_s, u"k"_s, u"v"_s));
-        QVERIFY(!empty.attributes());
-        QVERIFY(!empty.attributeNamed(u"k"_s));
-        QVERIFY(!empty.xml());
+        QVERIFY(!empty.childAtIndex(0) && !empty.name() && !empty.parent() && !empty.xml());
+        QVERIFY(!empty.descendentNamed(u"a"_s) && !empty.childNamed(u"a"_s) &&
+                !empty.childNamed(u"a"_s, u"k"_s, u"v"_s));
+        QVERIFY(!empty.attributes() && !empty.attributeNamed(u"k"_s));
     }
 
-    void kindsAndNames() {
+    void kindsNamesAndChildren() {
+        // Text that is only blank makes no node; other text keeps its blanks.
         const XMLTree doc = parsed("<?xml version='1.0'?><!DOCTYPE rdf:RDF><!--top--><?style x?>"
-                                   "<rdf:RDF><i>t<![CDATA[c]]>&undeclared;</i></rdf:RDF>");
+                                   "<rdf:RDF>\n  <i>t<![CDATA[c]]>&undeclared;</i>\r\n\t"
+                                   "<j> spaced </j>\n</rdf:RDF>\n");
         QCOMPARE(doc.count(), 4);
         const std::tuple<XMLTree, XMLNodeKind, QString> expected[] = {
             {at(doc, {0}), XMLKindDocumentType, u"rdf:RDF"_s},
             {at(doc, {1}), XMLKindComment, u"top"_s},
             {at(doc, {2}), XMLKindProcessingInstruction, u"style"_s},
             {at(doc, {3}), XMLKindElement, u"rdf:RDF"_s},
-            {at(doc, {3, 0}), XMLKindElement, u"i"_s},
             {at(doc, {3, 0, 0}), XMLKindText, u"t"_s},
             {at(doc, {3, 0, 1}), XMLKindCDATASection, u"c"_s},
             {at(doc, {3, 0, 2}), XMLKindEntityReference, u"undeclared"_s},
+            {at(doc, {3, 1, 0}), XMLKindText, u" spaced "_s},
         };
         for (const auto& [node, kind, name] : expected) {
             QCOMPARE(node.type(), int(kind));
             QCOMPARE(node.name(), name);
-            // These kinds describe themselves by their node string.
-            if (kind == XMLKindComment || kind == XMLKindProcessingInstruction ||
-                kind == XMLKindText || kind == XMLKindCDATASection)
-                QCOMPARE(node.description(), name);
         }
-    }
-
-    void children() {
-        // Text that is only blank makes no node; other text keeps its blanks.
-        const XMLTree doc = parsed("<rss>\n  <item>\n    <title> spaced </title>\n"
-                                   "    <!-- note -->\n  </item>\r\n\t</rss>\n");
-        const XMLTree item = at(doc, {0, 0});
-        QCOMPARE(at(doc, {0}).count(), 1);
-        QCOMPARE(item.count(), 2);
-        QCOMPARE(at(item, {1}).type(), int(XMLKindComment));
-        QCOMPARE(at(item, {0}).description(), u" spaced "_s);
-        QVERIFY(!item.childAtIndex(2));
-        QVERIFY(!item.childAtIndex(-1));
-        QVERIFY(!item.childAtIndex(std::numeric_limits<int>::min()));
+        // Comments, processing instructions, texts and CDATA describe themselves by their name.
+        QCOMPARE(at(doc, {1}).description(), u"top"_s);
+        QCOMPARE(at(doc, {3, 0, 1}).description(), u"c"_s);
+        const XMLTree root = at(doc, {3});
+        QCOMPARE(root.count(), 2);
+        for (int outside : {2, -1, std::numeric_limits<int>::min()})
+            QVERIFY(!root.childAtIndex(outside));
     }
 
     void description_data() {
         QTest::addColumn<QByteArray>("document");
         QTest::addColumn<QString>("text"); // of the document and of its root alike
-        QTest::newRow("text around an element") << QByteArray("<a>x<b>y</b>z</a>") << u"xyz"_s;
         QTest::newRow("cdata only") << QByteArray("<a><![CDATA[hidden]]></a>") << QString();
         QTest::newRow("comments, PIs, entity references add nothing")
             << QByteArray("<a>1<!--c-->2<?p d?>3&nope;4</a>") << u"1234"_s;
@@ -156,7 +120,6 @@ private Q_SLOTS:
             << QByteArray("<a><b><c>1</c>2</b><d><e><f>3</f></e></d></a>") << u"123"_s;
         QTest::newRow("text beside cdata stays apart")
             << QByteArray("<a>x<![CDATA[y]]>z</a>") << u"xz"_s;
-        QTest::newRow("nothing") << QByteArray("<a/>") << QString();
     }
     void description() {
         QFETCH(QByteArray, document);
@@ -164,141 +127,87 @@ private Q_SLOTS:
         const XMLTree doc = parsed(document);
         QCOMPARE(doc.description(), text);
         QCOMPARE(at(doc, {0}).description(), text);
-        // The free function appends to what it is given.
-        QString appended = u"pre:"_s;
-        QCOMPARE(XMLTreeDescription(appended, *doc.node()), u"pre:"_s + text);
     }
 
     void descendentNamed_data() {
         QTest::addColumn<QByteArray>("document");
         QTest::addColumn<QString>("name");
-        QTest::addColumn<int>("kind"); // 0: none found
-        QTest::addColumn<QString>("description");
-        const auto row = [](const char* title, const char* document, const char* name, int kind,
-                            const char* description = "") {
-            QTest::newRow(title) << QByteArray(document) << QString::fromUtf8(name) << kind
-                                 << QString::fromUtf8(description);
+        QTest::addColumn<QString>("found"); // "<kind>:<description>", empty for nothing
+        const auto row = [](const char* title, const char* document, const char* name,
+                            const char* found) {
+            QTest::newRow(title) << QByteArray(document) << QString::fromUtf8(name)
+                                 << QString::fromUtf8(found);
         };
-        const int element = XMLKindElement;
-        row("last of two", "<a><b>x</b><b>y</b></a>", "b", element, "y");
-        row("outer of nested", "<a><b><b>inner</b>outer</b></a>", "b", element, "innerouter");
+        row("outer of nested", "<a><b><b>inner</b>outer</b></a>", "b", "2:innerouter");
         row("last outermost, after a nested one",
-            "<a><b>1<b>2</b></b><c><b>3<b>4</b></b></c><d/></a>", "b", element, "34");
+            "<a><b>1<b>2</b></b><c><b>3<b>4</b></b></c><d/></a>", "b", "2:34");
         row("text in title beats earlier link", "<item><link>u</link><title>link</title></item>",
-            "link", XMLKindText, "link");
-        row("prefixed name", "<rdf:RDF><x>1</x></rdf:RDF>", "rdf:RDF", element, "1");
-        row("no namespace processing", "<rdf:RDF xmlns:rdf='urn:r'/>", "RDF", 0);
-        row("case-sensitive", "<a><title>t</title></a>", "Title", 0);
-        row("comment compared by its text", "<a><b>x</b><!--b--></a>", "b", XMLKindComment, "b");
-        row("CDATA section compared by its text", "<a><b>x</b><![CDATA[b]]></a>", "b",
-            XMLKindCDATASection, "b");
-        row("document type declaration is compared", "<!DOCTYPE z><z/>", "z", element);
-        row("attributes are not nodes", "<a k='b'/>", "k", 0);
+            "link", "6:link");
+        row("no namespace processing", "<rdf:RDF xmlns:rdf='urn:r'/>", "RDF", "");
+        row("comment compared by its text", "<a><b>x</b><!--b--></a>", "b", "5:b");
+        row("document type declaration is compared", "<!DOCTYPE z><z/>", "z", "2:");
+        row("attributes are not nodes", "<a k='b'/>", "k", "");
     }
     void descendentNamed() {
         QFETCH(QByteArray, document);
         QFETCH(QString, name);
-        QFETCH(int, kind);
-        QFETCH(QString, description);
-        const XMLTree doc = parsed(document);
-        const auto hit = doc.descendentNamed(name);
-        QCOMPARE(hit ? hit->type() : 0, kind);
-        QCOMPARE(XMLTreeDescendentNamed(name, doc.node()) != nullptr, bool(hit));
-        if (hit)
-            QCOMPARE(hit->description(), description);
+        QFETCH(QString, found);
+        const auto hit = parsed(document).descendentNamed(name);
+        QCOMPARE(hit ? QString::number(hit->type()) + u':' + hit->description() : QString(), found);
     }
 
-    // A large feed reads back item by item. Then wrappers of scattered parts of it, kept after the
-    // document and every other wrapper are gone: each keeps exactly its subtree readable, and the
-    // rest goes (the sanitizer build checks both: reading what has gone, and leaking what was
-    // kept).
-    void largeFeedAndPartsThatOutliveIt() {
-        QByteArray doc = "<?xml version='1.0' encoding='utf-8'?>\n<rdf:RDF xmlns:rdf='urn:r' "
-                         "xmlns:dc='urn:dc'>\n<channel><title>C</title></channel>\n";
-        for (int i = 0; i < 5000; ++i) {
-            const QByteArray n = QByteArray::number(i);
-            doc += "  <item rdf:about='http://e/" + n + "'>\n    <title>T" + n +
-                   " &amp; caf\xc3\xa9</title>\n    <link>L" + n + "</link>\n    <dc:creator>A" +
-                   n + "</dc:creator>\n    <description>" + QByteArray(200, 'd') +
-                   "</description>\n  </item>\n";
-        }
-        doc += "</rdf:RDF>\n";
-
-        std::vector<std::pair<int, XMLTree>> items;
-        std::optional<XMLTree> lastLink, firstTitleText, root;
+    // Parts of a feed kept after the document and every other wrapper are gone: each keeps exactly
+    // its subtree readable, and the rest goes (the sanitizer build checks both: reading what has
+    // gone, and leaking what was kept).
+    void partsOutliveTheDocument() {
+        QByteArray doc = "<r>";
+        for (int i = 0; i < 500; ++i)
+            doc += "<item about='u" + QByteArray::number(i) + "'><title>T" + QByteArray::number(i) +
+                   " caf\xc3\xa9</title><link>L</link><d>" + QByteArray(200, 'd') + "</d></item>";
+        std::vector<XMLTree> items;
+        std::optional<XMLTree> root, lastLink, firstTitleText;
         {
-            const XMLTree tree = parsed(doc);
-            root = tree.descendentNamed(u"rdf:RDF"_s);
-            QVERIFY(!tree.parent());
-            QCOMPARE(root->parent()->node(), tree.node());
-            QCOMPARE(root->count(), 5001);
-            for (int i = 0; i < 5000; ++i) {
-                const XMLTree item = *root->childAtIndex(i + 1);
-                const QString n = QString::number(i);
-                QCOMPARE(item.name(), u"item"_s);
-                QCOMPARE(item.descendentNamed(u"title"_s)->description(),
-                         u"T"_s + n + u" & caf\u00e9"_s);
-                QCOMPARE(item.descendentNamed(u"link"_s)->description(), u"L"_s + n);
-                QCOMPARE(item.descendentNamed(u"dc:creator"_s)->description(), u"A"_s + n);
-                if (i % 97 == 0)
-                    items.emplace_back(i, item);
-            }
-            lastLink = root->childAtIndex(5000)->childNamed(u"link"_s);
-            firstTitleText = at(*root, {2, 0, 0}); // of an item that no wrapper holds
+            const XMLTree tree = parsed(doc + "</r>");
+            root = tree.childAtIndex(0);
+            for (int i = 0; i < 500; i += 7)
+                items.push_back(*root->childAtIndex(i));
+            lastLink = root->childAtIndex(499)->childNamed(u"link"_s);
+            firstTitleText = at(*root, {1, 0, 0}); // of an item that no wrapper holds
         }
         // The root element still holds every item; its parent, the document, has gone.
         QVERIFY(!root->parent());
         QCOMPARE(lastLink->parent()->parent()->node(), root->node());
-        QCOMPARE(root->count(), 5001);
         root.reset();
-
-        QCOMPARE(firstTitleText->type(), int(XMLKindText));
-        QCOMPARE(firstTitleText->description(), u"T1 & caf\u00e9"_s);
-        QVERIFY(!firstTitleText->parent());
-        firstTitleText.reset();
-
-        QCOMPARE(lastLink->description(), u"L4999"_s);
-        QVERIFY(!lastLink->parent());
+        QCOMPARE(firstTitleText->description(), u"T1 caf\u00e9"_s);
+        QVERIFY(!firstTitleText->parent() && !lastLink->parent());
         QCOMPARE(lastLink->childAtIndex(0)->parent()->node(), lastLink->node());
-
-        for (const auto& [index, item] : items) {
-            const QString n = QString::number(index);
-            QVERIFY(!item.parent());
-            QCOMPARE(item.attributeNamed(u"rdf:about"_s), u"http://e/"_s + n);
-            QCOMPARE(item.count(), 4);
-            QCOMPARE(item.description(),
-                     u"T"_s + n + u" & caf\u00e9L"_s + n + u"A"_s + n + QString(200, u'd'));
-            QCOMPARE(item.descendentNamed(u"title"_s)->parent()->node(), item.node());
-        }
         // Let go of every other item, then of the rest.
         for (std::size_t i = 0; i < items.size(); i += 2)
-            items[i].second = XMLTree();
-        for (std::size_t i = 1; i < items.size(); i += 2)
-            QCOMPARE(items[i].second.childAtIndex(1)->description(),
-                     u"L"_s + QString::number(items[i].first));
-        items.clear();
-        QCOMPARE(lastLink->name(), u"link"_s);
+            items[i] = XMLTree();
+        for (std::size_t i = 1; i < items.size(); i += 2) {
+            const QString n = QString::number(7 * i);
+            QVERIFY(!items[i].parent());
+            QCOMPARE(items[i].attributeNamed(u"about"_s), u"u"_s + n);
+            QCOMPARE(items[i].description(), u"T"_s + n + u" caf\u00e9L"_s + QString(200, u'd'));
+            QCOMPARE(items[i].childAtIndex(1)->parent()->node(), items[i].node());
+        }
     }
 
     // Texts and attribute values longer than the blocks that most nodes take, in and out of ASCII,
-    // and characters that a decoder might treat specially at the start of a text.
+    // and a byte order mark at the start of a text.
     void longTextsAndValues() {
         const QByteArray ascii(100000, 'a');
         const QByteArray accented =
             QByteArray("\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80").repeated(30000);
-        const QByteArray value(20000, 'v');
         const XMLTree doc =
-            parsed("<r><a k='" + value + "' j='" + accented + "'>" + ascii + "</a><b>" + accented +
-                   "</b><c>\xef\xbb\xbf"
-                   "bom</c><d k='x'>short</d></r>");
+            parsed("<r><a k='" + ascii + "' j='" + accented + "'>" + ascii + accented +
+                   "</a><c>\xef\xbb\xbf"
+                   "bom</c></r>");
         const XMLTree a = doc.descendentNamed(u"a"_s).value();
-        QCOMPARE(a.description(), QString::fromLatin1(ascii));
-        QCOMPARE(a.attributeNamed(u"k"_s), QString::fromLatin1(value));
+        QCOMPARE(a.description(), QString::fromLatin1(ascii) + QString::fromUtf8(accented));
+        QCOMPARE(a.attributeNamed(u"k"_s), QString::fromLatin1(ascii));
         QCOMPARE(a.attributeNamed(u"j"_s), QString::fromUtf8(accented));
-        QCOMPARE(doc.descendentNamed(u"b"_s)->description(), QString::fromUtf8(accented));
         QCOMPARE(doc.descendentNamed(u"c"_s)->description(), u"\ufeffbom"_s);
-        QCOMPARE(doc.descendentNamed(u"d"_s)->attributeNamed(u"k"_s), u"x"_s);
-        QCOMPARE(doc.descendentNamed(u"d"_s)->description(), u"short"_s);
     }
 
     // A document and its wrappers are used by one thread at a time, which need not be the thread
@@ -307,92 +216,56 @@ private Q_SLOTS:
     void wrappersMoveBetweenThreads() {
         std::optional<XMLTree> doc = parsed("<r><i>1</i><i>2</i><i>3</i></r>");
         std::optional<XMLTree> kept;
-        QString seen;
-        std::thread reader([&] {
-            const XMLTree root = *doc->childAtIndex(0);
-            for (int i = 0; i < root.count(); ++i)
-                seen += root.childAtIndex(i)->description();
-            kept = root.descendentNamed(u"i"_s);
+        std::thread([&] {
+            kept = doc->descendentNamed(u"i"_s);
             doc.reset();
-        });
-        reader.join();
-        QCOMPARE(seen, u"123"_s);
+        }).join();
         QCOMPARE(kept->description(), u"3"_s);
         QVERIFY(!kept->parent()); // its ancestors went on the other thread
         std::thread([&] { kept.reset(); }).join();
     }
 
-    void searchesFromANode() {
-        // A search never compares the node it starts from.
-        const XMLTree doc = parsed("<a><x/></a>");
-        QVERIFY(!at(doc, {0}).descendentNamed(u"a"_s));
-        QCOMPARE(doc.descendentNamed(u"a"_s)->node(), at(doc, {0}).node());
-        QVERIFY(!XMLTreeDescendentNamed(u"a"_s, nullptr));
-
-        // Children by name: the first one.
-        const XMLTree item = at(parsed("<item><link>1</link><title>link</title><link>2</link>"
-                                       "<x><deep/></x>plain</item>"),
+    void childrenByNameAndAttributes() {
+        // The first child of that name, of any kind; but by attribute value, elements only.
+        const XMLTree item = at(parsed("<item>e<link>1</link><link k='x'>2</link><x><deep/></x>"
+                                       "<e k='X'>upper</e><f k='x'/><e k='x'>lower</e></item>"),
                                 {0});
         QCOMPARE(item.childNamed(u"link"_s)->description(), u"1"_s);
+        QCOMPARE(item.childNamed(u"e"_s)->type(), int(XMLKindText));
         QVERIFY(!item.childNamed(u"deep"_s));
-        QVERIFY(!item.childNamed(u"Link"_s));
-        // Any kind of child is compared by name alone...
-        QCOMPARE(item.childNamed(u"plain"_s)->type(), int(XMLKindText));
+        QVERIFY(!item.descendentNamed(u"item"_s)); // a search never compares where it starts
+        QCOMPARE(item.childNamed(u"e"_s, u"k"_s, u"x"_s)->description(), u"lower"_s);
+        QCOMPARE(item.childNamed(u"e"_s, u"k"_s, u"X"_s)->description(), u"upper"_s);
+        QVERIFY(!item.childNamed(u"e"_s, u"K"_s, u"x"_s));
 
-        // ...but only elements by name and attribute value, both exactly.
-        const XMLTree root =
-            at(parsed("<r>e<e>none</e><e k='X'>upper</e><f k='x'>other</f><e k='x'>lower</e>"
-                      "<e k='x'>later</e></r>"),
-               {0});
-        QCOMPARE(root.childNamed(u"e"_s, u"k"_s, u"x"_s)->description(), u"lower"_s);
-        QCOMPARE(root.childNamed(u"e"_s, u"k"_s, u"X"_s)->description(), u"upper"_s);
-        QVERIFY(!root.childNamed(u"e"_s, u"k"_s, u"y"_s));
-        QVERIFY(!root.childNamed(u"e"_s, u"K"_s, u"x"_s));
-        QCOMPARE(root.childNamed(u"e"_s)->type(), int(XMLKindText));
-    }
-
-    void attributes() {
-        const XMLTree doc =
-            parsed("<rdf:RDF xmlns:rdf='urn:rdf' xmlns='urn:rss' z='1' a='2' rdf:about='u&amp;v'>"
-                   "<x href='h'/>text</rdf:RDF>");
-        const XMLTree root = at(doc, {0});
-        const XMLAttributes expected = {{u"xmlns:rdf"_s, u"urn:rdf"_s},
-                                        {u"xmlns"_s, u"urn:rss"_s},
-                                        {u"z"_s, u"1"_s},
-                                        {u"a"_s, u"2"_s},
-                                        {u"rdf:about"_s, u"u&v"_s}};
+        // Attributes as written, in order; none that a DTD adds by default; none for other kinds.
+        const XMLTree doc = parsed("<!DOCTYPE r [<!ATTLIST r d CDATA 'dv'>]>"
+                                   "<r xmlns:p='urn:p' z='1' p:about='u&amp;v'>text</r>");
+        const XMLTree root = at(doc, {1});
+        const XMLAttributes expected = {
+            {u"xmlns:p"_s, u"urn:p"_s}, {u"z"_s, u"1"_s}, {u"p:about"_s, u"u&v"_s}};
         QCOMPARE(root.attributes(), expected);
-        QCOMPARE(root.attributeNamed(u"rdf:about"_s), u"u&v"_s);
-        const XMLTree x = at(root, {0});
-        QCOMPARE(x.attributeNamed(u"href"_s), u"h"_s);
-        QVERIFY(!x.attributeNamed(u"HREF"_s));
-        QVERIFY(!x.attributeNamed(u"about"_s));
-        const XMLTree text = at(root, {1});
-        QVERIFY(!text.attributes());
-        QVERIFY(!text.attributeNamed(u"href"_s));
-        QVERIFY(!doc.attributes());
+        QCOMPARE(root.attributeNamed(u"p:about"_s), u"u&v"_s);
+        QVERIFY(!root.attributeNamed(u"about"_s));
+        QVERIFY(!at(root, {0}).attributes() && !at(root, {0}).attributeNamed(u"z"_s));
         QCOMPARE(at(parsed("<a/>"), {0}).attributes(), XMLAttributes());
-
-        // Attributes a DTD adds by default were not written, and do not appear.
-        const XMLTree defaulted =
-            at(parsed("<!DOCTYPE a [<!ATTLIST a d CDATA 'dv'>]><a k='v'/>"), {1});
-        QCOMPARE(defaulted.attributes(), (XMLAttributes{{u"k"_s, u"v"_s}}));
     }
 
     void entities() {
         // An HTML name resolves to its character, in text and in attribute values; other undeclared
         // names become entity-reference nodes (between two texts here) that add nothing.
-        const XMLTree doc =
-            parsed("<rss><title a='x&nbsp;y&mdash;'>A&nbsp;B &hellip; &madeup;C</title></rss>");
-        const XMLTree title = doc.descendentNamed(u"title"_s).value();
+        const XMLTree title =
+            at(parsed("<title a='x&nbsp;y&mdash;'>A&nbsp;B &hellip; &madeup;C</title>"), {0});
         QCOMPARE(title.description(), u"A\u00a0B \u2026 C"_s);
         QCOMPARE(title.attributeNamed(u"a"_s), u"x\u00a0y\u2014"_s);
         QCOMPARE(title.count(), 3);
 
-        // The document's own declarations come first.
-        const XMLTree own = parsed("<!DOCTYPE r [<!ENTITY nbsp 'NB'><!ENTITY me 'ME'>]>"
-                                   "<r>&nbsp;&me;&copy;</r>");
-        QCOMPARE(own.description(), u"NBME\u00a9"_s);
+        // The document's own declarations come first, and may be used generously.
+        QCOMPARE(
+            parsed("<!DOCTYPE r [<!ENTITY nbsp 'NB'><!ENTITY me 'ME'>]><r>&nbsp;&me;&copy;</r>")
+                .description(),
+            u"NBME\u00a9"_s);
+        QCOMPARE(parsed(amplified(80, 10000)).description().size(), 800000);
 
         // A document that says it stands alone has no excuse for an undeclared name.
         QVERIFY(!XMLTree::treeWithData("<?xml version='1.0' standalone='yes'?><r>&madeup;</r>"));
@@ -401,9 +274,9 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QByteArray url =
             QUrl::fromLocalFile(written(dir, u"secret.txt"_s, "SECRET")).toEncoded();
-        const XMLTree ext =
-            parsed("<!DOCTYPE r [<!ENTITY ext SYSTEM '" + url + "'>]><r>a&ext;b</r>");
-        QCOMPARE(ext.description(), u"ab"_s);
+        QCOMPARE(
+            parsed("<!DOCTYPE r [<!ENTITY ext SYSTEM '" + url + "'>]><r>a&ext;b</r>").description(),
+            u"ab"_s);
         QCOMPARE(parsed("<!DOCTYPE r SYSTEM '" + url + "'><r>&nbsp;</r>").description(),
                  u"\u00a0"_s);
     }
@@ -412,16 +285,13 @@ private Q_SLOTS:
     void buildingIsBounded_data() {
         QTest::addColumn<QByteArray>("document");
         QTest::newRow("billion laughs") << nestedEntities("lollollollollollollollollollol", 9, 10);
-        // One large entity referenced very often: a quadratic blow-up with no nesting.
-        QTest::newRow("quadratic blow-up") << amplified(60000, 20000);
         QTest::newRow("element bomb") << nestedEntities("<e/><e/><e/><e/><e/><e/><e/><e/>", 7, 8);
-        // Below expat's own limit of amplification, but past 16 MiB of text.
-        QTest::newRow("amplified below expat's limit") << amplified(80, 1000000);
+        // Past 16 MiB of text, below expat's own limit of amplification.
         QTest::newRow("amplified from a small document") << amplified(50, 400000);
         // The same through parameter entities, in the internal subset.
-        const QByteArray subset = "<!DOCTYPE r [<!ENTITY % p '<!--" + QByteArray(60, 'x') + "-->'>";
         QTest::newRow("comments from parameter entities")
-            << subset + QByteArray("%p;").repeated(300000) + "]><r/>";
+            << "<!DOCTYPE r [<!ENTITY % p '<!--" + QByteArray(60, 'x') + "-->'>" +
+                   QByteArray("%p;").repeated(300000) + "]><r/>";
         QTest::newRow("declarations from parameter entities")
             << "<!DOCTYPE r [<!ENTITY % p '<!ENTITY a \"" + QByteArray(60, 'x') + "\">'>" +
                    QByteArray("%p;").repeated(300000) + "]><r/>";
@@ -436,39 +306,24 @@ private Q_SLOTS:
     }
     void buildingIsBounded() {
         QFETCH(QByteArray, document);
-        QElapsedTimer timer;
-        timer.start();
         QVERIFY(!XMLTree::treeWithData(document));
-        QVERIFY2(timer.elapsed() < 20000, "refusing took too long");
-
-        // The same use of entities, at a sensible scale, is fine.
-        const auto fine = XMLTree::treeWithData(amplified(80, 10000));
-        QVERIFY(fine);
-        QCOMPARE(fine->description().size(), 800000);
     }
 
     void veryDeepDocuments() {
-        // 100,000 levels of elements at most.
+        // 100,000 levels of elements at most; searching, writing and letting go need no recursion.
         QVERIFY(!XMLTree::treeWithData(nested(100000, "<b>deep</b>")));
         const int depth = 100000 - 1;
         std::optional<XMLTree> doc = XMLTree::treeWithData(nested(depth, "<b>deep</b>"));
-        QVERIFY(doc);
-        QCOMPARE(doc->description(), u"deep"_s);
-        const auto b = doc->descendentNamed(u"b"_s);
-        QVERIFY(b);
+        QCOMPARE(doc.value_or(XMLTree()).description(), u"deep"_s);
         QVERIFY(!doc->descendentNamed(u"missing"_s));
         QCOMPARE(doc->xml().value_or(QString()).size(), qsizetype(depth) * 7 + 11);
         QString path = u"a/b"_s;
         QVERIFY(std::holds_alternative<XMLNodePtr>(XMLTreeXPath(path, doc->node())));
-
-        // The innermost element outlives the document; then the last holder lets go of all of it.
-        const auto inner = b->parent();
+        // The innermost element outlives the document.
+        const auto inner = doc->descendentNamed(u"b"_s)->parent();
         doc.reset();
         QVERIFY(!inner->parent()); // its parent went with the document
         QCOMPARE(inner->description(), u"deep"_s);
-        XMLTree middle = *XMLTree::treeWithData(nested(depth, QByteArray()))->childAtIndex(0);
-        QCOMPARE(middle.count(), 1); // the rest of that document went when its wrapper did
-        middle = XMLTree();          // and this goes without recursion
     }
 };
 
