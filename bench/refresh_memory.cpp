@@ -119,8 +119,7 @@ QByteArray largeFeedBody() {
     for (int n = 0;; n += 1000) {
         for (int i = n; i < n + 1000; ++i)
             list.append({QStringLiteral("Entry %1").arg(i),
-                         QStringLiteral("http://news.example/%1").arg(i), QStringLiteral("A"),
-                         QByteArray()});
+                         QStringLiteral("http://news.example/%1").arg(i), QStringLiteral("A")});
         QByteArray next = FeedFixture::rdf(list);
         if (next.size() > bodyCap)
             return body;

@@ -1,41 +1,15 @@
 #include "Desktop.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QDir>
-#include <QEventLoop>
 #include <QFile>
 #include <QRegularExpression>
 #include <QStandardPaths>
-#include <QTimer>
+
+#include <utility>
 
 namespace e2e {
 
-bool waitFor(const std::function<bool()>& predicate, int timeoutMs) {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!predicate()) {
-        if (deadline.hasExpired())
-            return predicate();
-        // The event loop runs between two looks, so that timers on this thread (the feed
-        // server's) keep their pace.
-        QEventLoop loop;
-        QTimer::singleShot(10, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return true;
-}
-
 namespace {
-
-void stop(std::unique_ptr<QProcess>& process, int graceMs = 5000) {
-    if (!process || process->state() == QProcess::NotRunning)
-        return;
-    process->terminate();
-    if (!process->waitForFinished(graceMs)) {
-        process->kill();
-        process->waitForFinished(5000);
-    }
-}
 
 // Whether a folder may be emptied for a session: an absolute path that holds neither the current
 // folder nor the home folder (an unset variable must not empty the folder a test runs in).
@@ -80,23 +54,30 @@ Desktop::Desktop(const QString& home) : m_home(mayEmpty(home) ? home : QString()
 Desktop::~Desktop() {
     stopApp();
     for (std::unique_ptr<QProcess>& child : m_children)
-        stop(child);
+        SessionServer::end(*child);
 }
 
 bool Desktop::startDisplay(QString* error) {
-    if (!m_refused.isEmpty()) {
-        *error = m_refused;
-        return false;
-    }
-    m_xvfb = SessionServer::display(m_home + "/xvfb.log");
+    if (m_refused.isEmpty())
+        m_xvfb = SessionServer::display(m_home + "/xvfb.log");
     if (!m_xvfb) {
-        *error = "Xvfb did not start (see " + m_home + "/xvfb.log)";
+        *error =
+            m_refused.isEmpty() ? "Xvfb did not start (see " + m_home + "/xvfb.log)" : m_refused;
         return false;
     }
     m_display = m_xvfb->address();
     // A desktop colour, so that pictures of the session look like a desktop.
     run("xsetroot", {"-solid", "#3a4150"});
     return true;
+}
+
+bool Desktop::startBus(QString* error) {
+    if (m_refused.isEmpty())
+        m_bus = SessionServer::bus(m_home + "/dbus.log");
+    if (!m_bus)
+        *error = m_refused.isEmpty() ? "dbus-daemon did not start (see " + m_home + "/dbus.log)"
+                                     : m_refused;
+    return m_bus != nullptr;
 }
 
 QString Desktop::startSession(const QStringList& tools) {
@@ -112,25 +93,13 @@ QString Desktop::startSession(const QStringList& tools) {
     return error;
 }
 
-bool Desktop::startBus(QString* error) {
-    if (!m_refused.isEmpty()) {
-        *error = m_refused;
-        return false;
-    }
-    m_bus = SessionServer::bus(m_home + "/dbus.log");
-    if (!m_bus)
-        *error = "dbus-daemon did not start (see " + m_home + "/dbus.log)";
-    m_busAddress = m_bus ? m_bus->address() : QString();
-    return m_bus != nullptr;
-}
-
 void Desktop::writeSettings(const QByteArray& generalSection) {
     QFile file(m_home + "/config/Veltrano/Pinglark.conf");
     file.open(QIODevice::WriteOnly);
     file.write("[General]\n" + generalSection);
 }
 
-QProcessEnvironment Desktop::environment() const {
+std::unique_ptr<QProcess> Desktop::process() const {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     // Nothing of the session the test itself may run in.
     for (const char* name :
@@ -140,26 +109,27 @@ QProcessEnvironment Desktop::environment() const {
           "QT_QPA_PLATFORMTHEME", "QT_STYLE_OVERRIDE", "XDG_CONFIG_DIRS"})
         env.remove(name);
     env.insert("DISPLAY", m_display);
-    env.insert("DBUS_SESSION_BUS_ADDRESS", m_busAddress);
+    env.insert("DBUS_SESSION_BUS_ADDRESS", busAddress());
     env.insert("HOME", m_home);
     env.insert("XDG_CONFIG_HOME", m_home + "/config");
     env.insert("XDG_RUNTIME_DIR", m_home + "/runtime");
     env.insert("XDG_DATA_HOME", m_home + "/data");
     env.insert("XDG_CACHE_HOME", m_home + "/cache");
     env.insert("PATH", m_home + "/bin:" + env.value("PATH", "/usr/bin:/bin"));
-    return env;
+    auto process = std::make_unique<QProcess>();
+    SessionServer::dieWithParent(*process);
+    process->setProcessEnvironment(env);
+    return process;
 }
 
 std::unique_ptr<QProcess> Desktop::newChild(const QString& program, const QStringList& arguments,
                                             const QString& logName) const {
-    auto process = std::make_unique<QProcess>();
-    SessionServer::dieWithParent(*process);
-    process->setProcessEnvironment(environment());
-    process->setProcessChannelMode(QProcess::MergedChannels);
-    process->setStandardOutputFile(m_home + "/" + logName + ".log");
-    process->start(program, arguments);
-    process->waitForStarted(10000);
-    return process;
+    std::unique_ptr<QProcess> child = process();
+    child->setProcessChannelMode(QProcess::MergedChannels);
+    child->setStandardOutputFile(m_home + "/" + logName + ".log");
+    child->start(program, arguments);
+    child->waitForStarted(10000);
+    return child;
 }
 
 QProcess* Desktop::start(const QString& program, const QStringList& arguments,
@@ -170,15 +140,13 @@ QProcess* Desktop::start(const QString& program, const QStringList& arguments,
 
 std::optional<QByteArray> Desktop::run(const QString& program, const QStringList& arguments,
                                        int timeoutMs) const {
-    QProcess process;
-    SessionServer::dieWithParent(process);
-    process.setProcessEnvironment(environment());
-    process.start(program, arguments);
-    // (Still running at the time: killed as `process` goes.)
-    if (!process.waitForFinished(timeoutMs) || process.exitStatus() != QProcess::NormalExit ||
-        process.exitCode() != 0)
+    // (Still running at the time: killed as it goes.)
+    const std::unique_ptr<QProcess> command = process();
+    command->start(program, arguments);
+    if (!command->waitForFinished(timeoutMs) || command->exitStatus() != QProcess::NormalExit ||
+        command->exitCode() != 0)
         return std::nullopt;
-    return process.readAllStandardOutput();
+    return command->readAllStandardOutput();
 }
 
 bool Desktop::startApp(const QString& binary, QString* error) {
@@ -189,21 +157,21 @@ bool Desktop::startApp(const QString& binary, QString* error) {
     return running;
 }
 
-QString Desktop::log(const QString& logName) const {
-    QFile log(m_home + "/" + logName + ".log");
-    return log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QString();
-}
-
 int Desktop::stopApp() {
     if (!m_app)
         return -1;
-    stop(m_app, 10000); // killed: a crash exit
+    SessionServer::end(*m_app, 10000);
     return m_app->exitStatus() == QProcess::NormalExit ? m_app->exitCode() : -1;
 }
 
 bool Desktop::appExitsCleanly() {
     return waitFor([&] { return m_app->state() == QProcess::NotRunning; }) &&
            m_app->exitStatus() == QProcess::NormalExit && m_app->exitCode() == 0;
+}
+
+QString Desktop::log(const QString& logName) const {
+    QFile log(m_home + "/" + logName + ".log");
+    return log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QString();
 }
 
 QList<QStringList> Desktop::openerCalls() const {
@@ -213,11 +181,14 @@ QList<QStringList> Desktop::openerCalls() const {
     return calls;
 }
 
-QList<Window> Desktop::geometries(const QStringList& xdotoolArguments) const {
+QList<Window> Desktop::windows(const QString& pattern, bool onlyVisible, const char* by) const {
     const QRegularExpression shell(
         "WINDOW=(\\d+)\\nX=(-?\\d+)\\nY=(-?\\d+)\\nWIDTH=(\\d+)\\nHEIGHT=(\\d+)");
     // (xdotool fails when a search finds nothing.)
-    const QString answer = QString::fromLatin1(run("xdotool", xdotoolArguments).value_or(""));
+    const QStringList search = QStringList{"search"} +
+                               (onlyVisible ? QStringList{"--onlyvisible"} : QStringList()) +
+                               QStringList{by, pattern, "getwindowgeometry", "--shell", "%@"};
+    const QString answer = QString::fromLatin1(run("xdotool", search).value_or(""));
     QList<Window> found;
     for (const QRegularExpressionMatch& m : shell.globalMatch(answer))
         found.append(
@@ -226,39 +197,29 @@ QList<Window> Desktop::geometries(const QStringList& xdotoolArguments) const {
     return found;
 }
 
-QList<Window> Desktop::windows(const QString& pattern, bool onlyVisible, const char* by) const {
-    return geometries(QStringList{"search"} +
-                      (onlyVisible ? QStringList{"--onlyvisible"} : QStringList()) +
-                      QStringList{by, pattern, "getwindowgeometry", "--shell", "%@"});
-}
-
-std::optional<Window> Desktop::window(qulonglong id) const {
-    const QList<Window> found = geometries({"getwindowgeometry", "--shell", QString::number(id)});
-    return found.isEmpty() ? std::nullopt : std::optional(found.first());
-}
-
-bool Desktop::docked(qulonglong id) const {
-    const QString tree = QString::fromLatin1(
-        run("xwininfo", {"-id", QString::number(id), "-tree"}).value_or(QByteArray()));
-    const auto idAfter = [&](const QString& label) {
-        const QRegularExpressionMatch match =
-            QRegularExpression(label + ": (0x[0-9a-f]+)").match(tree);
-        return match.hasMatch() ? match.captured(1).toULongLong(nullptr, 16) : 0;
-    };
-    const qulonglong parent = idAfter("Parent window id");
-    const qulonglong root = idAfter("Root window id");
-    return parent != 0 && root != 0 && parent != root;
-}
-
-bool Desktop::click(QPoint at, int button) const {
-    return run("xdotool", {"mousemove", QString::number(at.x()), QString::number(at.y()), "click",
-                           QString::number(button)})
+bool Desktop::click(QPoint at) const {
+    return run("xdotool",
+               {"mousemove", QString::number(at.x()), QString::number(at.y()), "click", "1"})
         .has_value();
 }
 
 QImage Desktop::screenshot() const {
     const std::optional<QByteArray> png = run("import", {"-window", "root", "png:-"}, 30000);
     return png ? QImage::fromData(*png, "PNG") : QImage();
+}
+
+QImage Desktop::settledScreenshot(const QRect& area) const {
+    QImage previous, now;
+    const bool settled = waitFor([&] {
+        previous = std::exchange(now, screenshot());
+        return !now.isNull() && now.copy(area) == previous.copy(area);
+    });
+    return settled ? now : QImage();
+}
+
+bool Desktop::keep(const QImage& picture, const QString& fileName) const {
+    const QString readme = qEnvironmentVariable("PINGLARK_E2E_SCREENSHOT");
+    return picture.save(m_home + "/" + fileName) && (readme.isEmpty() || picture.save(readme));
 }
 
 } // namespace e2e

@@ -13,6 +13,7 @@
 #include <QRect>
 #include <QString>
 #include <QStringList>
+#include <QTest>
 
 #include "FeedFixture.h"
 #include "SessionServer.h"
@@ -31,9 +32,9 @@ inline const QString portTaken =
     QStringLiteral("port %1 is taken (is `make run` running?)").arg(feedPort);
 
 inline FeedFixture::Entry entry(const char* title, const char* link) {
-    return {QString::fromUtf8(title), QString::fromUtf8(link), QStringLiteral("Veltrano desk"), {}};
+    return {QString::fromUtf8(title), QString::fromUtf8(link), QStringLiteral("Veltrano desk")};
 }
-// The feed both suites start with: titles that menus and dbusmenu labels are known to mangle.
+// The feed the suites start with: titles that menus and dbusmenu labels are known to mangle.
 inline const QList<FeedFixture::Entry> firstEntries{
     entry("AT&T and Q&A", "https://news.example/2024/att-qa?id=7&ref=rss"),
     entry("snake_case naming", "https://news.example/2024/snake-case"),
@@ -41,8 +42,11 @@ inline const QList<FeedFixture::Entry> firstEntries{
     entry("Quarterly report", "https://news.example/2024/report"),
 };
 
-// Runs the event loop until the predicate holds or the time is up; returns the predicate.
-bool waitFor(const std::function<bool()>& predicate, int timeoutMs = 15000);
+// Runs the event loop (the feed server's timers and sockets included) until the predicate holds
+// or the time is up; returns the predicate.
+inline bool waitFor(const std::function<bool()>& predicate, int timeoutMs = 15000) {
+    return QTest::qWaitFor(predicate, timeoutMs);
+}
 
 struct Window {
     qulonglong id = 0;
@@ -62,7 +66,7 @@ public:
     // The tools on PATH (these and the ones the session needs), the display and the bus; what
     // went wrong, or nothing.
     QString startSession(const QStringList& tools);
-    QString busAddress() const { return m_busAddress; }
+    QString busAddress() const { return m_bus ? m_bus->address() : QString(); }
 
     // The settings file the program reads, written before it starts.
     void writeSettings(const QByteArray& generalSection);
@@ -74,46 +78,45 @@ public:
     std::optional<QByteArray> run(const QString& program, const QStringList& arguments,
                                   int timeoutMs = 15000) const;
 
-    // The program under test, on the xcb platform of the display.
+    // The program under test, on the xcb platform of the display; its output is log("pinglark").
     bool startApp(const QString& binary, QString* error);
     QProcess* app() const { return m_app.get(); }
-    // Ends the program if it still runs; its exit code, or -1 when it had to be killed.
+    // Ends the program (SIGTERM) if it still runs; its exit code, or -1 when it had to be killed.
     int stopApp();
     // Whether the program ends by itself within 15 s, normally and with exit code 0.
     bool appExitsCleanly();
-    // What a child started with logName wrote (the program's is "pinglark").
     QString log(const QString& logName) const;
 
     // The arguments the URL opener was called with, one call per entry.
     QList<QStringList> openerCalls() const;
 
-    // X: windows whose WM_CLASS (or, by "--name", title) matches, whether one is docked (its
-    // parent is not the root window), clicks and screenshots.
+    // X: windows whose WM_CLASS (or, by "--name", title) matches, clicks and screenshots.
     QList<Window> windows(const QString& pattern, bool onlyVisible = false,
                           const char* by = "--classname") const;
-    std::optional<Window> window(qulonglong id) const;
-    bool docked(qulonglong id) const;
-    bool click(QPoint at, int button = 1) const;
+    bool click(QPoint at) const;
     QImage screenshot() const;
+    // A screenshot once the area has looked the same twice in a row; a null image when it never
+    // settles.
+    QImage settledScreenshot(const QRect& area) const;
+    // Saves a picture in the session folder and, for the README, where PINGLARK_E2E_SCREENSHOT
+    // says.
+    bool keep(const QImage& picture, const QString& fileName) const;
 
     QString home() const { return m_home; }
 
 private:
     QString m_home;
     QString m_display;
-    QString m_busAddress;
     QString m_refused; // why the session cannot start, if it cannot
     std::unique_ptr<SessionServer> m_xvfb;
     std::unique_ptr<SessionServer> m_bus;
     std::unique_ptr<QProcess> m_app;
     std::vector<std::unique_ptr<QProcess>> m_children;
 
-    // What children run with: the display, the bus, the folders, the opener first on PATH.
-    QProcessEnvironment environment() const;
+    // A process that runs with the display, the bus, the folders and the opener first on PATH.
+    std::unique_ptr<QProcess> process() const;
     std::unique_ptr<QProcess> newChild(const QString& program, const QStringList& arguments,
                                        const QString& logName) const;
-    // The windows xdotool describes, from blocks of getwindowgeometry --shell.
-    QList<Window> geometries(const QStringList& xdotoolArguments) const;
 };
 
 } // namespace e2e

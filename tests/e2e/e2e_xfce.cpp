@@ -1,8 +1,8 @@
 // The real program in XFCE's own panel: xfce4-panel on a virtual display, with a status tray
 // (its systray plugin, which hosts StatusNotifierItems as well as XEmbed icons) at the right end
-// of a bar along the top, its layout read from xfconfd on the session's private bus. The test
-// serves the feed, looks at the screen, clicks and presses keys as a user does, and listens on the
-// bus (dbus-monitor) to what the panel asks of the program's menu.
+// of a bar along the top, its layout read from xfconfd on the session's private bus. The panel
+// draws the program's menu itself and never tells the program that it closed. The test serves the
+// feed, looks at the screen, clicks and presses keys as a user does.
 
 #include "Desktop.h"
 #include "HttpServer.h"
@@ -15,8 +15,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
-#include <QRegularExpression>
-#include <QSet>
 #include <QStandardPaths>
 #include <QtTest>
 
@@ -31,23 +29,18 @@ namespace {
 const QByteArray panelChannel = R"(<?xml version="1.0" encoding="UTF-8"?>
 <channel name="xfce4-panel" version="1.0">
   <property name="configver" type="int" value="2"/>
-  <property name="panels" type="array">
-    <value type="int" value="1"/>
+  <property name="panels" type="array"><value type="int" value="1"/>
     <property name="panel-1" type="empty">
       <property name="position" type="string" value="p=6;x=0;y=0"/>
       <property name="length" type="uint" value="100"/>
       <property name="position-locked" type="bool" value="true"/>
       <property name="size" type="uint" value="32"/>
-      <property name="plugin-ids" type="array">
-        <value type="int" value="1"/>
-        <value type="int" value="2"/>
-      </property>
+      <property name="plugin-ids" type="array"><value type="int" value="1"/><value type="int" value="2"/></property>
     </property>
   </property>
   <property name="plugins" type="empty">
     <property name="plugin-1" type="string" value="separator">
-      <property name="expand" type="bool" value="true"/>
-      <property name="style" type="uint" value="0"/>
+      <property name="expand" type="bool" value="true"/><property name="style" type="uint" value="0"/>
     </property>
     <property name="plugin-2" type="string" value="systray"/>
   </property>
@@ -58,51 +51,7 @@ const QByteArray panelChannel = R"(<?xml version="1.0" encoding="UTF-8"?>
 const QString panelClasses = "^(xfce4-panel|wrapper-2\\.0)$";
 const QString watcherService = "org.kde.StatusNotifierWatcher";
 
-// As the panel is told to show the first entries: "_" doubled (a single one marks a mnemonic),
-// "&" as it is, the tab as a space; "---" for a separator.
-const QStringList menuLabels{"AT&T and Q&A",
-                             "snake__case naming",
-                             "Tabs inside",
-                             "Quarterly report",
-                             "---",
-                             "Veltrano Feeds",
-                             "---",
-                             "Preferences\u2026",
-                             "Launch at Login",
-                             "---",
-                             "About Pinglark",
-                             "Quit Pinglark"};
-
 constexpr int periodSeconds = 5;
-
-// The labels of the last menu layout that a GetLayout call brought to its caller, from what
-// dbus-monitor printed of the bus.
-QStringList lastLayoutLabels(const QString& monitorLog) {
-    const QRegularExpression header(
-        "^method (call|return) .*sender=(\\S+) -> destination=(\\S+) serial=(\\d+)"
-        "(?: reply_serial=(\\d+))?(.*)$");
-    const QRegularExpression property("string \"(label|type)\"\\s*variant\\s+string \"(.*)\"\\n");
-    QSet<QString> calls; // caller and serial of each GetLayout call
-    QStringList labels;
-    // A message starts at a line that is not indented.
-    for (const QString& message : monitorLog.split(QRegularExpression("\\n(?=\\S)"))) {
-        const QRegularExpressionMatch m = header.match(message.section('\n', 0, 0));
-        if (!m.hasMatch())
-            continue;
-        if (m.captured(1) == "call" && m.captured(6).endsWith("member=GetLayout")) {
-            calls.insert(m.captured(2) + " " + m.captured(4));
-        } else if (m.captured(1) == "return" &&
-                   calls.contains(m.captured(3) + " " + m.captured(5))) {
-            labels.clear();
-            for (const QRegularExpressionMatch& p : property.globalMatch(message + "\n"))
-                if (p.captured(1) == "label")
-                    labels.append(p.captured(2));
-                else if (p.captured(2) == "separator")
-                    labels.append("---");
-        }
-    }
-    return labels;
-}
 
 // The smallest rectangle around the pixels of the area that differ between two pictures.
 QRect changedArea(const QImage& before, const QImage& after, const QRect& area) {
@@ -152,8 +101,8 @@ class E2EXfce : public QObject {
 private Q_SLOTS:
     void initTestCase() {
         clock.start();
-        QString error = desktop.startSession({"xfce4-panel", "dbus-update-activation-environment",
-                                              "dbus-monitor", "xdotool", "import"});
+        QString error = desktop.startSession(
+            {"xfce4-panel", "dbus-update-activation-environment", "xdotool", "import"});
         QVERIFY2(error.isEmpty(), qPrintable(error));
         bus = QDBusConnection::connectToBus(desktop.busAddress(), "test");
         QVERIFY(bus.isConnected());
@@ -166,7 +115,6 @@ private Q_SLOTS:
         QVERIFY(channel.open(QIODevice::WriteOnly) && channel.write(panelChannel) > 0);
         channel.close();
         QVERIFY(desktop.run("dbus-update-activation-environment", {"--all"}));
-        desktop.start("dbus-monitor", {"--session"}, "bus");
         // (No accessibility bus: nothing here reads it.)
         desktop.start(
             "env", {"NO_AT_BRIDGE=1", "xfce4-panel", "--disable-wm-check", "--sm-client-disable"},
@@ -178,7 +126,6 @@ private Q_SLOTS:
         const QList<Window> bars = desktop.windows("^xfce4-panel$", true);
         QVERIFY(!bars.isEmpty());
         panel = bars.first();
-        qInfo() << "the panel is at" << panel.geometry;
 
         connect(&server, &HttpServer::requestReceived, this,
                 [this] { requestTimes.append(clock.elapsed()); });
@@ -209,17 +156,14 @@ private Q_SLOTS:
         QVERIFY(waitFor([&] { return !requestTimes.isEmpty(); }));
 
         // Drawn where the tray is, once the panel has placed it and stopped moving things.
-        QImage previous;
+        QImage shot;
         QVERIFY2(waitFor([&] {
-                     const QImage now = desktop.screenshot();
-                     const bool settled = !previous.isNull() && now == previous &&
-                                          !changedArea(empty, now, panel.geometry).isEmpty();
-                     previous = now;
-                     return settled;
+                     shot = desktop.settledScreenshot(panel.geometry);
+                     return !changedArea(empty, shot, panel.geometry).isEmpty();
                  }),
                  "no icon appears on the panel");
-        icon = changedArea(empty, previous, panel.geometry);
-        normalIcon = previous.copy(icon);
+        icon = changedArea(empty, shot, panel.geometry);
+        normalIcon = shot.copy(icon);
         const std::optional<Window> tray = panelWindow(false);
         QVERIFY2(tray, "the panel has no status tray window");
         qInfo() << "the tray is at" << tray->geometry << "and the icon at" << icon;
@@ -232,25 +176,14 @@ private Q_SLOTS:
         QVERIFY(icon.isValid());
         QVERIFY(desktop.click(icon.center()));
         QVERIFY2(waitFor([&] { return panelWindow(true).has_value(); }), "no menu after a click");
-        QTest::qWait(500); // placed and drawn
-        const std::optional<Window> menu = panelWindow(true);
-        QVERIFY(menu);
+        const QImage shot = desktop.settledScreenshot(QRect(0, 0, 800, 600)); // placed and drawn
+        const QRect menu = panelWindow(true).value_or(Window{}).geometry;
         // The panel draws the menu itself: no window of the program's is on screen.
         QVERIFY(desktop.windows("^pinglark$", true).isEmpty());
-        // The labels it shows are those of the layout it fetched last (and the picture below).
-        waitFor([&] { return lastLayoutLabels(desktop.log("bus")) == menuLabels; }, 5000);
-        QCOMPARE(lastLayoutLabels(desktop.log("bus")), menuLabels);
-
         // The picture of the open menu, with the end of the bar above it.
-        const QImage shot = desktop.screenshot();
-        const QRect area = menu->geometry | icon;
-        const int left = std::max(0, area.left() - 120);
-        const QImage picture =
-            shot.copy(QRect(left, 0, shot.width() - left, area.bottom() + 1 + 24));
-        QVERIFY(picture.save(desktop.home() + "/pinglark-xfce-menu.png"));
-        const QString keep = qEnvironmentVariable("PINGLARK_E2E_SCREENSHOT");
-        if (!keep.isEmpty())
-            QVERIFY(picture.save(keep));
+        const int left = std::max(0, (menu | icon).left() - 120);
+        QVERIFY(desktop.keep(shot.copy(QRect(left, 0, shot.width() - left, menu.bottom() + 25)),
+                             "pinglark-xfce-menu.png"));
 
         QVERIFY(desktop.run("xdotool", {"key", "Escape"}));
         QVERIFY2(waitFor([&] { return !panelWindow(true); }), "Escape did not close the menu");
@@ -264,19 +197,19 @@ private Q_SLOTS:
     void refreshesKeepTheirPeriodAfterTheMenuClosed() {
         QVERIFY(menuClosedAt >= 0);
         // Four periods after the menu closed, four refreshes, none late.
-        const qint64 closed = menuClosedAt;
-        const auto since = [&] {
-            QList<qint64> times{closed};
-            for (const qint64 t : requestTimes)
-                if (t > closed)
-                    times.append(t);
-            return times;
-        };
+        QList<qint64> times{menuClosedAt};
         waitFor(
-            [&] { return since().size() > 4; },
-            int(std::max<qint64>(0, closed + 4 * periodSeconds * 1000 + 2000 - clock.elapsed())));
-        const QList<qint64> times = since();
-        qInfo() << "refreshes after the menu closed (ms):" << times.mid(1) << "closed at" << closed;
+            [&] {
+                times.resize(1);
+                for (const qint64 t : requestTimes)
+                    if (t > menuClosedAt)
+                        times.append(t);
+                return times.size() > 4;
+            },
+            int(std::max<qint64>(0, menuClosedAt + 4 * periodSeconds * 1000 + 2000 -
+                                        clock.elapsed())));
+        qInfo() << "refreshes after the menu closed (ms):" << times.mid(1) << "closed at"
+                << menuClosedAt;
         QVERIFY2(times.size() > 4, "the refreshes stopped after the menu closed");
         for (qsizetype i = 1; i < times.size(); ++i)
             QVERIFY2(times[i] - times[i - 1] <= periodSeconds * 1500, "a refresh came late");

@@ -1,18 +1,32 @@
 #include "FeedFixture.h"
 
-#include <QFile>
-
 namespace FeedFixture {
+
+namespace {
+
+const QByteArray declaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+const QByteArray channelLinks = "<link>http://veltrano.invalid/</link>\n"
+                                "<description>News from Veltrano</description>\n";
+
+// <name>text</name> on a line of its own; nothing without a text.
+QByteArray element(const QByteArray& name, const std::optional<QString>& text) {
+    return text ? "<" + name + ">" + escaped(*text) + "</" + name + ">\n" : QByteArray();
+}
+
+// An item's title, link and creator, as RSS 1.0 and 2.0 write them.
+QByteArray rssFields(const Entry& entry) {
+    return element("title", entry.title) + element("link", entry.link) +
+           element("dc:creator", entry.creator);
+}
+
+} // namespace
 
 QList<Entry> numbered(int count, int first) {
     QList<Entry> entries;
-    entries.reserve(count);
-    for (int n = first; n < first + count; ++n) {
+    for (int n = first; n < first + count; ++n)
         entries.append({QStringLiteral("Entry %1").arg(n),
                         QStringLiteral("http://veltrano.invalid/entries/%1").arg(n),
-                        QStringLiteral("Author %1").arg(n),
-                        {}});
-    }
+                        QStringLiteral("Author %1").arg(n)});
     return entries;
 }
 
@@ -27,109 +41,57 @@ QByteArray escaped(const QString& text) {
 
 QByteArray rdf(const QList<Entry>& entries, const QByteArray& extraChildren,
                const QString& channelTitle) {
-    QByteArray xml =
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-        "<rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\"\n"
-        "         xmlns=\"http://purl.org/rss/1.0/\"\n"
-        "         xmlns:dc=\"http://purl.org/dc/elements/1.1/\">\n"
-        "  <channel rdf:about=\"http://veltrano.invalid/notifications/veltrano.xml\">\n"
-        "    <title>" +
-        escaped(channelTitle) +
-        "</title>\n"
-        "    <link>http://veltrano.invalid/</link>\n"
-        "    <description>News from Veltrano</description>\n"
-        "    <items>\n      <rdf:Seq>\n";
+    QByteArray sequence, items;
     for (const Entry& entry : entries) {
         if (entry.link)
-            xml += "        <rdf:li rdf:resource=\"" + escaped(*entry.link) + "\"/>\n";
+            sequence += "<rdf:li rdf:resource=\"" + escaped(*entry.link) + "\"/>\n";
+        items += (entry.link ? "<item rdf:about=\"" + escaped(*entry.link) + "\">\n"
+                             : QByteArray("<item>\n")) +
+                 rssFields(entry) + "</item>\n";
     }
-    xml += "      </rdf:Seq>\n    </items>\n  </channel>\n";
-    for (const Entry& entry : entries) {
-        xml += entry.link ? "  <item rdf:about=\"" + escaped(*entry.link) + "\">\n"
-                          : QByteArray("  <item>\n");
-        if (entry.title)
-            xml += "    <title>" + escaped(*entry.title) + "</title>\n";
-        if (entry.link)
-            xml += "    <link>" + escaped(*entry.link) + "</link>\n";
-        if (entry.creator)
-            xml += "    <dc:creator>" + escaped(*entry.creator) + "</dc:creator>\n";
-        if (!entry.extraXml.isEmpty())
-            xml += "    " + entry.extraXml + "\n";
-        xml += "  </item>\n";
-    }
-    if (!extraChildren.isEmpty())
-        xml += "  " + extraChildren + "\n";
-    xml += "</rdf:RDF>\n";
-    return xml;
+    return declaration +
+           "<rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\"\n"
+           "         xmlns=\"http://purl.org/rss/1.0/\"\n"
+           "         xmlns:dc=\"http://purl.org/dc/elements/1.1/\">\n"
+           "<channel rdf:about=\"http://veltrano.invalid/notifications/veltrano.xml\">\n" +
+           element("title", channelTitle) + channelLinks + "<items><rdf:Seq>\n" + sequence +
+           "</rdf:Seq></items>\n</channel>\n" + items +
+           (extraChildren.isEmpty() ? QByteArray() : extraChildren + "\n") + "</rdf:RDF>\n";
 }
 
 QByteArray rss2(const QList<Entry>& entries, const QString& channelTitle) {
-    QByteArray xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    QByteArray xml = declaration +
                      "<rss version=\"2.0\" xmlns:dc=\"http://purl.org/dc/elements/1.1/\">\n"
-                     "  <channel>\n"
-                     "    <title>" +
-                     escaped(channelTitle) +
-                     "</title>\n"
-                     "    <link>http://veltrano.invalid/</link>\n"
-                     "    <description>News from Veltrano</description>\n";
-    for (const Entry& entry : entries) {
-        xml += "    <item>\n";
-        if (entry.title)
-            xml += "      <title>" + escaped(*entry.title) + "</title>\n";
-        if (entry.link)
-            xml += "      <link>" + escaped(*entry.link) + "</link>\n";
-        if (entry.creator)
-            xml += "      <dc:creator>" + escaped(*entry.creator) + "</dc:creator>\n";
-        if (!entry.extraXml.isEmpty())
-            xml += "      " + entry.extraXml + "\n";
-        xml += "    </item>\n";
-    }
-    xml += "  </channel>\n</rss>\n";
-    return xml;
+                     "<channel>\n" +
+                     element("title", channelTitle) + channelLinks;
+    for (const Entry& entry : entries)
+        xml += "<item>\n" + rssFields(entry) + "</item>\n";
+    return xml + "</channel>\n</rss>\n";
 }
 
 QByteArray atom(const QList<Entry>& entries, const QString& feedTitle) {
-    QByteArray xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                     "<feed xmlns=\"http://www.w3.org/2005/Atom\">\n"
-                     "  <title>" +
-                     escaped(feedTitle) +
-                     "</title>\n"
-                     "  <link rel=\"self\" href=\"/notifications/veltrano.xml\"/>\n"
-                     "  <link rel=\"alternate\" href=\"http://veltrano.invalid/\"/>\n"
-                     "  <id>http://veltrano.invalid/</id>\n"
-                     "  <updated>2025-01-01T00:00:00Z</updated>\n";
-    int serial = 0;
-    for (const Entry& entry : entries) {
-        xml += "  <entry>\n";
-        if (entry.title)
-            xml += "    <title>" + escaped(*entry.title) + "</title>\n";
-        if (entry.link)
-            xml += "    <link href=\"" + escaped(*entry.link) + "\"/>\n";
-        ++serial;
-        xml += "    <id>" +
-               (entry.link ? escaped(*entry.link) : "urn:veltrano:" + QByteArray::number(serial)) +
-               "</id>\n";
-        if (entry.creator)
-            xml += "    <author><name>" + escaped(*entry.creator) + "</name></author>\n";
-        if (!entry.extraXml.isEmpty())
-            xml += "    " + entry.extraXml + "\n";
-        xml += "  </entry>\n";
+    QByteArray xml = declaration + "<feed xmlns=\"http://www.w3.org/2005/Atom\">\n" +
+                     element("title", feedTitle) +
+                     "<link rel=\"self\" href=\"/notifications/veltrano.xml\"/>\n"
+                     "<link rel=\"alternate\" href=\"http://veltrano.invalid/\"/>\n"
+                     "<id>http://veltrano.invalid/</id>\n"
+                     "<updated>2025-01-01T00:00:00Z</updated>\n";
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        const Entry& entry = entries[i];
+        xml += "<entry>\n" + element("title", entry.title) +
+               (entry.link ? "<link href=\"" + escaped(*entry.link) + "\"/>\n" : QByteArray()) +
+               element("id", entry.link.value_or(QStringLiteral("urn:veltrano:%1").arg(i + 1))) +
+               (entry.creator ? "<author>" + element("name", entry.creator) + "</author>\n"
+                              : QByteArray()) +
+               "</entry>\n";
     }
-    xml += "</feed>\n";
-    return xml;
+    return xml + "</feed>\n";
 }
 
 QString dataDir() {
     const QString fromEnvironment = qEnvironmentVariable("PINGLARK_TEST_DATA");
     return fromEnvironment.isEmpty() ? QStringLiteral(PINGLARK_TEST_DATA_SOURCE_DIR)
                                      : fromEnvironment;
-}
-
-QByteArray sample(const QString& fileName) {
-    QFile file(dataDir() + QLatin1Char('/') + fileName);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
 }
 
 } // namespace FeedFixture

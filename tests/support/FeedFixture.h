@@ -14,16 +14,14 @@ struct Entry {
     std::optional<QString> title;
     std::optional<QString> link;
     std::optional<QString> creator;
-    // Written as is inside the item, after its fields (e.g. a nested element).
-    QByteArray extraXml;
 };
 
 // Entries "Entry <n>" with links http://veltrano.invalid/entries/<n> and creator "Author <n>",
 // for n = first, first + 1, … (count of them).
 QList<Entry> numbered(int count, int first = 1);
 
-// The document for these entries, in this order. Texts are escaped. extraChildren is written as
-// is among the root's children, after the items.
+// The RSS 1.0 document for these entries, in this order. Texts are escaped. extraChildren is
+// written as is among the root's children, after the items.
 QByteArray rdf(const QList<Entry>& entries, const QByteArray& extraChildren = {},
                const QString& channelTitle = QStringLiteral("Veltrano"));
 
@@ -36,9 +34,7 @@ QByteArray atom(const QList<Entry>& entries, const QString& feedTitle = QStringL
 // Escapes &, <, > and quotes for XML text and attribute values.
 QByteArray escaped(const QString& text);
 
-// The folder of the sample feeds (PINGLARK_TEST_DATA, or the source folder when unset), and the
-// contents of one of them; empty when it cannot be read.
+// The folder of the sample feeds: PINGLARK_TEST_DATA, or the source folder when unset.
 QString dataDir();
-QByteArray sample(const QString& fileName);
 
 } // namespace FeedFixture

@@ -19,57 +19,23 @@ namespace {
 // Written ahead of the client, at most, while a generated body streams.
 constexpr qint64 writeHighWater = 256 * 1024;
 
-// The filler text of generated bodies, in whole lines of about 64 KiB.
-const QByteArray& filler() {
-    static const QByteArray lines =
-        QByteArrayLiteral("Pinglark test filler, line after line.\n").repeated(1680);
-    return lines;
-}
-
-// Runs input through a gzip stream; *done once the stream has ended after finish.
-QByteArray deflated(z_stream& zip, const QByteArray& input, bool finish, bool* done) {
-    zip.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(input.constData()));
-    zip.avail_in = uInt(input.size());
-    QByteArray out;
-    std::array<char, 16 * 1024> buffer{};
-    do {
-        zip.next_out = reinterpret_cast<Bytef*>(buffer.data());
-        zip.avail_out = uInt(buffer.size());
-        const int rc = deflate(&zip, finish ? Z_FINISH : Z_NO_FLUSH);
-        out.append(buffer.data(), qsizetype(buffer.size() - zip.avail_out));
-        // (An error cannot happen with a sound stream; end the body rather than spin.)
-        *done = rc == Z_STREAM_END || rc == Z_STREAM_ERROR;
-    } while (zip.avail_out == 0 && !*done);
-    return out;
-}
-
-void startGzip(z_stream& zip) {
-    // 15 window bits + 16: a gzip header and trailer around the deflate stream.
-    deflateInit2(&zip, Z_BEST_SPEED, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
-}
-
-QByteArray gzipped(const QByteArray& data) {
-    z_stream zip{};
-    startGzip(zip);
-    bool done = false;
-    QByteArray out = deflated(zip, data, true, &done);
-    deflateEnd(&zip);
-    return out;
-}
-
-// Filler text of a given length, made as it is sent, gzip-compressed on request.
-class GeneratedBody {
+// A body as it is sent, piece by piece: fixed bytes, or filler text of a given length made on the
+// way (in whole lines of about 64 KiB, never all of it in memory); gzip-compressed on request.
+class Body {
 public:
-    GeneratedBody(qint64 size, bool gzip) : m_remaining(size), m_gzip(gzip) {
+    Body(const QByteArray& fixed, qint64 generatedSize, bool gzip)
+        : m_fixed(fixed), m_remaining(generatedSize < 0 ? fixed.size() : generatedSize),
+          m_generated(generatedSize >= 0), m_gzip(gzip) {
+        // 15 window bits + 16: a gzip header and trailer around the deflate stream.
         if (m_gzip)
-            startGzip(m_zip);
+            deflateInit2(&m_zip, Z_BEST_SPEED, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
     }
-    ~GeneratedBody() {
+    ~Body() {
         if (m_gzip)
             deflateEnd(&m_zip);
     }
-    GeneratedBody(const GeneratedBody&) = delete;
-    GeneratedBody& operator=(const GeneratedBody&) = delete;
+    Body(const Body&) = delete;
+    Body& operator=(const Body&) = delete;
 
     // The next bytes of the body as sent; empty once it is over.
     QByteArray next() {
@@ -78,19 +44,40 @@ public:
         QByteArray out;
         while (out.isEmpty() && !m_done) {
             const QByteArray input = plain();
-            out = deflated(m_zip, input, input.isEmpty(), &m_done);
+            m_zip.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(input.constData()));
+            m_zip.avail_in = uInt(input.size());
+            std::array<char, 16 * 1024> buffer{};
+            do {
+                m_zip.next_out = reinterpret_cast<Bytef*>(buffer.data());
+                m_zip.avail_out = uInt(buffer.size());
+                const int rc = deflate(&m_zip, input.isEmpty() ? Z_FINISH : Z_NO_FLUSH);
+                out.append(buffer.data(), qsizetype(buffer.size() - m_zip.avail_out));
+                // (An error cannot happen with a sound stream; end the body rather than spin.)
+                m_done = rc == Z_STREAM_END || rc == Z_STREAM_ERROR;
+            } while (m_zip.avail_out == 0 && !m_done);
         }
+        return out;
+    }
+    QByteArray all() {
+        QByteArray out;
+        for (QByteArray piece = next(); !piece.isEmpty(); piece = next())
+            out += piece;
         return out;
     }
 
 private:
     QByteArray plain() {
-        const qint64 size = std::min<qint64>(m_remaining, filler().size());
+        static const QByteArray filler =
+            QByteArrayLiteral("Pinglark test filler, line after line.\n").repeated(1680);
+        const QByteArray& source = m_generated ? filler : m_fixed;
+        const qint64 size = std::min<qint64>(m_remaining, source.size());
         m_remaining -= size;
-        return filler().left(qsizetype(size));
+        return source.left(qsizetype(size));
     }
 
+    QByteArray m_fixed;
     qint64 m_remaining;
+    bool m_generated;
     bool m_gzip;
     z_stream m_zip{};
     bool m_done = false;
@@ -164,12 +151,13 @@ public:
                                   m_chunked ? "chunked"
                                             : QByteArray::number(response.generatedSize));
             responder.writeBody(QByteArray());
-            m_generated = std::make_unique<GeneratedBody>(response.generatedSize, response.gzip);
+            m_generated =
+                std::make_unique<Body>(QByteArray(), response.generatedSize, response.gzip);
             connect(m_socket, &QTcpSocket::bytesWritten, this, &Answer::pump);
             pump();
             return;
         }
-        const QByteArray body = response.gzip ? gzipped(response.body) : response.body;
+        const QByteArray body = response.gzip ? Body(response.body, -1, true).all() : response.body;
         responder.writeHeader("Content-Length", QByteArray::number(body.size()));
         if (response.dripInterval.count() > 0 && !body.isEmpty()) {
             responder.writeBody(QByteArray());
@@ -240,7 +228,7 @@ private:
     HttpServer* m_server;
     int m_serial;
     QTcpSocket* m_socket;
-    std::unique_ptr<GeneratedBody> m_generated;
+    std::unique_ptr<Body> m_generated;
     bool m_chunked = false;
     QByteArray m_dripping;
     QTimer m_drip;
@@ -295,10 +283,7 @@ void HttpServer::removeRoute(const QString& path) {
 }
 
 std::optional<HttpServer::Response> HttpServer::route(const QString& path) const {
-    const auto found = m_routes.constFind(path);
-    if (found == m_routes.constEnd())
-        return std::nullopt;
-    return *found;
+    return m_routes.contains(path) ? std::optional(m_routes.value(path)) : std::nullopt;
 }
 
 void HttpServer::serve(const QString& path, const QByteArray& body, const QByteArray& contentType) {

@@ -26,6 +26,8 @@ public:
 
     // Makes a process started afterwards die with this one.
     static void dieWithParent(QProcess& process);
+    // Ends a process: SIGTERM, and SIGKILL when it is still there after graceMs.
+    static void end(QProcess& process, int graceMs = 5000);
 
 private:
     SessionServer() = default;

@@ -14,6 +14,7 @@ QDBusMessage menuCall(const QString& service, const QString& path, const QString
     return message;
 }
 
+// An event on the menu's root item.
 QDBusMessage rootEvent(const QString& service, const QString& path, const QString& event) {
     return menuCall(service, path, QStringLiteral("Event"),
                     {0, event, QVariant::fromValue(QDBusVariant(0)), 0u});

@@ -17,9 +17,9 @@ enum class MenuHost { Xfce, Lxqt };
 // Exported with QDBusConnection::ExportAdaptors.
 class Watcher : public QObject, protected QDBusContext {
     Q_OBJECT
-    Q_PROPERTY(QStringList RegisteredStatusNotifierItems READ items)
-    Q_PROPERTY(bool IsStatusNotifierHostRegistered READ hostRegistered)
-    Q_PROPERTY(int ProtocolVersion READ protocolVersion)
+    Q_PROPERTY(QStringList RegisteredStatusNotifierItems MEMBER services)
+    Q_PROPERTY(bool IsStatusNotifierHostRegistered MEMBER host)
+    Q_PROPERTY(int ProtocolVersion MEMBER protocolVersion)
 public:
     Watcher();
 
@@ -27,15 +27,12 @@ public:
     QStringList services;
     bool host = true;
     MenuHost menuHost = MenuHost::Lxqt;
+    int protocolVersion = 0;
 
     // The calls the host makes on an item's com.canonical.dbusmenu object when it shows the menu,
     // and when the menu goes away (none from XFCE's).
     QList<QDBusMessage> menuOpening(const QString& service, const QString& path) const;
     QList<QDBusMessage> menuClosing(const QString& service, const QString& path) const;
-
-    QStringList items() const { return services; }
-    bool hostRegistered() const { return host; }
-    int protocolVersion() const { return 0; }
 
     // An item names its bus service, or only its object path (then the sender is the service).
     void RegisterStatusNotifierItem(const QString& serviceOrPath);
