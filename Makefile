@@ -17,10 +17,8 @@ PACKAGE_ARGS   = -DCMAKE_BUILD_TYPE=Release -DPINGLARK_BUILD_TESTS=OFF -DPINGLAR
 # `make test` also builds the suites with AddressSanitizer and UndefinedBehaviorSanitizer, in a
 # build of their own, and runs them again there: any report fails the run.
 SANITIZE_BUILD ?= $(BUILD)/sanitize
-SANITIZE_FLAGS  = -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
 SANITIZE_ARGS   = $(CMAKE_ARGS) -DCMAKE_BUILD_TYPE=Debug -DPINGLARK_BUILD_BENCH=OFF \
-                  "-DCMAKE_CXX_FLAGS=-O1 -g $(SANITIZE_FLAGS)" \
-                  "-DCMAKE_EXE_LINKER_FLAGS=$(SANITIZE_FLAGS)"
+                  -DPINGLARK_SANITIZE=ON "-DCMAKE_CXX_FLAGS=-O1 -g"
 
 .PHONY: all deps configure build run test test-sanitize bench clean install package
 
