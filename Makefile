@@ -41,14 +41,14 @@ test: build
 	$(MAKE) test-sanitize
 
 # The end-to-end and installation suites check the real program as a desktop and a package
-# manager see it; the plain build runs them.
+# manager see it, and the static checks look at the sources; the plain build runs them.
 test-sanitize: deps
 	cmake -S . -B $(SANITIZE_BUILD) $(SANITIZE_ARGS)
 	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
 	cd $(SANITIZE_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 		LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
 		UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-		ctest --output-on-failure -j $(JOBS) -E '^(e2e|install)'
+		ctest --output-on-failure -j $(JOBS) -E '^(e2e|install|format$$|tidy$$)'
 
 bench: build
 	tools/run-bench.sh $(BUILD)
