@@ -8,8 +8,6 @@
 #include <QStringList>
 #include <QVarLengthArray>
 
-#include <iterator>
-
 namespace {
 
 using Entry = FeedContent::Entry;
@@ -81,14 +79,14 @@ std::optional<XMLTree> firstElementNamed(const XMLTree& parent, QStringView name
 // The address a relative link in element is resolved against: the feed's address, then every
 // xml:base from the outermost element down to element itself, each relative to the one before.
 QUrl baseOf(const XMLTree& element, const QUrl& address) {
-    QStringList bases;
+    QStringList bases; // outermost first
     for (std::optional<XMLTree> node = element; node; node = node->parent()) {
         if (std::optional<QString> base = node->attributeNamed(QStringLiteral("xml:base")))
-            bases.append(*base);
+            bases.prepend(*base);
     }
     QUrl base = address;
-    for (auto it = bases.crbegin(); it != bases.crend(); ++it)
-        base = base.resolved(QUrl(it->trimmed()));
+    for (const QString& written : std::as_const(bases))
+        base = base.resolved(QUrl(written.trimmed()));
     return base;
 }
 

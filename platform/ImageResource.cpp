@@ -115,7 +115,7 @@ QString writtenThemeFolder() {
     static QTemporaryDir written(base + QStringLiteral("/pinglark-XXXXXX"));
     // The folder is named "icons": older versions of KDE's panel look up names only in a folder
     // of that name.
-    const QString folder = written.filePath(QStringLiteral("icons"));
+    QString folder = written.filePath(QStringLiteral("icons"));
     bool complete = written.isValid() && QDir().mkpath(folder + QLatin1Char('/') + themeAppsFolder);
     const QStringList images = resourceBaseNames();
     for (const QString& image : images)

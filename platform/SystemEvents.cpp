@@ -2,7 +2,7 @@
 
 #include <QDBusConnection>
 
-#include <time.h>
+#include <ctime>
 
 SystemEvents::SystemEvents(QObject* parent) : QObject(parent) {}
 
@@ -32,6 +32,7 @@ void SystemEvents::prepareForSleep(bool sleeping) {
         Q_EMIT resumed();
 }
 
+// NOLINTNEXTLINE(readability-make-member-function-const): it connects a signal to this object.
 void SystemEvents::watchNetwork() {
     if (!QNetworkInformation::instance() &&
         !QNetworkInformation::loadBackendByName(u"networkmanager") &&

@@ -87,6 +87,7 @@ struct UserDefaults::Store {
     // The settings as the file holds them now. QSettings reads the file again only when its size
     // or modification time changed since it last read or wrote it (and tries again to write a
     // change of ours that could not be written).
+    // NOLINTNEXTLINE(readability-make-member-function-const): sync() may read the file again.
     const QSettings& current() {
         settings->sync();
         return *settings;

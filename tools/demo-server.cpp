@@ -239,5 +239,5 @@ int main(int argc, char* argv[]) {
     for (const Format& format : formats)
         say(QStringLiteral("also %1 at %2")
                 .arg(QLatin1String(format.name), server.url(format.path).toString()));
-    return app.exec();
+    return QCoreApplication::exec();
 }

@@ -12,6 +12,8 @@ packages=(
     qt6-httpserver-dev qt6-websockets-dev
     # Qt's Wayland platform (without it Qt falls back to Xwayland)
     qt6-wayland
+    # the static checks of `make test` (Debian 12's version 14: another version formats differently)
+    clang-format-14 clang-tidy-14
     # benchmarks
     libbenchmark-dev libxml2-dev libpugixml-dev time
     # a headless Wayland compositor for the memory check on Wayland

@@ -170,7 +170,7 @@ void XMLTreeBuilder::append(XMLNode* node) {
     OpenNode& open = m_open.back();
     node->parent = std::exchange(open.lastChild, node);
     ++open.childCount;
-    chargeTree(sizeof(XMLNode*));
+    chargeTree(sizeof(XMLNode*)); // NOLINT(bugprone-sizeof-expression): its place in the list
 }
 
 // The open node's children move into a list of exactly their number, or into the node itself

@@ -82,6 +82,7 @@ XMLChunk* childListChunk(XMLNode** list) {
 void destroy(XMLNode* node) {
     if (node->childCount > 1) {
         XMLChunk* listChunk = childListChunk(node->childList);
+        // NOLINTNEXTLINE(bugprone-sizeof-expression): the list holds pointers to nodes.
         XML_POISON(node->childList - 1, (node->childCount + 1) * sizeof(XMLNode*));
         releaseChunk(listChunk);
     }
@@ -244,8 +245,9 @@ const QString* XMLStore::keepName(QString name) {
 
 XMLNode** XMLStore::allocateChildList(std::size_t count) {
     XMLChunk* chunk = nullptr;
-    auto** block =
-        static_cast<XMLNode**>(allocate(sizeof(XMLChunk*) + count * sizeof(XMLNode*), chunk));
+    // NOLINTNEXTLINE(bugprone-sizeof-expression): the list holds pointers to nodes.
+    const std::size_t size = sizeof(XMLChunk*) + count * sizeof(XMLNode*);
+    auto** block = static_cast<XMLNode**>(allocate(size, chunk));
     *reinterpret_cast<XMLChunk**>(block) = chunk;
     return block + 1;
 }

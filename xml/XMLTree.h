@@ -104,9 +104,9 @@ private:
     XMLNodePtr m_node;
 };
 
-// Appends the text content below node (text children, and text below element children, in
+// Appends the text content below start (text children, and text below element children, in
 // document order) to text and returns text.
-QString& XMLTreeDescription(QString& text, const XMLNode& node);
+QString& XMLTreeDescription(QString& text, const XMLNode& start);
 
 // The descendant of node whose node string equals name: of several matches, the last in document
 // order among those with no matching ancestor below node. Null when none matches.
@@ -114,4 +114,4 @@ XMLNodePtr XMLTreeDescendentNamed(const QString& name, const XMLNodePtr& node);
 
 // The path evaluator. path is shortened in place as it is evaluated.
 using XMLPathResult = std::variant<std::monostate, XMLNodePtr, QString>;
-XMLPathResult XMLTreeXPath(QString& path, const XMLNodePtr& node);
+XMLPathResult XMLTreeXPath(QString& path, const XMLNodePtr& start);
