@@ -84,9 +84,6 @@ private Q_SLOTS:
         const auto redirect = [](int status, const QByteArray& location) {
             return HttpServer::Response{.status = status, .headers = {{"Location", location}}};
         };
-        // Even a page that parses as a feed.
-        row("404", {.status = 404, .body = FeedFixture::rdf(FeedFixture::numbered(1))},
-            Error::HttpStatus, "HTTP 404 Not Found");
         row("corrupt gzip",
             {.raw = "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: 40\r\n\r\n" +
                     HttpServer::garbage(40)},
