@@ -240,8 +240,7 @@ private Q_SLOTS:
         QTRY_VERIFY(f.item.isStatusNotifierRegistered());
         BusSignals bus;
         listen(f.item, bus);
-        // One picture of 22 px, ARGB32 in network byte order: opaque red is FF FF 00 00. (The
-        // blink's pictures and their NewIcon signals are the desktop suite's to check.)
+        // One picture of 22 px, ARGB32 in network byte order: opaque red is FF FF 00 00.
         const auto picture = [&] {
             const auto pixmaps = structure<SniIconPixmapList>(f.item, "IconPixmap");
             if (pixmaps.size() != 1 || pixmaps[0].bytes.size() != 22 * pixmaps[0].height * 4)
@@ -249,7 +248,15 @@ private Q_SLOTS:
             return QString::number(pixmaps[0].width) + u':' + pixmaps[0].bytes.left(4).toHex();
         };
         QCOMPARE(picture(), "22:ffff0000");
+        // The blink, a picture gone and back: one NewIcon each. Setting what is shown already
+        // announces nothing.
+        const QIcon icon = f.item.image();
+        for (const QIcon& image : {QIcon(), icon, icon})
+            f.item.setImage(image);
         f.item.setToolTip("Pinglark");
+        roundTrip(f.item);
+        QTRY_COMPARE(bus.count("NewIcon"), 2);
+        QCOMPARE(picture(), "22:ffff0000");
 
         // The tooltip's description, escaped: hosts read it as markup. One NewToolTip per change.
         QCOMPARE(bus.count("NewToolTip"), 0);
