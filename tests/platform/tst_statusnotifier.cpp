@@ -16,7 +16,6 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QDBusObjectPath>
 #include <QElapsedTimer>
 #include <QImage>
 #include <QMenu>
@@ -25,7 +24,6 @@
 #include <QSystemTrayIcon>
 #include <QtTest>
 
-#include <cstdio>
 #include <memory>
 
 using namespace Qt::StringLiterals;
@@ -78,6 +76,30 @@ DBusMenuLayoutItem findItem(const DBusMenuLayoutItem& root, const QString& label
         if (child.properties.value("label").toString() == label)
             return child;
     return {-1, {}, {}};
+}
+
+// Item properties as one line; a picture by its size and the colour at its centre.
+QString render(const QVariantMap& properties) {
+    QStringList parts;
+    for (auto it = properties.cbegin(); it != properties.cend(); ++it) {
+        const QImage image = QImage::fromData(it.value().toByteArray(), "PNG");
+        parts.append(it.key() + u'=' +
+                     (it.key() == u"icon-data"
+                          ? QString("%1px,%2")
+                                .arg(image.width())
+                                .arg(image.pixelColor(16, 16).name(QColor::HexArgb))
+                          : it.value().toString()));
+    }
+    return parts.join(u' ');
+}
+
+// The menu as the host reads it: each item's properties, a submenu's items in brackets.
+QString render(const DBusMenuLayoutItem& item) {
+    QStringList children;
+    for (const DBusMenuLayoutItem& child : item.children)
+        children.append(render(child));
+    return render(item.properties) +
+           (children.isEmpty() ? u""_s : u" ["_s + children.join(u" | ") + u']');
 }
 
 } // namespace
@@ -199,97 +221,69 @@ private Q_SLOTS:
         QTRY_VERIFY(f.item.isStatusNotifierRegistered());
         QVERIFY(!f.item.isTrayIconShown());
         const QString service = f.item.statusNotifierItem()->serviceName();
-        QCOMPARE(watcher.services, QStringList{service});
         QVERIFY(service.startsWith(
             QString("org.kde.StatusNotifierItem-%1-").arg(QCoreApplication::applicationPid())));
-
-        // A host reads every property at once.
-        const QDBusMessage all = call(service, "/StatusNotifierItem",
-                                      "org.freedesktop.DBus.Properties", "GetAll", {itemInterface});
-        const QVariantMap properties = qdbus_cast<QVariantMap>(all.arguments().value(0));
-        QCOMPARE(properties.value("Id"), "pinglark");
-        QCOMPARE(properties.value("Title"), "Pinglark");
-        QCOMPARE(properties.value("Menu").value<QDBusObjectPath>().path(), "/MenuBar");
-        QCOMPARE(qdbus_cast<SniToolTip>(properties.value("ToolTip").value<QDBusArgument>()).title,
-                 "Pinglark");
-
         // A second item beside the first gets a name of its own, and leaves the bus with the
         // object.
         auto second = std::make_unique<StatusItem>();
         second->setEnabled(true);
-        QTRY_VERIFY(second->isStatusNotifierRegistered());
-        const QString secondName = second->statusNotifierItem()->serviceName();
-        QCOMPARE(watcher.services, QStringList({service, secondName}));
-        QVERIFY(secondName != service);
+        QTRY_COMPARE(watcher.services.size(), 2);
+        const QString secondName = watcher.services[1];
+        QVERIFY(secondName != service && watcher.services[0] == service);
         second.reset();
         QTRY_VERIFY(!ownsName(secondName));
         QVERIFY(ownsName(service));
     }
 
-    void iconPixmapsFollowTheImageOneUpdatePerChange() {
+    void iconAndToolTipAsHostsReadThem() {
         Fixture f;
         QTRY_VERIFY(f.item.isStatusNotifierRegistered());
         BusSignals bus;
         listen(f.item, bus);
-
         // One picture of 22 px, ARGB32 in network byte order: opaque red is FF FF 00 00.
-        const QByteArray red("\xff\xff\x00\x00", 4);
-        SniIconPixmapList pixmaps = structure<SniIconPixmapList>(f.item, "IconPixmap");
-        QCOMPARE(pixmaps.size(), 1);
-        QCOMPARE(pixmaps[0].width, 22);
-        QCOMPARE(pixmaps[0].bytes.size(), 22 * pixmaps[0].height * 4);
-        QCOMPARE(pixmaps[0].bytes.left(4), red);
-
-        // The blink: a transparent picture, then the icon again, each one NewIcon. Setting what is
-        // shown already announces nothing.
+        const auto picture = [&] {
+            const auto pixmaps = structure<SniIconPixmapList>(f.item, "IconPixmap");
+            if (pixmaps.size() != 1 || pixmaps[0].bytes.size() != 22 * pixmaps[0].height * 4)
+                return u"wrong size"_s;
+            return QString::number(pixmaps[0].width) + u':' + pixmaps[0].bytes.left(4).toHex();
+        };
+        QCOMPARE(picture(), "22:ffff0000");
+        // The blink, a picture gone and back: one NewIcon each. Setting what is shown already
+        // announces nothing.
         const QIcon icon = f.item.image();
-        f.item.setImage(QIcon());
-        roundTrip(f.item);
-        QTRY_COMPARE(bus.count("NewIcon"), 1);
-        pixmaps = structure<SniIconPixmapList>(f.item, "IconPixmap");
-        QCOMPARE(pixmaps.size(), 1);
-        for (qsizetype i = 0; i < pixmaps[0].bytes.size(); i += 4)
-            QCOMPARE(quint8(pixmaps[0].bytes.at(i)), quint8(0));
-        f.item.setImage(icon);
-        f.item.setImage(icon);
+        for (const QIcon& image : {QIcon(), icon, icon})
+            f.item.setImage(image);
         f.item.setToolTip("Pinglark");
         roundTrip(f.item);
         QTRY_COMPARE(bus.count("NewIcon"), 2);
-        QCOMPARE(structure<SniIconPixmapList>(f.item, "IconPixmap")[0].bytes.left(4), red);
+        QCOMPARE(picture(), "22:ffff0000");
 
         // The tooltip's description, escaped: hosts read it as markup. One NewToolTip per change.
         QCOMPARE(bus.count("NewToolTip"), 0);
-        f.item.setToolTipDescription("Could not update at 14:05: HTTP 500 <Oops & co>");
-        f.item.setToolTipDescription("Could not update at 14:05: HTTP 500 <Oops & co>");
+        for (int i = 0; i < 2; ++i)
+            f.item.setToolTipDescription("HTTP 500 <Oops & co>");
         roundTrip(f.item);
         QTRY_COMPARE(bus.count("NewToolTip"), 1);
         const auto toolTip = structure<SniToolTip>(f.item, "ToolTip");
-        QCOMPARE(toolTip.title, "Pinglark");
-        QCOMPARE(toolTip.description, "Could not update at 14:05: HTTP 500 &lt;Oops &amp; co&gt;");
+        QCOMPARE(toolTip.title + u'|' + toolTip.description,
+                 "Pinglark|HTTP 500 &lt;Oops &amp; co&gt;");
 
         // The program's own images go by name too, the blank phase included: a host that reads
         // IconName draws the picture from IconThemePath itself. IconPixmap stays for the others.
         f.item.setImage(imageNamed("plinth_bar"));
         QCOMPARE(property(f.item, "IconName").toString(), "pinglark-plinth_bar");
-        QCOMPARE(structure<SniIconPixmapList>(f.item, "IconPixmap")[0].width, 22);
+        QCOMPARE(picture().left(3), "22:");
         f.item.setImage(QIcon());
         QCOMPARE(property(f.item, "IconName").toString(), "pinglark-blank");
     }
 
-    void labelsFromActionTexts_data() {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("label");
-        // The fixture's menu shows ampersands, a single underscore and plain text.
-        QTest::newRow("double underscore") << u"a__b"_s << u"a____b"_s;
-        QTest::newRow("only the first mnemonic") << u"&Save && E&xit"_s << u"_Save & Exit"_s;
-        QTest::newRow("mnemonic on underscore") << u"&_x"_s << u"__x"_s;
-        QTest::newRow("trailing marker") << u"tail&"_s << u"tail"_s;
-        QTest::newRow("shortcut column") << u"Open\tCtrl+O"_s << u"Open"_s;
-    }
     void labelsFromActionTexts() {
-        QFETCH(QString, text);
-        QFETCH(QString, label);
-        QCOMPARE(DBusMenuItemProperties::labelFromActionText(text), label);
+        // Beside what the fixture's menu shows: ampersands, a single underscore, plain text.
+        const QStringList texts = {"a__b", "&Save && E&xit", "&_x", "tail&", "Open\tCtrl+O"};
+        QStringList labels;
+        for (const QString& text : texts)
+            labels.append(DBusMenuItemProperties::labelFromActionText(text));
+        QCOMPARE(labels, QStringList({"a____b", "_Save & Exit", "__x", "tail", "Open"}));
     }
 
     void menuAsTheHostReadsAndUsesIt() {
@@ -304,57 +298,40 @@ private Q_SLOTS:
         group.addAction(radio);
         QTRY_VERIFY(f.item.isStatusNotifierRegistered());
 
-        const DBusMenuLayoutItem root = layout(f.item);
-        QCOMPARE(root.id, 0);
-        QCOMPARE(root.properties.value("children-display").toString(), "submenu");
-        QStringList labels;
-        QSet<int> ids;
-        for (const DBusMenuLayoutItem& child : root.children) {
-            labels.append(child.properties.value("label").toString());
-            ids.insert(child.id);
-        }
-        QCOMPARE(labels, QStringList({"AT&T and Q&A", "snake__case", "No Data Loaded",
-                                      "Launch at Login", "", "Quit", "More", "Radio"}));
-        QCOMPARE(ids.size(), root.children.size());
-        QVERIFY(!ids.contains(0));
-
-        const auto& items = root.children;
-        QCOMPARE(items[0].properties,
-                 QVariantMap({{"label", "AT&T and Q&A"}, {"enabled", true}, {"visible", true}}));
-        QCOMPARE(items[2].properties.value("enabled").toBool(), false);
-        QCOMPARE(items[3].properties.value("toggle-type").toString(), "checkmark");
-        QCOMPARE(items[3].properties.value("toggle-state").toInt(), 1);
-        QCOMPARE(items[4].properties, QVariantMap({{"type", "separator"}, {"visible", true}}));
-        QCOMPARE(items[7].properties.value("toggle-type").toString(), "radio");
-        QCOMPARE(items[7].properties.value("toggle-state").toInt(), 0);
         // Icons as pictures twice the size hosts show them, for panels at twice the scale; the
         // program's own images by name as well, found in the menu's IconThemePath.
-        const auto picture = [&](int i) {
-            return QImage::fromData(items[i].properties.value("icon-data").toByteArray(), "PNG");
-        };
-        QCOMPARE(picture(5).size(), QSize(32, 32));
-        QCOMPARE(picture(5).pixelColor(16, 16), QColor(Qt::blue));
-        QVERIFY(!items[5].properties.contains("icon-name"));
-        QCOMPARE(picture(1).pixelColor(16, 16).alpha(), 255);
-        QCOMPARE(items[1].properties.value("icon-name").toString(), "pinglark-new_entry_icon");
+        const DBusMenuLayoutItem root = layout(f.item);
+        QCOMPARE(render(root),
+                 "children-display=submenu ["
+                 "enabled=true label=AT&T and Q&A visible=true | "
+                 "enabled=true icon-data=32px,#ff2f7de1 icon-name=pinglark-new_entry_icon "
+                 "label=snake__case visible=true | "
+                 "enabled=false label=No Data Loaded visible=true | "
+                 "enabled=true label=Launch at Login toggle-state=1 toggle-type=checkmark "
+                 "visible=true | "
+                 "type=separator visible=true | "
+                 "enabled=true icon-data=32px,#ff0000ff label=Quit visible=true | "
+                 "children-display=submenu enabled=true label=More visible=true "
+                 "[enabled=true label=Inner__item visible=true] | "
+                 "enabled=true label=Radio toggle-state=0 toggle-type=radio visible=true]");
+        QSet<int> ids{0};
+        for (const DBusMenuLayoutItem& child : root.children)
+            ids.insert(child.id);
+        QCOMPARE(ids.size(), root.children.size() + 1);
+        const auto& items = root.children;
         QCOMPARE(property(f.item, "IconThemePath", "/MenuBar", menuInterface).toStringList(),
                  QStringList{property(f.item, "IconThemePath").toString()});
-        QCOMPARE(items[6].properties.value("children-display").toString(), "submenu");
-        QCOMPARE(items[6].children.value(0).properties.value("label").toString(), "Inner__item");
-
         // One level only, and a subtree by its parent.
         QCOMPARE(layout(f.item, 0, 1).children[6].children.size(), 0);
         QCOMPARE(layout(f.item, 0, 0).children.size(), 0);
         QCOMPARE(layout(f.item, items[6].id).children.size(), 1);
-
-        // Properties by id.
-        const QDBusMessage group_ = menuCall(
+        // Properties by id; ids nobody gave out are refused.
+        const QDBusMessage some = menuCall(
             f.item, "GetGroupProperties",
             {QVariant::fromValue(QList<int>{items[1].id, items[2].id}), QStringList{"enabled"}});
-        const auto props = qdbus_cast<DBusMenuItemList>(group_.arguments().value(0));
-        QCOMPARE(props.size(), 2);
-        QCOMPARE(props[1].properties, QVariantMap({{"enabled", false}}));
-        // Ids nobody gave out are refused.
+        const auto props = qdbus_cast<DBusMenuItemList>(some.arguments().value(0));
+        QCOMPARE(render(props.value(0).properties) + u'|' + render(props.value(1).properties),
+                 "enabled=true|enabled=false");
         QCOMPARE(menuCall(f.item, "GetLayout", {9999, -1, QStringList()}).type(),
                  QDBusMessage::ErrorMessage);
         QCOMPARE(menuEvent(f.item, 9999, "clicked").type(), QDBusMessage::ErrorMessage);
@@ -364,11 +341,9 @@ private Q_SLOTS:
         QSignalSpy snake(f.snake, &QAction::triggered);
         QSignalSpy disabled(f.disabled, &QAction::triggered);
         QCOMPARE(menuEvent(f.item, items[1].id, "clicked").type(), QDBusMessage::ReplyMessage);
-        QCOMPARE(snake.count(), 1);
         menuEvent(f.item, items[2].id, "clicked");
-        QCOMPARE(disabled.count(), 0);
         menuEvent(f.item, items[3].id, "clicked");
-        QVERIFY(!f.checked->isChecked());
+        QVERIFY(snake.count() == 1 && disabled.count() == 0 && !f.checked->isChecked());
         const DBusMenuEventList events{{items[1].id, "clicked", QDBusVariant(0), 0},
                                        {4242, "clicked", QDBusVariant(0), 0}};
         const QDBusMessage errors = menuCall(f.item, "EventGroup", {QVariant::fromValue(events)});
@@ -396,17 +371,15 @@ private Q_SLOTS:
         const auto updated =
             qdbus_cast<DBusMenuItemList>(bus.named("ItemsPropertiesUpdated")[0].arguments()[0]);
         QCOMPARE(updated.size(), 1);
-        QCOMPARE(updated[0].id, items[3].id);
-        QCOMPARE(updated[0].properties, QVariantMap({{"toggle-state", 1}}));
+        QCOMPARE(QString::number(updated[0].id - items[3].id) + render(updated[0].properties),
+                 "0toggle-state=1");
 
         // Clicks on the item itself, unless it is disabled.
         QSignalSpy activated(&f.item, &StatusItem::activated);
-        call(f.item.statusNotifierItem()->serviceName(), "/StatusNotifierItem", itemInterface,
-             "Activate", {0, 0});
-        QCOMPARE(activated.count(), 1);
+        const QString service = f.item.statusNotifierItem()->serviceName();
+        call(service, "/StatusNotifierItem", itemInterface, "Activate", {0, 0});
         f.item.setEnabled(false);
-        call(f.item.statusNotifierItem()->serviceName(), "/StatusNotifierItem", itemInterface,
-             "ContextMenu", {0, 0});
+        call(service, "/StatusNotifierItem", itemInterface, "ContextMenu", {0, 0});
         QCOMPARE(activated.count(), 1);
         QCOMPARE(layout(f.item).children.size(), 0);
     }
@@ -419,6 +392,17 @@ private Q_SLOTS:
         const DBusMenuLayoutItem before = layout(f.item);
         const uint revision =
             menuCall(f.item, "GetLayout", {0, 0, QStringList()}).arguments().value(0).toUInt();
+        // What the last burst announced, the signals cleared for the next.
+        const auto burst = [&](const QString& member) -> QList<QVariant> {
+            roundTrip(f.item);
+            (void)QTest::qWaitFor([&] { return bus.count(member) > 0; });
+            roundTrip(f.item);
+            const QList<QDBusMessage> all = std::exchange(bus.received, {});
+            if (all.size() == 1 && all[0].member() == member)
+                return all[0].arguments();
+            qWarning() << "expected one" << member << "in" << all;
+            return {};
+        };
 
         // A refresh that puts a thousand entries above the fixed items.
         QList<QAction*> entries;
@@ -428,66 +412,48 @@ private Q_SLOTS:
             entries.last()->setIcon(yellow);
             f.menu.insertAction(f.ampersands, entries.last());
         }
-        roundTrip(f.item);
-        QTRY_COMPARE(bus.count("LayoutUpdated"), 1);
-        const QList<QVariant> args = bus.named("LayoutUpdated")[0].arguments();
-        QVERIFY(args.value(0).toUInt() > revision);
-        QCOMPARE(args.value(1).toInt(), 0);
+        QList<QVariant> args = burst("LayoutUpdated");
+        QVERIFY(args.value(0).toUInt() > revision && args.value(1) == 0);
         const DBusMenuLayoutItem after = layout(f.item);
         QCOMPARE(after.children.size(), before.children.size() + 1000);
-        // The old items keep their ids.
         QCOMPARE(findItem(after, "snake__case").id, findItem(before, "snake__case").id);
 
         // Rewriting them all in place: one announcement, with the labels alone.
-        bus.received.clear();
         for (int i = 0; i < 1000; ++i) {
             entries[i]->setText(QString("Fresh %1").arg(i));
             entries[i]->setIcon(yellow);
         }
-        roundTrip(f.item);
-        QTRY_COMPARE(bus.count("ItemsPropertiesUpdated"), 1);
-        QCOMPARE(bus.count("LayoutUpdated"), 0);
-        auto updated =
-            qdbus_cast<DBusMenuItemList>(bus.named("ItemsPropertiesUpdated")[0].arguments()[0]);
+        args = burst("ItemsPropertiesUpdated");
+        auto updated = qdbus_cast<DBusMenuItemList>(args.value(0));
         QCOMPARE(updated.size(), 1000);
-        QCOMPARE(updated[0].properties, QVariantMap({{"label", "Fresh 0"}}));
+        QCOMPARE(render(updated[0].properties), "label=Fresh 0");
 
         // An entry that comes to stand for something else is a new item: the host reads the
         // menu again, and a click on the id it held is refused.
-        bus.received.clear();
         const int staleId = findItem(layout(f.item), "Fresh 0").id;
         QSignalSpy triggered(entries[0], &QAction::triggered);
         entries[0]->setData("another story");
-        roundTrip(f.item);
-        QTRY_COMPARE(bus.count("LayoutUpdated"), 1);
-        QCOMPARE(bus.count("ItemsPropertiesUpdated"), 0);
+        QVERIFY(!burst("LayoutUpdated").isEmpty());
         const int freshId = findItem(layout(f.item), "Fresh 0").id;
         QVERIFY(freshId > staleId);
         QCOMPARE(menuEvent(f.item, staleId, "clicked").type(), QDBusMessage::ErrorMessage);
-        QCOMPARE(triggered.count(), 0);
         menuEvent(f.item, freshId, "clicked");
         QCOMPARE(triggered.count(), 1);
 
         // A property that goes back to its default is listed as removed.
-        bus.received.clear();
         f.withIcon->setIcon(QIcon());
         f.disabled->setEnabled(true);
-        roundTrip(f.item);
-        QTRY_COMPARE(bus.count("ItemsPropertiesUpdated"), 1);
-        const QList<QVariant> changed = bus.named("ItemsPropertiesUpdated")[0].arguments();
-        const auto removed = qdbus_cast<DBusMenuItemKeysList>(changed[1]);
-        QCOMPARE(removed.size(), 1);
+        args = burst("ItemsPropertiesUpdated");
+        const auto removed = qdbus_cast<DBusMenuItemKeysList>(args.value(1));
+        updated = qdbus_cast<DBusMenuItemList>(args.value(0));
+        QCOMPARE(removed.size() * 10 + updated.size(), 11);
         QCOMPARE(removed[0].id, findItem(after, "Quit").id);
         QCOMPARE(removed[0].properties, QStringList{"icon-data"});
-        updated = qdbus_cast<DBusMenuItemList>(changed[0]);
-        QCOMPARE(updated.size(), 1);
-        QCOMPARE(updated[0].properties, QVariantMap({{"enabled", true}}));
+        QCOMPARE(render(updated[0].properties), "enabled=true");
 
-        // Taking them out again, and deleting them: one more layout update, and their ids gone.
-        bus.received.clear();
+        // Deleting them: one more layout update, and their ids gone.
         qDeleteAll(entries);
-        roundTrip(f.item);
-        QTRY_COMPARE(bus.count("LayoutUpdated"), 1);
+        QVERIFY(!burst("LayoutUpdated").isEmpty());
         QCOMPARE(layout(f.item).children.size(), before.children.size());
         QCOMPARE(menuCall(f.item, "GetProperty", {after.children[0].id, "label"}).type(),
                  QDBusMessage::ErrorMessage);
@@ -538,8 +504,7 @@ private Q_SLOTS:
         QVERIFY(!f.item.isHighlighted());
         // A late "closed" changes nothing.
         menuEvent(f.item, 0, "closed");
-        QCOMPARE(hidden.count(), 1);
-        QCOMPARE(shown.count(), 1);
+        QCOMPARE(hidden.count() + shown.count(), 2);
     }
 
     void followsThePanel() {
@@ -560,26 +525,21 @@ private Q_SLOTS:
         QVERIFY(!f.item.isStatusNotifierRegistered());
         QTRY_VERIFY(!ownsName(name));
 
-        // And back, with what changed meanwhile there as soon as the panel hears of the item.
+        // And back, with what changed meanwhile there as soon as the panel hears of the item;
+        // this time to a watcher that lets another replace it.
         f.item.setToolTipDescription("Updated at 14:05");
         QString described;
         QObject hearing;
         connect(&watcher, &Watcher::StatusNotifierItemRegistered, &hearing,
                 [&] { described = structure<SniToolTip>(f.item, "ToolTip").description; });
-        startPanel();
+        QVERIFY(claimWatcher(panel, watcher, false, true));
         QTRY_VERIFY(f.item.isStatusNotifierRegistered());
         QCOMPARE(described, "Updated at 14:05");
         QVERIFY(!f.item.isTrayIconShown());
         QCOMPARE(layout(f.item).children.size(), f.menu.actions().size());
-    }
 
-    void anotherWatcherTakesOver() {
-        // A watcher that lets another replace it, as when one panel takes over from another.
-        stopPanel();
-        QVERIFY(claimWatcher(panel, watcher, false, true));
-        Fixture f;
-        QTRY_VERIFY(f.item.isStatusNotifierRegistered());
-
+        // Another panel takes over: the name changes hands without a gap, and the new watcher
+        // hears from the item.
         Watcher next;
         QDBusConnection other = QDBusConnection::connectToBus(
             qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS"), "next panel");
@@ -588,10 +548,8 @@ private Q_SLOTS:
             QDBusConnection::disconnectFromBus("next panel");
         });
         QVERIFY(claimWatcher(other, next, true));
-        // The name changed hands without a gap: the new watcher hears from the item.
         QTRY_COMPARE(next.services.size(), 1);
-        QVERIFY(f.item.isStatusNotifierRegistered());
-        QVERIFY(!f.item.isTrayIconShown());
+        QVERIFY(f.item.isStatusNotifierRegistered() && !f.item.isTrayIconShown());
     }
 
     void withoutAHostTheTrayIconStays() {
@@ -641,7 +599,6 @@ private Q_SLOTS:
                  "org.kde.StatusNotifierWatcher", "RegisterStatusNotifierHost", {host});
             QTRY_VERIFY(f.item.isStatusNotifierRegistered() && !f.item.isTrayIconShown());
             roundTrip(f.item);
-            QTest::qWait(50);
         }
         QCOMPARE(watcher.services.size(), 1);
 
@@ -650,7 +607,7 @@ private Q_SLOTS:
         watcher.host = false;
         Q_EMIT watcher.StatusNotifierHostUnregistered();
         QTRY_VERIFY(f.item.isTrayIconShown() && !ownsName(name));
-        QTest::qWait(500);
+        QTest::qWait(400);
         QCOMPARE(notifications.shown.size(), 1);
     }
 };
@@ -659,7 +616,6 @@ int main(int argc, char* argv[]) {
     // The suite runs on a session bus of its own, started before the application connects to one.
     const std::unique_ptr<SessionServer> bus = SessionServer::bus();
     if (!bus) {
-        std::fprintf(stderr, "cannot start a private dbus-daemon\n");
         return 1;
     }
     qputenv("DBUS_SESSION_BUS_ADDRESS", bus->address().toUtf8());

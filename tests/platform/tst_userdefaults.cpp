@@ -18,8 +18,20 @@ QByteArray readAll(const QString& path) {
 void writeAll(const QString& path, const QByteArray& bytes) {
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(bytes), bytes.size());
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+            file.write(bytes) == bytes.size());
+}
+
+// The keys' values as one line, as the store reads them: "-" for an absent key.
+QString values(const UserDefaults& defaults, const QStringList& keys) {
+    QStringList parts;
+    for (const QString& key : keys)
+        parts.append(!defaults.contains(key)
+                         ? u"-"_s
+                         : defaults.stringForKey(key).value_or(u"?"_s) + u'/' +
+                               QString::number(defaults.boolForKey(key)) + u'/' +
+                               QString::number(defaults.floatForKey(key)));
+    return parts.join(u' ');
 }
 
 } // namespace
@@ -43,100 +55,80 @@ private Q_SLOTS:
     void init() {
         // A fresh configuration folder per test: the store's location follows XDG_CONFIG_HOME.
         m_config = std::make_unique<QTemporaryDir>();
-        QVERIFY(m_config->isValid());
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config->path()));
     }
 
     void writesAreSeenAtOnceAndAfterRestart() {
         UserDefaults defaults = UserDefaults::standardUserDefaults();
         QCOMPARE(defaults.filePath(), storePath());
-        // An absent key is not a stored zero.
-        QVERIFY(!defaults.contains(u"ShowSource"_s));
-        QCOMPARE(defaults.stringForKey(u"ShowSource"_s), std::nullopt);
-
+        const QStringList keys = {"HasRun", "Off", "ShowSource", "Interval", "Fraction", "Text"};
+        QCOMPARE(values(defaults, keys), "- - - - - -");
         defaults.setBool(true, u"HasRun"_s);
         defaults.setBool(false, u"Off"_s);
         defaults.setFloat(0, u"ShowSource"_s); // the first run writes numbers
-        defaults.setFloat(1800, u"DataRefreshInterval"_s);
+        defaults.setFloat(1800, u"Interval"_s);
         defaults.setFloat(0.1f, u"Fraction"_s);
         defaults.setString(u"@home, sweet"_s, u"Text"_s);
         // The file stays readable by a person.
         const QByteArray file = readAll(storePath());
-        QVERIFY2(!file.contains("@Variant") && file.contains("DataRefreshInterval=1800\n") &&
+        QVERIFY2(!file.contains("@Variant") && file.contains("Interval=1800\n") &&
                      file.contains("HasRun=true\n"),
                  file.constData());
-        QCOMPARE(defaults.stringForKey(u"Text"_s), u"@home, sweet"_s);
-        QCOMPARE(defaults.floatForKey(u"Fraction"_s), 0.1f);
-
         // Every write is on disk before the call returns, and reads back typed after a restart.
-        const UserDefaults later = afterRestart();
-        QVERIFY(later.boolForKey(u"HasRun"_s) && !later.boolForKey(u"Off"_s));
-        QVERIFY(later.contains(u"ShowSource"_s) && !later.boolForKey(u"ShowSource"_s));
-        QCOMPARE(later.floatForKey(u"DataRefreshInterval"_s), 1800.0f);
-        QCOMPARE(later.floatForKey(u"Fraction"_s), 0.1f);
-        QCOMPARE(later.stringForKey(u"Text"_s), u"@home, sweet"_s);
+        const QString written = "true/1/0 false/0/0 0/0/0 1800/1/1800 0.1/1/0.1 @home, sweet/0/0";
+        QCOMPARE(values(defaults, keys), written);
+        QCOMPARE(values(afterRestart(), keys), written);
 
         // A later write replaces the value, and a removed key is gone.
         defaults.setBool(false, u"HasRun"_s);
         defaults.remove(u"ShowSource"_s);
-        QVERIFY(!defaults.boolForKey(u"HasRun"_s) && !defaults.contains(u"ShowSource"_s));
-        QVERIFY(!afterRestart().contains(u"ShowSource"_s));
+        QCOMPARE(values(defaults, {"HasRun", "ShowSource"}), "false/0/0 -");
+        QCOMPARE(values(afterRestart(), {"HasRun", "ShowSource"}), "false/0/0 -");
 
         // What another process writes, the next read here sees.
         writeAll(storePath(), "[General]\nTrimTitle=1\n");
-        QVERIFY(defaults.boolForKey(u"TrimTitle"_s));
-        QVERIFY(!defaults.contains(u"Off"_s));
+        QCOMPARE(values(defaults, {"TrimTitle", "Off"}), "1/1/1 -");
     }
 
     // What a file holds is text; each is read the way it would be after a restart.
-    void textInTheFileReadsTyped_data() {
-        QTest::addColumn<QByteArray>("text");
-        QTest::addColumn<bool>("boolValue");
-        QTest::addColumn<float>("floatValue");
-        const float infinity = std::numeric_limits<float>::infinity();
-        QTest::newRow("0.0") << QByteArray("0.0") << false << 0.0f;
-        QTest::newRow("-0") << QByteArray("-0") << false << 0.0f;
-        QTest::newRow("blanks") << QByteArray("  900 ") << true << 900.0f;
-        QTest::newRow("true") << QByteArray("true") << true << 0.0f;
-        QTest::newRow("not a number") << QByteArray("soon") << false << 0.0f;
-        QTest::newRow("comma decimal") << QByteArray("1,5") << false << 0.0f;
-        QTest::newRow("beyond float") << QByteArray("1e300") << true << infinity;
-        QTest::newRow("below float") << QByteArray("-1e300") << true << -infinity;
-    }
     void textInTheFileReadsTyped() {
-        QFETCH(QByteArray, text);
-        QFETCH(bool, boolValue);
-        QFETCH(float, floatValue);
-        writeAll(storePath(), "[General]\nValue=" + text + "\n");
+        const QList<QByteArray> texts = {"0.0",  "-0",  "  900 ", "true",
+                                         "soon", "1,5", "1e300",  "-1e300"};
+        QByteArray file = "[General]\n";
+        QStringList keys;
+        for (const QByteArray& text : texts) {
+            keys.append(u"V%1"_s.arg(keys.size()));
+            file += keys.last().toLatin1() + '=' + text + '\n';
+        }
+        writeAll(storePath(), file);
         const UserDefaults defaults = UserDefaults::standardUserDefaults();
-        QCOMPARE(defaults.boolForKey(u"Value"_s), boolValue);
-        QCOMPARE(defaults.floatForKey(u"Value"_s), floatValue);
+        QStringList read;
+        for (const QString& key : keys)
+            read.append(QString::number(defaults.boolForKey(key)) + u'/' +
+                        QString::number(defaults.floatForKey(key)));
+        QCOMPARE(read.join(u' '), "0/0 0/0 1/900 1/0 0/0 0/0 1/inf 1/-inf");
     }
 
-    void damagedFileGivesDefaultsAndIsRepaired() {
+    void damagedOrUnwritableFiles() {
+        // A damaged file gives defaults, and the next write gives a file that reads back cleanly.
         writeAll(storePath(),
                  QByteArray("\x00\x01\xff\xfe[[[=\n\x80[General\nTrimTitle=\"1\n", 32));
         UserDefaults defaults = UserDefaults::standardUserDefaults();
-        QCOMPARE(defaults.boolForKey(u"HasRun"_s), false);
-        QCOMPARE(defaults.floatForKey(u"DataRefreshInterval"_s), 0.0f);
-        // The next write gives a file that reads back cleanly.
-        defaults.setFloat(900, u"DataRefreshInterval"_s);
+        QCOMPARE(values(defaults, {"HasRun", "Interval"}), "- -");
+        defaults.setFloat(900, u"Interval"_s);
         QVERIFY(defaults.synchronize());
-        QCOMPARE(afterRestart().floatForKey(u"DataRefreshInterval"_s), 900.0f);
-    }
+        QCOMPARE(afterRestart().floatForKey(u"Interval"_s), 900.0f);
 
-    void failedWriteIsReported() {
         // A plain file where the store's folder belongs: no one, not even root, can write there.
+        QVERIFY(QDir(folder()).removeRecursively());
         writeAll(folder(), "not a folder");
-        UserDefaults defaults = UserDefaults::standardUserDefaults();
-        defaults.setBool(true, u"HasRun"_s);
-        QVERIFY(!defaults.synchronize());
-        // The value stays in memory for the rest of the run.
-        QCOMPARE(defaults.boolForKey(u"HasRun"_s), true);
+        UserDefaults blocked = UserDefaults::standardUserDefaults();
+        blocked.setBool(true, u"HasRun"_s);
+        QVERIFY(!blocked.synchronize());
+        QVERIFY(blocked.boolForKey(u"HasRun"_s)); // kept in memory for the rest of the run
         // Once the obstacle is gone, the pending value is written and reported as such.
-        QVERIFY(QFile::remove(folder()));
-        QVERIFY(QDir().mkpath(folder()));
-        QVERIFY(defaults.synchronize());
+        QVERIFY(QFile::remove(folder()) && QDir().mkpath(folder()));
+        QVERIFY(blocked.synchronize());
         QVERIFY(afterRestart().boolForKey(u"HasRun"_s));
     }
 
