@@ -31,13 +31,12 @@ inline FeedEntry entry(const QString& n) {
 class UrlRecorder : public QObject {
     Q_OBJECT
 public:
-    static constexpr const char* schemes[] = {"http", "https", "file", "javascript"};
     UrlRecorder() {
-        for (const char* scheme : schemes)
+        for (const char* scheme : {"http", "https", "file", "javascript"})
             QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), this, "open");
     }
     ~UrlRecorder() override {
-        for (const char* scheme : schemes)
+        for (const char* scheme : {"http", "https", "file", "javascript"})
             QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
     }
     QList<QUrl> opened;
