@@ -31,13 +31,12 @@ inline FeedEntry entry(const QString& n) {
 class UrlRecorder : public QObject {
     Q_OBJECT
 public:
-    static constexpr const char* schemes[] = {"http", "https", "file", "javascript"};
     UrlRecorder() {
-        for (const char* scheme : schemes)
+        for (const char* scheme : {"http", "https", "file", "javascript"})
             QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), this, "open");
     }
     ~UrlRecorder() override {
-        for (const char* scheme : schemes)
+        for (const char* scheme : {"http", "https", "file", "javascript"})
             QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
     }
     QList<QUrl> opened;
@@ -99,17 +98,25 @@ public:
             result.append(item->feedLink().value_or(QStringLiteral("<none>")));
         return result;
     }
-    // Which image each entry shows: "new", "clicked", "blank" or "other".
-    QStringList marks() const {
+    // Which image each entry shows ("new", "clicked", "blank" or "other"), then "blinking" while
+    // the icon blinks.
+    QString state() const {
         QStringList result;
         for (FeedMenuItem* item : feedItems()) {
             const qint64 key = item->icon().cacheKey();
-            result.append(key == app->newIcon().cacheKey()          ? QStringLiteral("new")
-                          : key == app->newIconClicked().cacheKey() ? QStringLiteral("clicked")
-                          : key == app->blankIcon().cacheKey()      ? QStringLiteral("blank")
-                                                                    : QStringLiteral("other"));
+            result.append(key == app->newIcon().cacheKey()          ? "new"
+                          : key == app->newIconClicked().cacheKey() ? "clicked"
+                          : key == app->blankIcon().cacheKey()      ? "blank"
+                                                                    : "other");
         }
-        return result;
+        if (blinking())
+            result.append(QStringLiteral("blinking"));
+        return result.join(u' ');
+    }
+    // Serves the feed, refreshes, and gives the state the refresh left.
+    QString after(const QList<FeedEntry>& feed) {
+        serveFeed(feed);
+        return refresh() ? state() : QStringLiteral("no refresh");
     }
     bool blinking() const { return app->blinkTimer() && app->blinkTimer()->isActive(); }
 
