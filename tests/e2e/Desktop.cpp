@@ -14,15 +14,10 @@ namespace {
 // Whether a folder may be emptied for a session: an absolute path that holds neither the current
 // folder nor the home folder (an unset variable must not empty the folder a test runs in).
 bool mayEmpty(const QString& folder) {
-    if (folder.isEmpty() || QDir::isRelativePath(folder))
-        return false;
-    QString path = QDir::cleanPath(folder);
-    if (!path.endsWith('/'))
-        path += '/';
-    for (const QString& kept : {QDir::currentPath(), QDir::homePath()})
-        if ((QDir::cleanPath(kept) + '/').startsWith(path))
-            return false;
-    return true;
+    const QString clean = QDir::cleanPath(folder), path = clean.endsWith('/') ? clean : clean + '/';
+    return !folder.isEmpty() && QDir::isAbsolutePath(folder) &&
+           !(QDir::cleanPath(QDir::currentPath()) + '/').startsWith(path) &&
+           !(QDir::cleanPath(QDir::homePath()) + '/').startsWith(path);
 }
 
 } // namespace
@@ -58,25 +53,17 @@ Desktop::~Desktop() {
 }
 
 bool Desktop::startDisplay(QString* error) {
-    if (m_refused.isEmpty())
-        m_xvfb = SessionServer::display(m_home + "/xvfb.log");
-    if (!m_xvfb) {
-        *error =
-            m_refused.isEmpty() ? "Xvfb did not start (see " + m_home + "/xvfb.log)" : m_refused;
-        return false;
-    }
-    m_display = m_xvfb->address();
-    // A desktop colour, so that pictures of the session look like a desktop.
-    run("xsetroot", {"-solid", "#3a4150"});
-    return true;
+    m_xvfb = m_refused.isEmpty() ? SessionServer::display(m_home + "/xvfb.log") : nullptr;
+    *error = m_refused.isEmpty() ? "Xvfb did not start (see xvfb.log)" : m_refused;
+    m_display = m_xvfb ? m_xvfb->address() : QString();
+    if (m_xvfb) // a desktop colour, so that pictures of the session look like a desktop
+        run("xsetroot", {"-solid", "#3a4150"});
+    return m_xvfb != nullptr;
 }
 
 bool Desktop::startBus(QString* error) {
-    if (m_refused.isEmpty())
-        m_bus = SessionServer::bus(m_home + "/dbus.log");
-    if (!m_bus)
-        *error = m_refused.isEmpty() ? "dbus-daemon did not start (see " + m_home + "/dbus.log)"
-                                     : m_refused;
+    m_bus = m_refused.isEmpty() ? SessionServer::bus(m_home + "/dbus.log") : nullptr;
+    *error = m_refused.isEmpty() ? "dbus-daemon did not start (see dbus.log)" : m_refused;
     return m_bus != nullptr;
 }
 
@@ -88,9 +75,7 @@ QString Desktop::startSession(const QStringList& tools) {
     if (!missing.isEmpty())
         return "missing (tools/install-deps.sh installs them): " + missing.join(", ");
     QString error;
-    if (startDisplay(&error))
-        startBus(&error);
-    return error;
+    return startDisplay(&error) && startBus(&error) ? QString() : error;
 }
 
 void Desktop::writeSettings(const QByteArray& generalSection) {
@@ -140,28 +125,23 @@ QProcess* Desktop::start(const QString& program, const QStringList& arguments,
 
 std::optional<QByteArray> Desktop::run(const QString& program, const QStringList& arguments,
                                        int timeoutMs) const {
-    // (Still running at the time: killed as it goes.)
-    const std::unique_ptr<QProcess> command = process();
+    const std::unique_ptr<QProcess> command = process(); // still running at the end: killed
     command->start(program, arguments);
-    if (!command->waitForFinished(timeoutMs) || command->exitStatus() != QProcess::NormalExit ||
-        command->exitCode() != 0)
-        return std::nullopt;
-    return command->readAllStandardOutput();
+    const bool ok = command->waitForFinished(timeoutMs) &&
+                    command->exitStatus() == QProcess::NormalExit && command->exitCode() == 0;
+    return ok ? std::optional(command->readAllStandardOutput()) : std::nullopt;
 }
 
 bool Desktop::startApp(const QString& binary, QString* error) {
     m_app = newChild(binary, {}, "pinglark");
-    const bool running = m_app->state() == QProcess::Running;
-    if (!running)
-        *error = binary + " did not start: " + m_app->errorString();
-    return running;
+    *error = binary + " did not start: " + m_app->errorString();
+    return m_app->state() == QProcess::Running;
 }
 
 int Desktop::stopApp() {
-    if (!m_app)
-        return -1;
-    SessionServer::end(*m_app, 10000);
-    return m_app->exitStatus() == QProcess::NormalExit ? m_app->exitCode() : -1;
+    if (m_app)
+        SessionServer::end(*m_app, 10000);
+    return m_app && m_app->exitStatus() == QProcess::NormalExit ? m_app->exitCode() : -1;
 }
 
 bool Desktop::appExitsCleanly() {

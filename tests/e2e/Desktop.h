@@ -5,14 +5,8 @@
 // desktop's URL opener (an `xdg-open` first on PATH that writes down what it is given). Every
 // process it starts is a child of the test and dies with it.
 
-#include <QByteArray>
 #include <QImage>
-#include <QList>
 #include <QProcess>
-#include <QProcessEnvironment>
-#include <QRect>
-#include <QString>
-#include <QStringList>
 #include <QTest>
 
 #include "FeedFixture.h"
@@ -42,8 +36,7 @@ inline const QList<FeedFixture::Entry> firstEntries{
     entry("Quarterly report", "https://news.example/2024/report"),
 };
 
-// Runs the event loop (the feed server's timers and sockets included) until the predicate holds
-// or the time is up; returns the predicate.
+// Runs the event loop (the feed server's included) until the predicate holds or the time is up.
 inline bool waitFor(const std::function<bool()>& predicate, int timeoutMs = 15000) {
     return QTest::qWaitFor(predicate, timeoutMs);
 }

@@ -8,14 +8,7 @@
 #include "HttpServer.h"
 #include "Watcher.h"
 
-#include <QCoreApplication>
-#include <QDBusArgument>
-#include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDBusPendingCall>
-#include <QDBusVariant>
-#include <QElapsedTimer>
-#include <QSet>
+#include <QtDBus>
 #include <QtTest>
 
 #include <algorithm>
@@ -99,12 +92,9 @@ class E2EDBus : public QObject {
     }
     // (An error's arguments hold no QDBusVariant, nor a layout: the value is then empty.)
     QVariant itemProperty(const QString& name) {
-        return call("/StatusNotifierItem", "org.freedesktop.DBus.Properties", "Get",
-                    {itemInterface, name})
-            .arguments()
-            .value(0)
-            .value<QDBusVariant>()
-            .variant();
+        const QDBusMessage answer = call("/StatusNotifierItem", "org.freedesktop.DBus.Properties",
+                                         "Get", {itemInterface, name});
+        return answer.arguments().value(0).value<QDBusVariant>().variant();
     }
     // The picture shown, by the name that panels look it up by.
     QString iconName() { return itemProperty("IconName").toString(); }
@@ -233,14 +223,11 @@ private Q_SLOTS:
     // this feed) and ends; with no bus to ask on, a start runs, keeping the feed it was given.
     void furtherStarts() {
         QVERIFY(!service.isEmpty());
-        const auto startWith = [&](const QString& name, const QStringList& arguments,
-                                   const QStringList& environment = {}) {
-            return desktop.start(
-                "env",
-                environment +
-                    QStringList{"XDG_CONFIG_HOME=" + desktop.home() + "/" + name, PINGLARK_BINARY} +
-                    arguments,
-                name);
+        // (The paths of the build hold no spaces.)
+        const auto startWith = [&](const QString& name, const QString& env, const QString& args) {
+            const QString command = QString("%1 XDG_CONFIG_HOME=%2/%3 %4 %5")
+                                        .arg(env, desktop.home(), name, PINGLARK_BINARY, args);
+            return desktop.start("env", command.split(' ', Qt::SkipEmptyParts), name);
         };
         const auto endsWith = [&](QProcess* process, int status) {
             return waitFor([&] { return process->state() == QProcess::NotRunning; }, 8000) &&
@@ -253,34 +240,21 @@ private Q_SLOTS:
         const QString preferences = "^Pinglark Preferences$";
         QVERIFY(desktop.windows(preferences, true, "--name").isEmpty());
 
-        const QStringList noDisplay{"-u", "DISPLAY"};
-        const struct {
-            const char* name;
-            QStringList arguments;
-            QStringList environment;
-            int status;
-            const char* output;
-        } starts[] = {
-            {"help",
-             {"--help"},
-             noDisplay,
-             0,
+        // name, environment, arguments, exit status, output
+        const QStringList starts[] = {
+            {"help", "-u DISPLAY", "--help", "0",
              "^Usage: pinglark \\[options\\]\n(.|\n)*--feed <url>"},
-            {"version", {"--version"}, noDisplay, 0, "^Pinglark \\d+\\.\\d+\\.\\d+\n$"},
-            {"bad-feed",
-             {"--feed", "ftp://news.example/feed.xml"},
-             noDisplay,
-             2,
+            {"version", "-u DISPLAY", "--version", "0", "^Pinglark \\d+\\.\\d+\\.\\d+\n$"},
+            {"bad-feed", "-u DISPLAY", "--feed ftp://news.example/feed.xml", "2",
              "^pinglark: --feed "},
-            {"second", {}, {}, 0, ""},
+            {"second", "", "", "0", ""},
         };
-        for (const auto& start : starts) {
-            QVERIFY2(
-                endsWith(startWith(start.name, start.arguments, start.environment), start.status),
-                start.name);
-            QVERIFY2(QRegularExpression(start.output).match(desktop.log(start.name)).hasMatch(),
-                     qPrintable(desktop.log(start.name)));
-            QCOMPARE(settingsOf(start.name), "<none>");
+        for (const QStringList& start : starts) {
+            QVERIFY2(endsWith(startWith(start[0], start[1], start[2]), start[3].toInt()),
+                     qPrintable(start[0]));
+            QVERIFY2(QRegularExpression(start[4]).match(desktop.log(start[0])).hasMatch(),
+                     qPrintable(desktop.log(start[0])));
+            QCOMPARE(settingsOf(start[0]), "<none>");
         }
         QVERIFY2(waitFor([&] { return !desktop.windows(preferences, true, "--name").isEmpty(); }),
                  "the running program did not show its preferences");
@@ -288,15 +262,14 @@ private Q_SLOTS:
         const QString own = server.url("/own.xml").toString();
         server.serve("/own.xml",
                      FeedFixture::rss2({entry("Own entry", "https://news.example/own")}, "Own"));
-        QVERIFY(endsWith(startWith("hand-over", {"--feed", own}), 0));
+        QVERIFY(endsWith(startWith("hand-over", "", "--feed " + own), 0));
         QCOMPARE(settingsOf("hand-over"), "<none>");
         QCOMPARE(labels(waitForTop("Own entry")),
                  (QStringList{"Own entry", "---", "Own"} + fixedLabels.mid(2)));
         QVERIFY(settingsOf("config").contains("\nFeedURL=" + own.toUtf8() + "\n"));
         QCOMPARE(watcher.services.size(), 1);
 
-        QProcess* alone =
-            startWith("alone", {"--feed", own}, {"DBUS_SESSION_BUS_ADDRESS=disabled:"});
+        QProcess* alone = startWith("alone", "DBUS_SESSION_BUS_ADDRESS=disabled:", "--feed " + own);
         QVERIFY2(waitFor([&] { return settingsOf("alone").contains("HasRun=true"); }),
                  "a start without a session bus did not run");
         QVERIFY(settingsOf("alone").contains("\nFeedURL=" + own.toUtf8() + "\n"));
@@ -311,10 +284,6 @@ private Q_SLOTS:
     }
 };
 
-int main(int argc, char* argv[]) {
-    QCoreApplication app(argc, argv);
-    E2EDBus test;
-    return QTest::qExec(&test, argc, argv);
-}
+QTEST_GUILESS_MAIN(E2EDBus)
 
 #include "e2e_dbus.moc"

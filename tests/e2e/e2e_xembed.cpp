@@ -5,9 +5,7 @@
 #include "Desktop.h"
 #include "HttpServer.h"
 
-#include <QCoreApplication>
 #include <QImage>
-#include <QSet>
 #include <QtTest>
 
 using namespace e2e;
@@ -107,7 +105,9 @@ private Q_SLOTS:
     void theIconDocksInTheTray() {
         QVERIFY2(waitFor([&] { return iconDocked(); }),
                  "no icon of pinglark's docked in the tray host");
-        QVERIFY(waitFor([&] { return server.requestCount(feedPath) > 0; }));
+        QVERIFY(waitFor([&] {
+            return server.lastRequest(feedPath).value_or(HttpServer::Request()).completed;
+        }));
         // Placed and drawn: the tray host may still move it for a moment.
         const QImage shot = desktop.settledScreenshot(tray);
         QVERIFY2(iconDocked(), "the icon left the tray");
@@ -181,10 +181,6 @@ private Q_SLOTS:
     }
 };
 
-int main(int argc, char* argv[]) {
-    QCoreApplication app(argc, argv);
-    E2EXEmbed test;
-    return QTest::qExec(&test, argc, argv);
-}
+QTEST_GUILESS_MAIN(E2EXEmbed)
 
 #include "e2e_xembed.moc"

@@ -7,15 +7,8 @@
 #include "Desktop.h"
 #include "HttpServer.h"
 
-#include <QCoreApplication>
-#include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDBusVariant>
-#include <QDir>
-#include <QElapsedTimer>
-#include <QFile>
 #include <QImage>
-#include <QStandardPaths>
+#include <QtDBus>
 #include <QtTest>
 
 #include <cstdio>
@@ -23,29 +16,6 @@
 using namespace e2e;
 
 namespace {
-
-// The panel's layout, as xfconfd keeps it: one panel along the top, a transparent separator that
-// takes up the free room, then the status tray.
-const QByteArray panelChannel = R"(<?xml version="1.0" encoding="UTF-8"?>
-<channel name="xfce4-panel" version="1.0">
-  <property name="configver" type="int" value="2"/>
-  <property name="panels" type="array"><value type="int" value="1"/>
-    <property name="panel-1" type="empty">
-      <property name="position" type="string" value="p=6;x=0;y=0"/>
-      <property name="length" type="uint" value="100"/>
-      <property name="position-locked" type="bool" value="true"/>
-      <property name="size" type="uint" value="32"/>
-      <property name="plugin-ids" type="array"><value type="int" value="1"/><value type="int" value="2"/></property>
-    </property>
-  </property>
-  <property name="plugins" type="empty">
-    <property name="plugin-1" type="string" value="separator">
-      <property name="expand" type="bool" value="true"/><property name="style" type="uint" value="0"/>
-    </property>
-    <property name="plugin-2" type="string" value="systray"/>
-  </property>
-</channel>
-)";
 
 // The panel's own processes: the panel, and the wrapper that runs the systray plugin.
 const QString panelClasses = "^(xfce4-panel|wrapper-2\\.0)$";
@@ -91,11 +61,8 @@ class E2EXfce : public QObject {
                                                           "org.freedesktop.DBus.Properties", "Get");
         get << watcherService << name;
         get.setAutoStartService(false);
-        return bus.call(get, QDBus::Block, 5000)
-            .arguments()
-            .value(0)
-            .value<QDBusVariant>()
-            .variant();
+        const QDBusMessage answer = bus.call(get, QDBus::Block, 5000);
+        return answer.arguments().value(0).value<QDBusVariant>().variant();
     }
 
 private Q_SLOTS:
@@ -111,9 +78,8 @@ private Q_SLOTS:
         // session's start-up, hand the bus the session's folders and display for it.
         const QString channels = desktop.home() + "/config/xfce4/xfconf/xfce-perchannel-xml";
         QVERIFY(QDir().mkpath(channels));
-        QFile channel(channels + "/xfce4-panel.xml");
-        QVERIFY(channel.open(QIODevice::WriteOnly) && channel.write(panelChannel) > 0);
-        channel.close();
+        // One panel along the top: a separator that takes the free room, then the status tray.
+        QVERIFY(QFile::copy(XFCE_PANEL_LAYOUT, channels + "/xfce4-panel.xml"));
         QVERIFY(desktop.run("dbus-update-activation-environment", {"--all"}));
         // (No accessibility bus: nothing here reads it.)
         desktop.start(

@@ -1,25 +1,16 @@
 #!/usr/bin/env bash
-# check-install.sh tree|package <build dir> <version>: what cmake --install (tree) or cpack -G DEB
-# (package; 77 without dpkg tools) puts on a machine, as a desktop and dpkg see it.
+# check-install.sh tree|package <build dir> <version>: what cmake --install or the .deb installs.
 set -euo pipefail
 shopt -s lastpipe # fail() in the last command of a pipeline counts
 
-mode=${1:?mode}
+mode=${1:?mode} version=${3:?version} cmake=${CMAKE:-cmake} cpack=${CPACK:-cpack}
 build=$(cd "${2:?build dir}" && pwd)
-version=${3:?version}
-cmake=${CMAKE:-cmake}
-cpack=${CPACK:-cpack}
 apps=share/pinglark/icons/hicolor/scalable/apps
 
 # Everything installed, and nothing else (no tests, no demo server, no static libraries).
-expected_files=(
-    bin/pinglark
-    share/applications/pinglark.desktop
-    share/icons/hicolor/scalable/apps/pinglark.svg
+expected_files=(bin/pinglark share/applications/pinglark.desktop share/icons/hicolor/scalable/apps/pinglark.svg
     share/metainfo/io.github.veltrano.pinglark.metainfo.xml
-    $apps/pinglark-{blank,blank_entry_icon,new_entry_icon,new_entry_icon_clicked}.svg
-    $apps/pinglark-{plinth_bar,plinth_bar_alt}.svg
-)
+    $apps/pinglark-{blank,blank_entry_icon,new_entry_icon,new_entry_icon_clicked,plinth_bar,plinth_bar_alt}.svg)
 
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
@@ -27,20 +18,18 @@ fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
-# The sorted list of files on stdin against the expected ones under the prefix $1.
 check_file_list() {
     diff <(printf "$1%s\n" "${expected_files[@]}" | LC_ALL=C sort) - >&2 ||
         fail "installed files differ from the expected list"
 }
 
-# The tree under $1 passes the validators, and its files name each other consistently.
+# The validators pass, and the files name each other consistently.
 check_desktop_files() {
     local root=$1 desktop=$1/share/applications/pinglark.desktop
     local metainfo=$1/share/metainfo/io.github.veltrano.pinglark.metainfo.xml report
     command -v desktop-file-validate >/dev/null && command -v appstreamcli >/dev/null ||
         { fail "desktop-file-validate or appstreamcli is missing (make deps)"; return; }
     desktop-file-validate "$desktop" || fail "desktop-file-validate rejects pinglark.desktop"
-    # Warnings and infos are findings too; pedantic remarks are not.
     report=$(appstreamcli validate --no-net --pedantic "$metainfo" 2>&1) ||
         fail "appstreamcli rejects the metainfo"
     ! grep -E '^[EWI]:' <<<"$report" >&2 || fail "appstreamcli reports issues in the metainfo"
@@ -82,8 +71,7 @@ check_package() {
     done
     [ -n "$(dpkg-deb -f "$deb" Maintainer)" ] || fail "no Maintainer"
 
-    # The libraries linked, and the plugins Qt loads (xcb: libqt6gui6; SVG: libqt6svg6), once
-    # each, no -dev; Wayland's plugin recommended.
+    # The libraries linked and the plugins Qt loads (xcb: libqt6gui6; SVG: libqt6svg6).
     depends=$(dpkg-deb -f "$deb" Depends)
     echo "Depends: $depends"
     names=$(tr ',|' '\n' <<<"$depends" | sed 's/(.*)//; s/:.*//; s/[[:space:]]//g' | sed '/^$/d')

@@ -88,10 +88,4 @@ QByteArray atom(const QList<Entry>& entries, const QString& feedTitle) {
     return xml + "</feed>\n";
 }
 
-QString dataDir() {
-    const QString fromEnvironment = qEnvironmentVariable("PINGLARK_TEST_DATA");
-    return fromEnvironment.isEmpty() ? QStringLiteral(PINGLARK_TEST_DATA_SOURCE_DIR)
-                                     : fromEnvironment;
-}
-
 } // namespace FeedFixture

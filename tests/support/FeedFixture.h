@@ -34,7 +34,4 @@ QByteArray atom(const QList<Entry>& entries, const QString& feedTitle = QStringL
 // Escapes &, <, > and quotes for XML text and attribute values.
 QByteArray escaped(const QString& text);
 
-// The folder of the sample feeds: PINGLARK_TEST_DATA, or the source folder when unset.
-QString dataDir();
-
 } // namespace FeedFixture

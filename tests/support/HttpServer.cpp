@@ -92,14 +92,12 @@ public:
 
 protected:
     bool handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) override {
-        Request record;
-        record.method = QByteArray(QMetaEnum::fromType<QHttpServerRequest::Method>().valueToKey(
-                                       int(request.method())))
-                            .toUpper();
-        record.path = request.url().path(QUrl::FullyEncoded).toUtf8();
-        record.headers = request.headers();
+        const char* method =
+            QMetaEnum::fromType<QHttpServerRequest::Method>().valueToKey(int(request.method()));
         QHttpServerResponder responder = makeResponder(request, socket);
-        m_owner->answer(std::move(record), responder);
+        m_owner->answer({QByteArray(method).toUpper(),
+                         request.url().path(QUrl::FullyEncoded).toUtf8(), request.headers()},
+                        responder);
         return true;
     }
     void missingHandler(const QHttpServerRequest&, QTcpSocket*) override {}
@@ -222,7 +220,6 @@ private:
         Request& request = m_server->m_requests[index];
         request.completed = m_written && !m_failed;
         request.closedByClient = !request.completed;
-        Q_EMIT m_server->requestFinished(index);
     }
 
     HttpServer* m_server;
@@ -237,18 +234,11 @@ private:
     bool m_closed = false;
 };
 
-QByteArray HttpServer::Request::header(const QByteArray& name) const {
-    for (const auto& [key, value] : headers) {
+std::optional<QByteArray> HttpServer::Request::find(const QByteArray& name) const {
+    for (const auto& [key, value] : headers)
         if (key.compare(name, Qt::CaseInsensitive) == 0)
             return value;
-    }
-    return {};
-}
-
-bool HttpServer::Request::hasHeader(const QByteArray& name) const {
-    return std::any_of(headers.begin(), headers.end(), [&name](const auto& entry) {
-        return entry.first.compare(name, Qt::CaseInsensitive) == 0;
-    });
+    return std::nullopt;
 }
 
 HttpServer::HttpServer(QObject* parent)
@@ -270,51 +260,12 @@ bool HttpServer::listen(quint16 port) {
     return true;
 }
 
-QUrl HttpServer::url(const QString& path) const {
-    return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(port()).arg(path));
-}
-
-void HttpServer::setRoute(const QString& path, const Response& response) {
-    m_routes.insert(path, response);
-}
-
-void HttpServer::removeRoute(const QString& path) {
-    m_routes.remove(path);
-}
-
-std::optional<HttpServer::Response> HttpServer::route(const QString& path) const {
-    return m_routes.contains(path) ? std::optional(m_routes.value(path)) : std::nullopt;
-}
-
-void HttpServer::serve(const QString& path, const QByteArray& body, const QByteArray& contentType) {
-    setRoute(path, {.body = body, .contentType = contentType});
-}
-
 void HttpServer::serveStatus(const QString& path, int status, const QByteArray& body) {
     setRoute(path, {.status = status,
                     .body = body.isEmpty() && status != 304
                                 ? "<html><body>" + QByteArray::number(status) + "</body></html>\n"
                                 : body,
                     .contentType = "text/html"});
-}
-
-void HttpServer::redirect(const QString& path, const QByteArray& location, int status) {
-    setRoute(path, {.status = status, .headers = {{"Location", location}}});
-}
-
-void HttpServer::hang(const QString& path) {
-    setRoute(path, {.hang = true});
-}
-
-void HttpServer::drip(const QString& path, const QByteArray& body,
-                      std::chrono::milliseconds interval) {
-    setRoute(path, {.body = body, .contentType = "application/rdf+xml", .dripInterval = interval});
-}
-
-void HttpServer::serveGenerated(const QString& path, qint64 size, bool gzip, bool chunked) {
-    setRoute(
-        path,
-        {.contentType = "text/plain", .gzip = gzip, .chunked = chunked, .generatedSize = size});
 }
 
 int HttpServer::requestCount(const QString& path) const {
@@ -325,10 +276,9 @@ int HttpServer::requestCount(const QString& path) const {
 
 std::optional<HttpServer::Request> HttpServer::lastRequest(const QString& path) const {
     const QByteArray wanted = path.toUtf8();
-    for (auto it = m_requests.crbegin(); it != m_requests.crend(); ++it) {
+    for (auto it = m_requests.crbegin(); it != m_requests.crend(); ++it)
         if (path.isEmpty() || it->path == wanted)
             return *it;
-    }
     return std::nullopt;
 }
 
@@ -343,18 +293,14 @@ QByteArray HttpServer::garbage(qsizetype size) {
     QRandomGenerator generator(20240611);
     for (char& byte : bytes)
         byte = char(generator.bounded(256));
-    // Never start like a document or a text.
-    if (!bytes.isEmpty())
-        bytes[0] = '\xff';
-    return bytes;
+    return bytes.isEmpty() ? bytes : bytes.replace(0, 1, "\xff"); // never like a document or text
 }
 
 void HttpServer::answer(Request request, QHttpServerResponder& responder) {
-    const Response response =
-        route(QString::fromUtf8(request.path))
-            .value_or(Response{.status = 404,
-                               .body = QByteArrayLiteral("<html><body>Not Found</body></html>\n"),
-                               .contentType = "text/html"});
+    const Response response = m_routes.value(QString::fromUtf8(request.path),
+                                             {.status = 404,
+                                              .body = "<html><body>Not Found</body></html>\n",
+                                              .contentType = "text/html"});
     const bool notModified = request.hasHeader("If-None-Match")
                                  ? request.header("If-None-Match") == response.etag
                                  : request.hasHeader("If-Modified-Since") &&

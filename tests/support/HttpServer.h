@@ -1,11 +1,7 @@
 #pragma once
 
-#include <QByteArray>
 #include <QHash>
-#include <QList>
 #include <QObject>
-#include <QPair>
-#include <QString>
 #include <QUrl>
 
 #include <chrono>
@@ -77,8 +73,9 @@ public:
         bool closedByClient = false;
 
         // The value of the first header with this name (case-insensitive), or empty.
-        QByteArray header(const QByteArray& name) const;
-        bool hasHeader(const QByteArray& name) const;
+        QByteArray header(const QByteArray& name) const { return find(name).value_or(""); }
+        bool hasHeader(const QByteArray& name) const { return find(name).has_value(); }
+        std::optional<QByteArray> find(const QByteArray& name) const;
     };
 
     explicit HttpServer(QObject* parent = nullptr);
@@ -87,22 +84,33 @@ public:
     // Listens on 127.0.0.1; port 0 picks a free one. Returns false when the port cannot be had.
     bool listen(quint16 port = 0);
     quint16 port() const { return m_port; }
-    // http://127.0.0.1:<port><path>
-    QUrl url(const QString& path) const;
+    QUrl url(const QString& path) const {
+        return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(m_port).arg(path));
+    }
 
     // Routes, by exact path (the query is ignored). A path without a route gets 404.
-    void setRoute(const QString& path, const Response& response);
-    void removeRoute(const QString& path);
-    std::optional<Response> route(const QString& path) const;
+    void setRoute(const QString& path, const Response& response) { m_routes[path] = response; }
+    void removeRoute(const QString& path) { m_routes.remove(path); }
 
     // Shorthands for the usual routes.
     void serve(const QString& path, const QByteArray& body,
-               const QByteArray& contentType = QByteArrayLiteral("application/rdf+xml"));
+               const QByteArray& contentType = QByteArrayLiteral("application/rdf+xml")) {
+        setRoute(path, {.body = body, .contentType = contentType});
+    }
     void serveStatus(const QString& path, int status, const QByteArray& body = {});
-    void redirect(const QString& path, const QByteArray& location, int status = 302);
-    void hang(const QString& path);
-    void drip(const QString& path, const QByteArray& body, std::chrono::milliseconds interval);
-    void serveGenerated(const QString& path, qint64 size, bool gzip = false, bool chunked = false);
+    void redirect(const QString& path, const QByteArray& location, int status = 302) {
+        setRoute(path, {.status = status, .headers = {{"Location", location}}});
+    }
+    void hang(const QString& path) { setRoute(path, {.hang = true}); }
+    void drip(const QString& path, const QByteArray& body, std::chrono::milliseconds interval) {
+        setRoute(path,
+                 {.body = body, .contentType = "application/rdf+xml", .dripInterval = interval});
+    }
+    void serveGenerated(const QString& path, qint64 size, bool gzip = false, bool chunked = false) {
+        setRoute(
+            path,
+            {.contentType = "text/plain", .gzip = gzip, .chunked = chunked, .generatedSize = size});
+    }
 
     // The request log, in arrival order.
     QList<Request> requests() const { return m_requests; }
@@ -117,8 +125,6 @@ public:
 Q_SIGNALS:
     // A request has been read and its answer begun; index is its place in requests().
     void requestReceived(int index);
-    // The answer to requests()[index] has been written completely, or the client closed first.
-    void requestFinished(int index);
 
 private:
     class Engine;

@@ -9,12 +9,9 @@
 
 std::unique_ptr<SessionServer> SessionServer::bus(const QString& errorLog) {
     std::unique_ptr<SessionServer> server(new SessionServer);
-    if (!server->start(QStringLiteral("dbus-daemon"),
-                       {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                        QStringLiteral("--print-address=1")},
-                       errorLog))
-        return nullptr;
-    return server;
+    const bool started =
+        server->start("dbus-daemon", {"--session", "--nofork", "--print-address=1"}, errorLog);
+    return started ? std::move(server) : nullptr;
 }
 
 std::unique_ptr<SessionServer> SessionServer::display(const QString& errorLog) {
@@ -24,15 +21,13 @@ std::unique_ptr<SessionServer> SessionServer::display(const QString& errorLog) {
     // window's colour whenever its last client disconnects.)
     for (int attempt = 0; attempt < 5; ++attempt) {
         const int number = 200 + int(QRandomGenerator::global()->bounded(700));
-        if (QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(number)))
+        if (QFile::exists(QString("/tmp/.X%1-lock").arg(number)))
             continue;
         std::unique_ptr<SessionServer> server(new SessionServer);
-        const QString name = QStringLiteral(":%1").arg(number);
-        if (server->start(QStringLiteral("Xvfb"),
-                          {name, QStringLiteral("-displayfd"), QStringLiteral("1"),
-                           QStringLiteral("-screen"), QStringLiteral("0"),
-                           QStringLiteral("800x600x24"), QStringLiteral("-nolisten"),
-                           QStringLiteral("tcp"), QStringLiteral("-noreset")},
+        const QString name = QString(":%1").arg(number);
+        if (server->start("Xvfb",
+                          {name, "-displayfd", "1", "-screen", "0", "800x600x24", "-nolisten",
+                           "tcp", "-noreset"},
                           errorLog) &&
             server->m_address == name.mid(1)) {
             server->m_address = name;
@@ -63,10 +58,8 @@ void SessionServer::dieWithParent(QProcess& process) {
 bool SessionServer::start(const QString& program, const QStringList& arguments,
                           const QString& errorLog) {
     dieWithParent(m_process);
-    if (errorLog.isEmpty())
-        m_process.setStandardErrorFile(QProcess::nullDevice());
-    else
-        m_process.setStandardErrorFile(errorLog, QIODevice::Append);
+    m_process.setStandardErrorFile(errorLog.isEmpty() ? QProcess::nullDevice() : errorLog,
+                                   QIODevice::Append);
     m_process.start(program, arguments);
     QDeadlineTimer deadline(15000);
     while (!m_process.canReadLine() && !deadline.hasExpired() &&
