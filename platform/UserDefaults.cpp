@@ -69,12 +69,24 @@ struct UserDefaults::Store {
         }
     }
 
-    // The store of the file at path, opened at the first request of the run. The stores close
-    // with the application object, while Qt's own state is still there.
+    // Every store of the run. They close with the application object, while Qt's own state is
+    // still there; an application object that outlives them (a static one) finds them closed.
+    struct Registry : QHash<QString, std::shared_ptr<Store>> {
+        Registry() = default;
+        Registry(const Registry&) = delete;
+        Registry& operator=(const Registry&) = delete;
+        ~Registry() { closed = true; }
+        static inline bool closed = false;
+    };
+
+    // The store of the file at path, opened at the first request of the run.
     static std::shared_ptr<Store> open(const QString& path) {
-        static QHash<QString, std::shared_ptr<Store>> stores;
+        static Registry stores;
         [[maybe_unused]] static const bool closing = [] {
-            qAddPostRoutine([] { stores.clear(); });
+            qAddPostRoutine([] {
+                if (!Registry::closed)
+                    stores.clear();
+            });
             return true;
         }();
         const QString key = QFileInfo(path).absoluteFilePath();

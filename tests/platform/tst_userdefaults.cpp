@@ -1,5 +1,6 @@
 #include "UserDefaults.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -164,5 +165,12 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TestUserDefaults)
+// The application object is a static here, as in the fuzzers: it outlives the settings stores,
+// and closing them at its end must not touch stores already gone (the sanitizer run catches it).
+int main(int argc, char** argv) {
+    static int args = argc;
+    static QApplication app(args, argv);
+    TestUserDefaults test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_userdefaults.moc"
