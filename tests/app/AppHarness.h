@@ -22,6 +22,17 @@ using FeedEntry = FeedFixture::Entry;
 // The warning every refresh that found no readable feed logs.
 inline const char* const formatError = "Invalid data feed format: RSS element not found.";
 
+inline QByteArray readAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+inline bool writeAll(const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           file.write(bytes) == bytes.size();
+}
+
 inline FeedEntry entry(const QString& n) {
     return {QStringLiteral("Title %1").arg(n), QStringLiteral("http://news.example/%1").arg(n),
             QStringLiteral("Author %1").arg(n)};
@@ -101,14 +112,12 @@ public:
     // Which image each entry shows ("new", "clicked", "blank" or "other"), then "blinking" while
     // the icon blinks.
     QString state() const {
+        const QHash<qint64, QString> names{{app->newIcon().cacheKey(), "new"},
+                                           {app->newIconClicked().cacheKey(), "clicked"},
+                                           {app->blankIcon().cacheKey(), "blank"}};
         QStringList result;
-        for (FeedMenuItem* item : feedItems()) {
-            const qint64 key = item->icon().cacheKey();
-            result.append(key == app->newIcon().cacheKey()          ? "new"
-                          : key == app->newIconClicked().cacheKey() ? "clicked"
-                          : key == app->blankIcon().cacheKey()      ? "blank"
-                                                                    : "other");
-        }
+        for (FeedMenuItem* item : feedItems())
+            result.append(names.value(item->icon().cacheKey(), "other"));
         if (blinking())
             result.append(QStringLiteral("blinking"));
         return result.join(u' ');

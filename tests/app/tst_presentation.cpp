@@ -11,20 +11,16 @@ private Q_SLOTS:
         // U+1F600 takes two code units: a cut at unit 35 must not split it.
         const QString face = QString::fromUcs4(U"\U0001F600");
         const QString split = QString(34, u'x') + face + "tail", whole = QString(33, u'x') + face;
-        const struct {
-            QString title;
-            std::optional<QString> source;
-            bool trim, showSource;
-            QString shown;
-        } cases[] = {{QString(35, u'a'), ann, true, false, QString(35, u'a')},
-                     {QString(36, u'b'), ann, true, false, QString(35, u'b') + "..."},
-                     {QString(100, u'c'), ann, false, false, QString(100, u'c')},
-                     {QString(50, u'd'), ann, true, true, QString(35, u'd') + "...  <Ann>"},
-                     {"Hi", none, false, true, "Hi  <>"},
-                     {split, none, true, false, QString(34, u'x') + "..."},
-                     {whole + "tail", none, true, false, whole + "..."}};
-        for (const auto& c : cases)
-            QCOMPARE(AppController::displayTitle(c.title, c.source, c.trim, c.showSource), c.shown);
+        const std::tuple<QString, std::optional<QString>, bool, bool, QString> cases[] = {
+            {QString(35, u'a'), ann, true, false, QString(35, u'a')},
+            {QString(36, u'b'), ann, true, false, QString(35, u'b') + "..."},
+            {QString(100, u'c'), ann, false, false, QString(100, u'c')},
+            {QString(50, u'd'), ann, true, true, QString(35, u'd') + "...  <Ann>"},
+            {"Hi", none, false, true, "Hi  <>"},
+            {split, none, true, false, QString(34, u'x') + "..."},
+            {whole + "tail", none, true, false, whole + "..."}};
+        for (const auto& [title, source, trim, showSource, shown] : cases)
+            QCOMPARE(AppController::displayTitle(title, source, trim, showSource), shown);
     }
 
     void choosingEntries() {

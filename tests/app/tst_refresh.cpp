@@ -36,8 +36,6 @@ private Q_SLOTS:
     void whatEachRefreshMarksAndBlinks() {
         AppHarness h({entry("1"), entry("2"), entry("3")});
         AppController& app = h.start();
-        QCOMPARE(h.links(), QStringList({"http://news.example/1", "http://news.example/2",
-                                         "http://news.example/3"}));
         // Entries stand above the fixed items, in document order.
         QCOMPARE(app.barMenu()->actions().indexOf(h.feedItems().at(2)), 2);
         QCOMPARE(h.feedItems().at(0)->toolTip(), QStringLiteral("Author 1"));
@@ -180,10 +178,8 @@ private Q_SLOTS:
             QTest::ignoreMessage(QtWarningMsg, formatError);
         };
         const auto described = [&](const QString& pattern) {
-            const QString description = h.app->statusItem()->toolTipDescription();
-            return QRegularExpression(u'^' + pattern + u'$').match(description).hasMatch()
-                       ? QString()
-                       : description;
+            const QString text = h.app->statusItem()->toolTipDescription();
+            return QRegularExpression(u'^' + pattern + u'$').match(text).hasMatch() ? "" : text;
         };
         fails(404, "HTTP 404 Not Found");
         AppController& app = h.start();
