@@ -118,7 +118,7 @@ public:
         QStringList result;
         for (FeedMenuItem* item : feedItems())
             result.append(names.value(item->icon().cacheKey(), "other"));
-        if (blinking())
+        if (app->blinkTimer() && app->blinkTimer()->isActive())
             result.append(QStringLiteral("blinking"));
         return result.join(u' ');
     }
@@ -127,7 +127,6 @@ public:
         serveFeed(feed);
         return refresh() ? state() : QStringLiteral("no refresh");
     }
-    bool blinking() const { return app->blinkTimer() && app->blinkTimer()->isActive(); }
 
     QTemporaryDir config;
     HttpServer server;

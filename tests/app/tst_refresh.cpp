@@ -40,8 +40,7 @@ private Q_SLOTS:
         QCOMPARE(app.barMenu()->actions().indexOf(h.feedItems().at(2)), 2);
         QCOMPARE(h.feedItems().at(0)->toolTip(), QStringLiteral("Author 1"));
         QCOMPARE(h.state(), "blank blank blank");
-        QVERIFY(h.refresh());
-        QCOMPARE(h.state(), "blank blank blank");
+        QCOMPARE(h.after({entry("1"), entry("2"), entry("3")}), "blank blank blank");
 
         // A new top entry is marked for one refresh and blinks until the menu opens; a new entry
         // below the top is marked but does not blink.
@@ -262,16 +261,13 @@ private Q_SLOTS:
         h.serveFeed({entry("00"), entry("0"), entry("1")});
         app.updateData();
         QTRY_VERIFY(!app.isRefreshing());
-        QCOMPARE(h.feedItems(), shown);
-        QCOMPARE(h.links(), QStringList{"http://news.example/1"});
-        QCOMPARE(h.state(), "blank");
+        QCOMPARE(h.links().join(' ') + ' ' + h.state(), "http://news.example/1 blank");
         UrlRecorder urls;
         QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(shown[0]).center());
-        QVERIFY(!menu->isVisible());
         QCOMPARE(urls.opened, QList<QUrl>{QUrl("http://news.example/1")});
         QVERIFY(done.wait(10000));
-        QCOMPARE(h.links().first(), QStringLiteral("http://news.example/00"));
-        QCOMPARE(h.state(), "new new blank blinking");
+        QCOMPARE(h.links().first() + ' ' + h.state(),
+                 "http://news.example/00 new new blank blinking");
     }
 };
 
