@@ -53,11 +53,9 @@ private Q_SLOTS:
             LaunchAtLogin::enabledAutoStart(true, program);
             QCOMPARE(list(), (QJsonArray{hidden, other, extra, pathOnly, mine}));
         }
-        QVERIFY(LaunchAtLogin::isAutoStartEnabled(program));
         LaunchAtLogin::enabledAutoStart(false, program);
         QCOMPARE(list(), (QJsonArray{hidden, other, extra, pathOnly}));
         QCOMPARE(domain().value(QStringLiteral("Volume")), QJsonValue(7));
-        QVERIFY(!LaunchAtLogin::isAutoStartEnabled(program));
     }
 
     // A change that cannot be made leaves the list and the autostart file as they were: the two
@@ -117,7 +115,6 @@ private Q_SLOTS:
         if (gio.isEmpty() || validator.isEmpty())
             QSKIP("needs gio (libglib2.0-bin) and desktop-file-validate (desktop-file-utils)");
         const QString file = LaunchAtLogin::autostartFilePath();
-        QCOMPARE(file, m_config->path() + QStringLiteral("/autostart/pinglark.desktop"));
         const QString executable = m_config->path() + "/My Apps/\"q\" $X `y` \\z/pinglark test";
         QVERIFY(writeAll(executable, "#!/bin/sh\nprintf '%s' \"$0\" > \"$MARKER\"\n"));
         QVERIFY(QFile::setPermissions(executable, QFile::ReadOwner | QFile::ExeOwner));
