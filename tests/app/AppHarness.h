@@ -69,9 +69,7 @@ public:
     }
 
     QString site() const { return server.url(QStringLiteral("/")).toString(); }
-    void serveFeed(const QList<FeedEntry>& entries) {
-        server.serve(feedPath, FeedFixture::rdf(entries));
-    }
+    void serveFeed(const QList<FeedEntry>& e) { server.serve(feedPath, FeedFixture::rdf(e)); }
 
     // Makes the controller, not yet started.
     AppController& make() {

@@ -30,9 +30,8 @@ private Q_SLOTS:
     void init() { qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.emplace().path())); }
     void cleanup() {
         // Give back what a test took away, so that the folder can be deleted.
-        for (const QString& folder : {m_config->path(), m_config->path() + "/autostart"})
-            QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        m_config.reset();
+        QFile::setPermissions(m_config->path(),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
 
     void onlyOurEntryIsAddedAndRemoved() {

@@ -66,7 +66,7 @@ private Q_SLOTS:
         // As written in the file, then the items offered beyond the four built-in ones, and the
         // index shown.
         const QStringList cases =
-            QStringLiteral("900 @0;1800 @1;3600 @2;0 @3;600|Every 10 minutes 600 @4;"
+            QStringLiteral("900 @0;1800 @1;3600 @2;0 @3;-600 @3;600|Every 10 minutes 600 @4;"
                            "45|Every 45 seconds 45 @4;60|Every minute 60 @4;"
                            "1800.001|Every 1800.001 seconds 1800.001 @4")
                 .split(u';');
@@ -83,9 +83,10 @@ private Q_SLOTS:
             QCOMPARE(items.join(u'|') + " @" + QString::number(combo->currentIndex()),
                      "Every 15 minutes 900|Every 30 minutes 1800|Every 60 minutes 3600|Never 0" +
                          row.mid(period.size()));
-            // A save stores the period shown, so a period set by hand stays as it was written.
+            // A save stores the period shown, so a period set by hand stays as it was.
             QVERIFY_THROWS_EXCEPTION(PreferenceError, prefs.updateCheckDataInterval());
-            QCOMPARE(text(PreferenceKeys::DataRefreshInterval), period);
+            QCOMPARE(text(PreferenceKeys::DataRefreshInterval).toFloat(),
+                     combo->currentData().toFloat());
         }
     }
 
