@@ -49,13 +49,10 @@ class E2EXEmbed : public QObject {
     }
     // Pictures of the docked icon over two seconds; how many looked different.
     int iconLooks() {
-        QSet<QByteArray> looks;
-        for (int i = 0; i < 8; ++i) {
-            const QImage part = desktop.screenshot().copy(icon.geometry);
-            looks.insert(
-                QByteArray(reinterpret_cast<const char*>(part.constBits()), part.sizeInBytes()));
-            QTest::qWait(250);
-        }
+        QList<QImage> looks;
+        for (int i = 0; i < 8; ++i, QTest::qWait(250))
+            if (const QImage part = desktop.screenshot().copy(icon.geometry); !looks.contains(part))
+                looks.append(part);
         return int(looks.size());
     }
     // Waits until the next download of the feed has been answered in full.
@@ -67,11 +64,9 @@ class E2EXEmbed : public QObject {
         });
     }
     QProcess* startTrayHost() {
-        return desktop.start("trayer",
-                             {"--edge", "top", "--align", "right", "--widthtype", "pixel",
-                              "--width", "64", "--height", "32", "--iconspacing", "4",
-                              "--SetDockType", "true"},
-                             "trayer");
+        const QString options = "--edge top --align right --widthtype pixel --width 64 --height 32 "
+                                "--iconspacing 4 --SetDockType true";
+        return desktop.start("trayer", options.split(' '), "trayer");
     }
     // The program's icon, once docked in the tray host.
     bool iconDocked() {
