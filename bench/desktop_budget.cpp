@@ -67,8 +67,7 @@ int main(int argc, char* argv[]) {
     QGuiApplication app(argc, argv);
     QTemporaryDir home;
     Desktop desktop(home.path());
-    QString error;
-    if (!desktop.startDisplay(&error) || !desktop.startBus(&error)) {
+    if (const QString error = desktop.startSession(); !error.isEmpty()) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
         return 2;
     }
@@ -104,11 +103,12 @@ int main(int argc, char* argv[]) {
                 loop.quit();
             });
         clock.start();
-        if (desktop.startApp(QStringLiteral(PINGLARK_BINARY), &error))
+        if (desktop.startApp())
             loop.exec();
         QObject::disconnect(registered);
         if (watcher.services.isEmpty()) {
-            std::fprintf(stderr, "the item never registered: %s\n", qPrintable(error));
+            std::fprintf(stderr, "the item never registered: %s\n",
+                         qPrintable(desktop.log(QStringLiteral("pinglark"))));
             return 2;
         }
         startups.append(registeredMs);
@@ -119,7 +119,7 @@ int main(int argc, char* argv[]) {
 
     // The blink: a new top entry, then the bus watched for a while.
     watcher.services.clear();
-    desktop.startApp(QStringLiteral(PINGLARK_BINARY), &error);
+    desktop.startApp();
     waitFor([&] { return !watcher.services.isEmpty(); }, 15000);
     IconReader reader(panel, watcher.services.value(0));
     panel.connect(watcher.services.value(0), QStringLiteral("/StatusNotifierItem"),

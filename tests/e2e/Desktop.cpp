@@ -14,10 +14,12 @@ namespace {
 // Whether a folder may be emptied for a session: an absolute path that holds neither the current
 // folder nor the home folder (an unset variable must not empty the folder a test runs in).
 bool mayEmpty(const QString& folder) {
-    const QString clean = QDir::cleanPath(folder), path = clean.endsWith('/') ? clean : clean + '/';
-    return !folder.isEmpty() && QDir::isAbsolutePath(folder) &&
-           !(QDir::cleanPath(QDir::currentPath()) + '/').startsWith(path) &&
-           !(QDir::cleanPath(QDir::homePath()) + '/').startsWith(path);
+    const QString prefix = QDir::cleanPath(folder + "/x").chopped(1); // ends with '/'
+    const auto inside = [&](const QString& path) {
+        return (QDir::cleanPath(path) + '/').startsWith(prefix);
+    };
+    return QDir::isAbsolutePath(folder) && !inside(QDir::currentPath()) &&
+           !inside(QDir::homePath());
 }
 
 } // namespace
@@ -42,7 +44,6 @@ Desktop::Desktop(const QString& home) : m_home(mayEmpty(home) ? home : QString()
                  "{ printf 'xdg-open'; for a in \"$@\"; do printf '\\t%s' \"$a\"; done; "
                  "printf '\\n'; } >>'" +
                  QFile::encodeName(m_home) + "/opened.log'\n");
-    opener.close();
     opener.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
@@ -52,30 +53,22 @@ Desktop::~Desktop() {
         SessionServer::end(*child);
 }
 
-bool Desktop::startDisplay(QString* error) {
-    m_xvfb = m_refused.isEmpty() ? SessionServer::display(m_home + "/xvfb.log") : nullptr;
-    *error = m_refused.isEmpty() ? "Xvfb did not start (see xvfb.log)" : m_refused;
-    m_display = m_xvfb ? m_xvfb->address() : QString();
-    if (m_xvfb) // a desktop colour, so that pictures of the session look like a desktop
-        run("xsetroot", {"-solid", "#3a4150"});
-    return m_xvfb != nullptr;
-}
-
-bool Desktop::startBus(QString* error) {
-    m_bus = m_refused.isEmpty() ? SessionServer::bus(m_home + "/dbus.log") : nullptr;
-    *error = m_refused.isEmpty() ? "dbus-daemon did not start (see dbus.log)" : m_refused;
-    return m_bus != nullptr;
-}
-
 QString Desktop::startSession(const QStringList& tools) {
     QStringList missing;
     for (const QString& tool : QStringList{"Xvfb", "dbus-daemon"} + tools)
         if (QStandardPaths::findExecutable(tool).isEmpty())
             missing.append(tool);
-    if (!missing.isEmpty())
-        return "missing (tools/install-deps.sh installs them): " + missing.join(", ");
-    QString error;
-    return startDisplay(&error) && startBus(&error) ? QString() : error;
+    if (!m_refused.isEmpty() || !missing.isEmpty())
+        return m_refused +
+               (missing.isEmpty() ? "" : "missing (tools/install-deps.sh installs them): ") +
+               missing.join(", ");
+    m_xvfb = SessionServer::display(m_home + "/xvfb.log");
+    if (!m_xvfb)
+        return "Xvfb did not start (see xvfb.log)";
+    m_display = m_xvfb->address();
+    run("xsetroot", {"-solid", "#3a4150"}); // a desktop colour, for pictures of the session
+    m_bus = SessionServer::bus(m_home + "/dbus.log");
+    return m_bus ? QString() : "dbus-daemon did not start (see dbus.log)";
 }
 
 void Desktop::writeSettings(const QByteArray& generalSection) {
@@ -84,7 +77,7 @@ void Desktop::writeSettings(const QByteArray& generalSection) {
     file.write("[General]\n" + generalSection);
 }
 
-std::unique_ptr<QProcess> Desktop::process() const {
+std::unique_ptr<QProcess> Desktop::process(const QString& logName) const {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     // Nothing of the session the test itself may run in.
     for (const char* name :
@@ -96,30 +89,25 @@ std::unique_ptr<QProcess> Desktop::process() const {
     env.insert("DISPLAY", m_display);
     env.insert("DBUS_SESSION_BUS_ADDRESS", busAddress());
     env.insert("HOME", m_home);
-    env.insert("XDG_CONFIG_HOME", m_home + "/config");
     env.insert("XDG_RUNTIME_DIR", m_home + "/runtime");
-    env.insert("XDG_DATA_HOME", m_home + "/data");
-    env.insert("XDG_CACHE_HOME", m_home + "/cache");
+    for (const QString folder : {"config", "data", "cache"})
+        env.insert("XDG_" + folder.toUpper() + "_HOME", m_home + "/" + folder);
     env.insert("PATH", m_home + "/bin:" + env.value("PATH", "/usr/bin:/bin"));
     auto process = std::make_unique<QProcess>();
     SessionServer::dieWithParent(*process);
     process->setProcessEnvironment(env);
+    if (!logName.isEmpty()) {
+        process->setProcessChannelMode(QProcess::MergedChannels);
+        process->setStandardOutputFile(m_home + "/" + logName + ".log");
+    }
     return process;
-}
-
-std::unique_ptr<QProcess> Desktop::newChild(const QString& program, const QStringList& arguments,
-                                            const QString& logName) const {
-    std::unique_ptr<QProcess> child = process();
-    child->setProcessChannelMode(QProcess::MergedChannels);
-    child->setStandardOutputFile(m_home + "/" + logName + ".log");
-    child->start(program, arguments);
-    child->waitForStarted(10000);
-    return child;
 }
 
 QProcess* Desktop::start(const QString& program, const QStringList& arguments,
                          const QString& logName) {
-    m_children.push_back(newChild(program, arguments, logName));
+    m_children.push_back(process(logName));
+    m_children.back()->start(program, arguments);
+    m_children.back()->waitForStarted(10000);
     return m_children.back().get();
 }
 
@@ -132,26 +120,21 @@ std::optional<QByteArray> Desktop::run(const QString& program, const QStringList
     return ok ? std::optional(command->readAllStandardOutput()) : std::nullopt;
 }
 
-bool Desktop::startApp(const QString& binary, QString* error) {
-    m_app = newChild(binary, {}, "pinglark");
-    *error = binary + " did not start: " + m_app->errorString();
-    return m_app->state() == QProcess::Running;
+QString Desktop::log(const QString& logName) const {
+    QFile log(m_home + "/" + logName + ".log");
+    return log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QString();
+}
+
+bool Desktop::startApp() {
+    m_app = process("pinglark");
+    m_app->start(PINGLARK_BINARY, {});
+    return m_app->waitForStarted(10000);
 }
 
 int Desktop::stopApp() {
     if (m_app)
         SessionServer::end(*m_app, 10000);
     return m_app && m_app->exitStatus() == QProcess::NormalExit ? m_app->exitCode() : -1;
-}
-
-bool Desktop::appExitsCleanly() {
-    return waitFor([&] { return m_app->state() == QProcess::NotRunning; }) &&
-           m_app->exitStatus() == QProcess::NormalExit && m_app->exitCode() == 0;
-}
-
-QString Desktop::log(const QString& logName) const {
-    QFile log(m_home + "/" + logName + ".log");
-    return log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QString();
 }
 
 QList<QStringList> Desktop::openerCalls() const {
@@ -161,14 +144,14 @@ QList<QStringList> Desktop::openerCalls() const {
     return calls;
 }
 
-QList<Window> Desktop::windows(const QString& pattern, bool onlyVisible, const char* by) const {
+QList<Window> Desktop::windows(const QString& pattern, const char* by, bool onlyVisible) const {
     const QRegularExpression shell(
         "WINDOW=(\\d+)\\nX=(-?\\d+)\\nY=(-?\\d+)\\nWIDTH=(\\d+)\\nHEIGHT=(\\d+)");
     // (xdotool fails when a search finds nothing.)
-    const QStringList search = QStringList{"search"} +
-                               (onlyVisible ? QStringList{"--onlyvisible"} : QStringList()) +
-                               QStringList{by, pattern, "getwindowgeometry", "--shell", "%@"};
-    const QString answer = QString::fromLatin1(run("xdotool", search).value_or(""));
+    const QString answer =
+        QString::fromLatin1(run("xdotool", {"search", onlyVisible ? "--onlyvisible" : "--all", by,
+                                            pattern, "getwindowgeometry", "--shell", "%@"})
+                                .value_or(""));
     QList<Window> found;
     for (const QRegularExpressionMatch& m : shell.globalMatch(answer))
         found.append(

@@ -54,12 +54,11 @@ public:
     explicit Desktop(const QString& home);
     ~Desktop();
 
-    bool startDisplay(QString* error);
-    bool startBus(QString* error);
-    // The tools on PATH (these and the ones the session needs), the display and the bus; what
-    // went wrong, or nothing.
-    QString startSession(const QStringList& tools);
+    // Checks that these tools and the session's own are on PATH, then starts the display and the
+    // bus; what went wrong, or nothing.
+    QString startSession(const QStringList& tools = {});
     QString busAddress() const { return m_bus ? m_bus->address() : QString(); }
+    QString home() const { return m_home; }
 
     // The settings file the program reads, written before it starts.
     void writeSettings(const QByteArray& generalSection);
@@ -70,22 +69,20 @@ public:
     // A short command on the display; its standard output, or nothing when it failed.
     std::optional<QByteArray> run(const QString& program, const QStringList& arguments,
                                   int timeoutMs = 15000) const;
+    QString log(const QString& logName) const;
 
     // The program under test, on the xcb platform of the display; its output is log("pinglark").
-    bool startApp(const QString& binary, QString* error);
+    bool startApp();
     QProcess* app() const { return m_app.get(); }
     // Ends the program (SIGTERM) if it still runs; its exit code, or -1 when it had to be killed.
     int stopApp();
-    // Whether the program ends by itself within 15 s, normally and with exit code 0.
-    bool appExitsCleanly();
-    QString log(const QString& logName) const;
-
     // The arguments the URL opener was called with, one call per entry.
     QList<QStringList> openerCalls() const;
 
-    // X: windows whose WM_CLASS (or, by "--name", title) matches, clicks and screenshots.
-    QList<Window> windows(const QString& pattern, bool onlyVisible = false,
-                          const char* by = "--classname") const;
+    // X: windows (on screen, unless asked otherwise) whose WM_CLASS (or, by "--name", title)
+    // matches, clicks, screenshots.
+    QList<Window> windows(const QString& pattern, const char* by = "--classname",
+                          bool onlyVisible = true) const;
     bool click(QPoint at) const;
     QImage screenshot() const;
     // A screenshot once the area has looked the same twice in a row; a null image when it never
@@ -94,8 +91,6 @@ public:
     // Saves a picture in the session folder and, for the README, where PINGLARK_E2E_SCREENSHOT
     // says.
     bool keep(const QImage& picture, const QString& fileName) const;
-
-    QString home() const { return m_home; }
 
 private:
     QString m_home;
@@ -107,9 +102,7 @@ private:
     std::vector<std::unique_ptr<QProcess>> m_children;
 
     // A process that runs with the display, the bus, the folders and the opener first on PATH.
-    std::unique_ptr<QProcess> process() const;
-    std::unique_ptr<QProcess> newChild(const QString& program, const QStringList& arguments,
-                                       const QString& logName) const;
+    std::unique_ptr<QProcess> process(const QString& logName = {}) const;
 };
 
 } // namespace e2e

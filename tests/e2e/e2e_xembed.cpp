@@ -42,20 +42,17 @@ class E2EXEmbed : public QObject {
 
     // The program's windows bigger than a tray icon that are on screen: its open menu.
     std::optional<Window> openMenu() {
-        for (const Window& w : desktop.windows("^pinglark$", true))
+        for (const Window& w : desktop.windows("^pinglark$"))
             if (w.geometry.width() > 64 && w.geometry.height() > 64)
                 return w;
         return std::nullopt;
     }
     // Pictures of the docked icon over two seconds; how many looked different.
     int iconLooks() {
-        QSet<QByteArray> looks;
-        for (int i = 0; i < 8; ++i) {
-            const QImage part = desktop.screenshot().copy(icon.geometry);
-            looks.insert(
-                QByteArray(reinterpret_cast<const char*>(part.constBits()), part.sizeInBytes()));
-            QTest::qWait(250);
-        }
+        QList<QImage> looks;
+        for (int i = 0; i < 8; ++i, QTest::qWait(250))
+            if (const QImage part = desktop.screenshot().copy(icon.geometry); !looks.contains(part))
+                looks.append(part);
         return int(looks.size());
     }
     // Waits until the next download of the feed has been answered in full.
@@ -67,15 +64,13 @@ class E2EXEmbed : public QObject {
         });
     }
     QProcess* startTrayHost() {
-        return desktop.start("trayer",
-                             {"--edge", "top", "--align", "right", "--widthtype", "pixel",
-                              "--width", "64", "--height", "32", "--iconspacing", "4",
-                              "--SetDockType", "true"},
-                             "trayer");
+        const QString options = "--edge top --align right --widthtype pixel --width 64 --height 32 "
+                                "--iconspacing 4 --SetDockType true";
+        return desktop.start("trayer", options.split(' '), "trayer");
     }
     // The program's icon, once docked in the tray host.
     bool iconDocked() {
-        for (const Window& w : desktop.windows("^pinglark$", true))
+        for (const Window& w : desktop.windows("^pinglark$"))
             if (tray.contains(w.geometry)) {
                 icon = w;
                 return true;
@@ -85,20 +80,19 @@ class E2EXEmbed : public QObject {
 
 private Q_SLOTS:
     void initTestCase() {
-        QString error = desktop.startSession({"trayer", "xdotool", "import"});
-        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QCOMPARE(desktop.startSession({"trayer", "xdotool", "import"}), QString());
         trayHost = startTrayHost();
-        QVERIFY2(waitFor([&] { return !desktop.windows("^trayer$").isEmpty(); }),
-                 qPrintable("trayer did not start: " + desktop.log("trayer")));
+        QVERIFY2(
+            waitFor([&] { return !desktop.windows("^trayer$", "--classname", false).isEmpty(); }),
+            qPrintable("trayer did not start: " + desktop.log("trayer")));
 
         QVERIFY2(server.listen(feedPort), qPrintable(portTaken));
         server.serve(feedPath, FeedFixture::rdf(firstEntries));
         desktop.writeSettings("DataRefreshInterval=3\n");
-        QVERIFY2(desktop.startApp(PINGLARK_BINARY, &error), qPrintable(error));
+        QVERIFY(desktop.startApp());
     }
 
     void cleanupTestCase() {
-        desktop.stopApp();
         qInfo().noquote() << "pinglark's output:\n" << desktop.log("pinglark");
     }
 
@@ -108,15 +102,10 @@ private Q_SLOTS:
         QVERIFY(waitFor([&] {
             return server.lastRequest(feedPath).value_or(HttpServer::Request()).completed;
         }));
-        // Placed and drawn: the tray host may still move it for a moment.
-        const QImage shot = desktop.settledScreenshot(tray);
-        QVERIFY2(iconDocked(), "the icon left the tray");
-        QSet<QRgb> colours;
-        count(shot, icon.geometry, [&](int x, int y) {
-            colours.insert(shot.pixel(x, y));
-            return false;
-        });
-        QVERIFY2(colours.size() > 4, "the icon is not drawn");
+        // Placed: the tray host may still move it for a moment. (That it is drawn, the blink
+        // shows.)
+        QVERIFY2(!desktop.settledScreenshot(tray).isNull() && iconDocked(),
+                 "the icon left the tray");
     }
 
     void aNewTopEntryBlinksTheIconUntilAClickOpensTheMenu() {
@@ -133,16 +122,11 @@ private Q_SLOTS:
                                                 firstEntries));
         QVERIFY(nextRefresh());
         QTest::qWait(300); // read by the program
-        const QImage before = desktop.screenshot();
         QVERIFY(desktop.click(icon.geometry.center()));
         QVERIFY2(waitFor([&] { return openMenu().has_value(); }), "no menu after a click");
         const QRect area = openMenu().value_or(Window{}).geometry;
         const QImage after = desktop.settledScreenshot(area);
-        const int changed = count(
-            after, area, [&](int x, int y) { return before.pixel(x, y) != after.pixel(x, y); });
-        QVERIFY2(changed > area.width() * area.height() * 3 / 10,
-                 "the screen did not change where the menu is");
-        // The dot beside the top entry: blue pixels at the start of the first row.
+        // Drawn, with the dot beside the top entry: blue pixels at the start of the first row.
         QVERIFY2(count(after, QRect(area.topLeft(), QSize(40, 28)),
                        [&](int x, int y) {
                            const QColor c = after.pixelColor(x, y);
@@ -171,9 +155,9 @@ private Q_SLOTS:
         QCOMPARE(desktop.stopApp(), 0);
         QVERIFY(!desktop.log("pinglark").contains("needs a panel"));
         trayHost->kill();
-        QVERIFY(waitFor([&] { return desktop.windows("^trayer$").isEmpty(); }));
-        QString error;
-        QVERIFY2(desktop.startApp(PINGLARK_BINARY, &error), qPrintable(error));
+        QVERIFY(
+            waitFor([&] { return desktop.windows("^trayer$", "--classname", false).isEmpty(); }));
+        QVERIFY(desktop.startApp());
         QVERIFY2(waitFor([&] { return desktop.log("pinglark").contains("needs a panel"); }),
                  "no word of the missing tray");
         trayHost = startTrayHost();

@@ -15,8 +15,7 @@ expected_files=(bin/pinglark share/applications/pinglark.desktop share/icons/hic
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 
-scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
+scratch=$(mktemp -d) && trap 'rm -rf "$scratch"' EXIT
 
 check_file_list() {
     diff <(printf "$1%s\n" "${expected_files[@]}" | LC_ALL=C sort) - >&2 ||
@@ -34,11 +33,9 @@ check_desktop_files() {
         fail "appstreamcli rejects the metainfo"
     ! grep -E '^[EWI]:' <<<"$report" >&2 || fail "appstreamcli reports issues in the metainfo"
 
-    local exec_line icon launchable binary
-    exec_line=$(sed -n 's/^Exec=//p' "$desktop")
-    icon=$(sed -n 's/^Icon=//p' "$desktop")
-    launchable=$(sed -n 's:.*<launchable type="desktop-id">\(.*\)</launchable>.*:\1:p' "$metainfo")
-    binary=$(sed -n 's:.*<binary>\(.*\)</binary>.*:\1:p' "$metainfo")
+    local exec_line=$(sed -n 's/^Exec=//p' "$desktop") icon=$(sed -n 's/^Icon=//p' "$desktop")
+    local launchable=$(sed -n 's:.*<launchable type="desktop-id">\(.*\)</launchable>.*:\1:p' "$metainfo")
+    local binary=$(sed -n 's:.*<binary>\(.*\)</binary>.*:\1:p' "$metainfo")
     [ -x "$root/bin/${exec_line%% *}" ] || fail "Exec=$exec_line is not an installed program"
     [ -f "$root/share/icons/hicolor/scalable/apps/$icon.svg" ] || fail "Icon=$icon is not installed"
     [ -f "$root/share/applications/$launchable" ] || fail "the metainfo launches '$launchable'"
@@ -60,7 +57,7 @@ check_package() {
     (cd "$build" && "$cpack" --config CPackConfig.cmake -G DEB -B "$scratch/pkg") \
         >"$scratch/cpack.log" 2>&1 || { cat "$scratch/cpack.log" >&2; fail "cpack failed"; return; }
 
-    local arch deb field value depends names want
+    local arch deb field value names want
     arch=$(dpkg --print-architecture)
     deb=$scratch/pkg/pinglark_${version}_$arch.deb
     [ "$(ls "$scratch"/pkg/*.deb)" = "$deb" ] ||
@@ -72,9 +69,7 @@ check_package() {
     [ -n "$(dpkg-deb -f "$deb" Maintainer)" ] || fail "no Maintainer"
 
     # The libraries linked and the plugins Qt loads (xcb: libqt6gui6; SVG: libqt6svg6).
-    depends=$(dpkg-deb -f "$deb" Depends)
-    echo "Depends: $depends"
-    names=$(tr ',|' '\n' <<<"$depends" | sed 's/(.*)//; s/:.*//; s/[[:space:]]//g' | sed '/^$/d')
+    names=$(dpkg-deb -f "$deb" Depends | tr ',|' '\n' | sed 's/(.*)//; s/:.*//; s/[[:space:]]//g; /^$/d')
     for want in libc6 libstdc++6 libexpat1 libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6 \
         libqt6svg6; do
         grep -qx "$want" <<<"$names" || fail "Depends lacks $want"

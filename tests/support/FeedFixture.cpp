@@ -30,15 +30,6 @@ QList<Entry> numbered(int count, int first) {
     return entries;
 }
 
-QByteArray escaped(const QString& text) {
-    QByteArray out = text.toUtf8();
-    out.replace('&', "&amp;");
-    out.replace('<', "&lt;");
-    out.replace('>', "&gt;");
-    out.replace('"', "&quot;");
-    return out;
-}
-
 QByteArray rdf(const QList<Entry>& entries, const QByteArray& extraChildren,
                const QString& channelTitle) {
     QByteArray sequence, items;

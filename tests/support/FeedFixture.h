@@ -32,6 +32,8 @@ QByteArray rss2(const QList<Entry>& entries,
 QByteArray atom(const QList<Entry>& entries, const QString& feedTitle = QStringLiteral("Veltrano"));
 
 // Escapes &, <, > and quotes for XML text and attribute values.
-QByteArray escaped(const QString& text);
+inline QByteArray escaped(const QString& text) {
+    return text.toHtmlEscaped().toUtf8();
+}
 
 } // namespace FeedFixture

@@ -24,8 +24,11 @@ constexpr qint64 writeHighWater = 256 * 1024;
 class Body {
 public:
     Body(const QByteArray& fixed, qint64 generatedSize, bool gzip)
-        : m_fixed(fixed), m_remaining(generatedSize < 0 ? fixed.size() : generatedSize),
-          m_generated(generatedSize >= 0), m_gzip(gzip) {
+        : m_source(
+              generatedSize < 0
+                  ? fixed
+                  : QByteArrayLiteral("Pinglark test filler, line after line.\n").repeated(1680)),
+          m_remaining(generatedSize < 0 ? fixed.size() : generatedSize), m_gzip(gzip) {
         // 15 window bits + 16: a gzip header and trailer around the deflate stream.
         if (m_gzip)
             deflateInit2(&m_zip, Z_BEST_SPEED, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
@@ -39,11 +42,13 @@ public:
 
     // The next bytes of the body as sent; empty once it is over.
     QByteArray next() {
-        if (!m_gzip)
-            return plain();
         QByteArray out;
         while (out.isEmpty() && !m_done) {
-            const QByteArray input = plain();
+            const QByteArray input =
+                m_source.left(qsizetype(std::min<qint64>(m_remaining, m_source.size())));
+            m_remaining -= input.size();
+            if (!m_gzip)
+                return input;
             m_zip.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(input.constData()));
             m_zip.avail_in = uInt(input.size());
             std::array<char, 16 * 1024> buffer{};
@@ -66,18 +71,8 @@ public:
     }
 
 private:
-    QByteArray plain() {
-        static const QByteArray filler =
-            QByteArrayLiteral("Pinglark test filler, line after line.\n").repeated(1680);
-        const QByteArray& source = m_generated ? filler : m_fixed;
-        const qint64 size = std::min<qint64>(m_remaining, source.size());
-        m_remaining -= size;
-        return source.left(qsizetype(size));
-    }
-
-    QByteArray m_fixed;
+    QByteArray m_source; // sent whole, or repeated up to the generated length
     qint64 m_remaining;
-    bool m_generated;
     bool m_gzip;
     z_stream m_zip{};
     bool m_done = false;

@@ -2,7 +2,6 @@
 
 #include <QDeadlineTimer>
 #include <QFile>
-#include <QRandomGenerator>
 
 #include <csignal>
 #include <sys/prctl.h>
@@ -15,26 +14,17 @@ std::unique_ptr<SessionServer> SessionServer::bus(const QString& errorLog) {
 }
 
 std::unique_ptr<SessionServer> SessionServer::display(const QString& errorLog) {
-    // A display number of its own, away from the low ones desktops and other tools take. Xvfb
-    // writes it on the descriptor given once it accepts connections; a number taken meanwhile
-    // makes it exit, and another one is tried. (Without -noreset, Xvfb would forget the root
-    // window's colour whenever its last client disconnects.)
-    for (int attempt = 0; attempt < 5; ++attempt) {
-        const int number = 200 + int(QRandomGenerator::global()->bounded(700));
-        if (QFile::exists(QString("/tmp/.X%1-lock").arg(number)))
-            continue;
-        std::unique_ptr<SessionServer> server(new SessionServer);
-        const QString name = QString(":%1").arg(number);
-        if (server->start("Xvfb",
-                          {name, "-displayfd", "1", "-screen", "0", "800x600x24", "-nolisten",
-                           "tcp", "-noreset"},
-                          errorLog) &&
-            server->m_address == name.mid(1)) {
-            server->m_address = name;
-            return server;
-        }
-    }
-    return nullptr;
+    // Xvfb picks a free display number itself and writes it on the descriptor given once it
+    // accepts connections. (Without -noreset, it would forget the root window's colour whenever
+    // its last client disconnects.)
+    std::unique_ptr<SessionServer> server(new SessionServer);
+    if (!server->start(
+            "Xvfb",
+            {"-displayfd", "1", "-screen", "0", "800x600x24", "-nolisten", "tcp", "-noreset"},
+            errorLog))
+        return nullptr;
+    server->m_address.prepend(':');
+    return server;
 }
 
 SessionServer::~SessionServer() {

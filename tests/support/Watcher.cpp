@@ -6,18 +6,15 @@
 
 namespace {
 
-QDBusMessage menuCall(const QString& service, const QString& path, const QString& method,
-                      const QVariantList& arguments) {
-    QDBusMessage message = QDBusMessage::createMethodCall(
-        service, path, QStringLiteral("com.canonical.dbusmenu"), method);
-    message.setArguments(arguments);
+// AboutToShow on the menu's root item, or, given its name, an event on it.
+QDBusMessage menuCall(const QString& service, const QString& path, const QString& event = {}) {
+    QDBusMessage message =
+        QDBusMessage::createMethodCall(service, path, QStringLiteral("com.canonical.dbusmenu"),
+                                       event.isEmpty() ? "AboutToShow" : "Event");
+    message.setArguments(event.isEmpty()
+                             ? QVariantList{0}
+                             : QVariantList{0, event, QVariant::fromValue(QDBusVariant(0)), 0u});
     return message;
-}
-
-// An event on the menu's root item.
-QDBusMessage rootEvent(const QString& service, const QString& path, const QString& event) {
-    return menuCall(service, path, QStringLiteral("Event"),
-                    {0, event, QVariant::fromValue(QDBusVariant(0)), 0u});
 }
 
 } // namespace
@@ -39,14 +36,14 @@ void Watcher::RegisterStatusNotifierHost(const QString& /*service*/) {
 }
 
 QList<QDBusMessage> Watcher::menuOpening(const QString& service, const QString& path) const {
-    QList<QDBusMessage> calls{menuCall(service, path, QStringLiteral("AboutToShow"), {0})};
+    QList<QDBusMessage> calls{menuCall(service, path)};
     if (menuHost == MenuHost::Lxqt)
-        calls.append(rootEvent(service, path, QStringLiteral("opened")));
+        calls.append(menuCall(service, path, QStringLiteral("opened")));
     return calls;
 }
 
 QList<QDBusMessage> Watcher::menuClosing(const QString& service, const QString& path) const {
     if (menuHost == MenuHost::Xfce)
         return {};
-    return {rootEvent(service, path, QStringLiteral("closed"))};
+    return {menuCall(service, path, QStringLiteral("closed"))};
 }
