@@ -124,6 +124,8 @@ private Q_SLOTS:
         QSignalSpy shown(&f.menu, &QMenu::aboutToShow);
         QDBusMessage reply = menuCall(f.item, "AboutToShow", {0});
         QCOMPARE(reply.arguments().value(0).toBool(), false);
+        reply = menuCall(f.item, "AboutToShowGroup", {QVariant::fromValue(QList<int>{0, 777})});
+        QCOMPARE(qdbus_cast<QList<int>>(reply.arguments().value(1)), QList<int>{777});
         QCOMPARE(shown.count(), 1);
 
         // A program that brings an item up to date as the menu opens: the host is told before
