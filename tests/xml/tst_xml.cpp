@@ -1,10 +1,10 @@
-// The node tree: creation, kinds and names, text content, the searches, ownership, encodings, and
-// documents that are malformed or try to exhaust the stack or memory.
+// The node tree: creation, kinds and names, text content, the searches, ownership, encodings,
+// documents that are malformed or try to exhaust the stack or memory; writing trees back out as
+// XML text, and the path evaluator.
 
-#include "Parsed.h"
 #include "XMLTree.h"
 
-#include <QTemporaryDir>
+#include <QDir>
 #include <QtTest>
 
 #include <thread>
@@ -12,6 +12,18 @@
 using namespace Qt::StringLiterals;
 
 namespace {
+
+// The tree of a document the test knows to be well formed.
+XMLTree parsed(const QByteArray& bytes) {
+    auto tree = XMLTree::treeWithData(bytes);
+    if (!tree)
+        qFatal("document did not parse: %s", bytes.left(200).constData());
+    return *tree;
+}
+
+const QByteArray feed = "<rdf:RDF xmlns:rdf='urn:r'><channel><title>CT</title></channel>"
+                        "<item rdf:about='u1'><title>I1</title><link>L1</link></item>"
+                        "<item rdf:about='u2'><title>I2</title><link>L2</link></item></rdf:RDF>";
 
 // Follows a list of child indexes from tree.
 XMLTree at(const XMLTree& tree, std::initializer_list<int> path) {
@@ -31,54 +43,36 @@ QByteArray amplified(int size, int references) {
            QByteArray("&e;").repeated(references) + "</r>";
 }
 
-// Entities that each refer fanout times to the one before, the first of them holding bottom.
-QByteArray nestedEntities(const QByteArray& bottom, int levels, int fanout) {
-    QByteArray doc = "<!DOCTYPE r [<!ENTITY e0 '" + bottom + "'>";
-    for (int i = 1; i <= levels; ++i)
-        doc += "<!ENTITY e" + QByteArray::number(i) + " '" +
-               ("&e" + QByteArray::number(i - 1) + ";").repeated(fanout) + "'>";
-    return doc + "]><r>&e" + QByteArray::number(levels) + ";</r>";
-}
-
-QByteArray utf16(const QString& text, bool bigEndian) {
-    QStringEncoder encode(bigEndian ? QStringConverter::Utf16BE : QStringConverter::Utf16LE,
-                          QStringConverter::Flag::WriteBom);
-    return encode(text);
-}
-
-// A file called name in dir with content; its URL.
-QUrl written(const QTemporaryDir& dir, const QString& name, const QByteArray& content) {
-    QFile file(dir.filePath(name));
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
-        qFatal("could not write %s", qPrintable(file.fileName()));
-    return QUrl::fromLocalFile(file.fileName());
+// A feed the tests keep on disk.
+QUrl stored(const char* name) {
+    return QUrl::fromLocalFile(QFileInfo(QStringLiteral(__FILE__)).absolutePath() +
+                               u"/../support/feeds/"_s + name);
 }
 
 // The tree as one line: each node as kind:name, its children in brackets.
 QString outline(const XMLTree& node) {
-    QString text = QString::number(node.type()) + u':' + node.name().value_or(QString());
-    if (node.count() <= 0)
-        return text;
+    const QString text = QString::number(node.type()) + u':' + node.name().value_or(QString());
     QStringList children;
     for (int i = 0; i < node.count(); ++i)
         children.append(outline(node.childAtIndex(i).value()));
-    return text + u'[' + children.join(u' ') + u']';
+    return children.isEmpty() ? text : text + u'[' + children.join(u' ') + u']';
 }
 
 } // namespace
 
-class TestXMLTree : public QObject {
+class TestXML : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
     void creationAndTheEmptyWrapper() {
         QVERIFY(!XMLTree::treeWithData(QByteArray()) && !XMLTree::treeWithNode(nullptr));
         // From a URL: only a local file that can be read and parses.
-        QTemporaryDir dir;
-        const auto read = XMLTree::treeWithURL(written(dir, u"feed.xml"_s, "<r><t>hi</t></r>"));
-        QCOMPARE(read.value_or(XMLTree()).description(), u"hi"_s);
-        for (const QUrl& url : {written(dir, u"bad.xml"_s, "<r>"), QUrl::fromLocalFile(dir.path()),
-                                QUrl(u"http://127.0.0.1:1/feed.xml"_s)})
+        const auto read = XMLTree::treeWithURL(stored("atom.xml"));
+        QCOMPARE(read.value_or(XMLTree()).descendentNamed(u"title"_s)->description(),
+                 u"New rail timetable"_s);
+        for (const QUrl& url :
+             {QUrl::fromLocalFile(QStringLiteral(__FILE__)), QUrl::fromLocalFile(QDir::tempPath()),
+              QUrl(u"http://127.0.0.1:1/feed.xml"_s)})
             QVERIFY2(!XMLTree::treeWithURL(url), qPrintable(url.toString()));
 
         // The empty wrapper answers everything with nothing.
@@ -111,17 +105,11 @@ private Q_SLOTS:
         row("<a><![CDATA[hidden]]>1<!--c-->2<?p d?>3&nope;4</a>", u"1234"_s);
         row("<a>&lt;&amp;&#233;&#x1F600;&nbsp;&eacute;</a>", u"<&\u00e9\U0001F600\u00a0\u00e9"_s);
         row("<a><b><c>1</c>2</b><d><e><f>3</f></e></d></a>", u"123"_s);
-        row("<a>x<![CDATA[y]]>z</a>", u"xz"_s);
         row("<!DOCTYPE a [<!ENTITY e 'E<b>&f;</b>'><!ENTITY f 'F'>]><a>&e;</a>", u"EF"_s);
         row("<?xml version='1.0' encoding='windows-1252'?><r>\x93q\x94 \x80 \xE9</r>",
             u"\u201cq\u201d \u20ac \u00e9"_s);
         row("\xEF\xBB\xBF<caf\xC3\xA9>\xE2\x82\xAC \xF0\x9F\x98\x80</caf\xC3\xA9>",
             u"\u20ac \U0001F600"_s);
-        QTest::newRow("UTF-16LE") << utf16(u"<?xml version='1.0' encoding='UTF-16'?><\u00e9>"
-                                           "\u20ac\U0001F600</\u00e9>"_s,
-                                           false)
-                                  << u"\u20ac\U0001F600"_s;
-        QTest::newRow("UTF-16BE") << utf16(u"<r>\u4e2d &nbsp;</r>"_s, true) << u"\u4e2d \u00a0"_s;
     }
     void description() {
         QFETCH(QByteArray, document);
@@ -139,7 +127,6 @@ private Q_SLOTS:
             QTest::newRow(document)
                 << QByteArray(document) << QString::fromUtf8(name) << QString::fromUtf8(found);
         };
-        row("<a><b><b>inner</b>outer</b></a>", "b", "2:innerouter");
         row("<a><b>1<b>2</b></b><c><b>3<b>4</b></b></c><d/></a>", "b", "2:34");
         row("<item><link>u</link><title>link</title></item>", "link", "6:link");
         row("<rdf:RDF xmlns:rdf='urn:r'/>", "RDF", "");
@@ -163,17 +150,15 @@ private Q_SLOTS:
             doc += "<item about='u" + QByteArray::number(i) + "'><title>T" + QByteArray::number(i) +
                    " caf\xc3\xa9</title><link>L</link></item>";
         std::vector<XMLTree> items;
-        std::optional<XMLTree> tree = parsed(doc + "</r>"), link, text;
+        std::optional<XMLTree> tree = parsed(doc + "</r>"), text;
         std::thread([&] {
             for (int i = 0; i < 500; i += 7)
                 items.push_back(at(*tree, {0, i}));
-            link = at(*tree, {0, 499, 1});
             text = at(*tree, {0, 1, 0, 0}); // of an item that no wrapper holds
             tree.reset();
         }).join();
         QCOMPARE(text->description(), u"T1 caf\u00e9"_s);
-        QVERIFY(!text->parent() && !link->parent() && !items[1].parent());
-        QCOMPARE(link->childAtIndex(0)->parent()->node(), link->node());
+        QVERIFY(!text->parent() && !items[1].parent());
         for (std::size_t i = 0; i < items.size(); i += 2)
             items[i] = XMLTree();
         QCOMPARE(items[3].attributeNamed(u"about"_s), u"u21"_s);
@@ -184,16 +169,12 @@ private Q_SLOTS:
     // Texts and attribute values longer than the blocks that most nodes take, in and out of ASCII,
     // and a byte order mark at the start of a text.
     void longTextsAndValues() {
-        const QByteArray ascii(100000, 'a');
-        const QByteArray accented =
-            QByteArray("\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80").repeated(30000);
-        const XMLTree a = at(parsed("<r><a k='" + ascii + "' j='" + accented + "'>\xef\xbb\xbf" +
-                                    ascii + accented + "</a></r>"),
-                             {0, 0});
-        QCOMPARE(a.description(),
-                 QChar(0xfeff) + QString::fromLatin1(ascii) + QString::fromUtf8(accented));
-        QCOMPARE(a.attributeNamed(u"k"_s), QString::fromLatin1(ascii));
-        QCOMPARE(a.attributeNamed(u"j"_s), QString::fromUtf8(accented));
+        const QString text = QString(100000, u'a') + u"\u00e9\u20ac\U0001F600"_s.repeated(30000);
+        const XMLTree a =
+            at(parsed(u"<r><a k='%1' j='%1'>\ufeff%1</a></r>"_s.arg(text).toUtf8()), {0, 0});
+        QCOMPARE(a.description() + a.attributeNamed(u"k"_s).value() +
+                     a.attributeNamed(u"j"_s).value(),
+                 u'\ufeff' + text + text + text);
     }
 
     void childrenByNameAndAttributes() {
@@ -231,8 +212,7 @@ private Q_SLOTS:
                  u"NB\u00a9"_s);
         QCOMPARE(parsed(amplified(80, 10000)).description().size(), 800000);
         // External entities and DTDs are never read.
-        QTemporaryDir dir;
-        const QByteArray url = written(dir, u"secret.txt"_s, "SECRET").toEncoded();
+        const QByteArray url = stored("atom.xml").toEncoded();
         QCOMPARE(
             parsed("<!DOCTYPE r [<!ENTITY ext SYSTEM '" + url + "'>]><r>a&ext;b</r>").description(),
             u"ab"_s);
@@ -246,17 +226,10 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("document");
         QTest::newRow("unclosed root") << QByteArray("<a><b/>");
         QTest::newRow("NUL byte") << QByteArray("<a>x\0y</a>", 10);
-        QTest::newRow("recursive entity")
-            << QByteArray("<!DOCTYPE a [<!ENTITY e '&f;'><!ENTITY f '&e;'>]><a>&e;</a>");
-        QTest::newRow("entity with unbalanced markup")
-            << QByteArray("<!DOCTYPE a [<!ENTITY e '<b>'>]><a>&e;</b></a>");
-        QTest::newRow("Latin-1 without a declaration") << QByteArray("<a>caf\xE9</a>");
         QTest::newRow("unknown encoding")
             << QByteArray("<?xml version='1.0' encoding='x-no-such-thing'?><a/>");
         QTest::newRow("standalone, undeclared")
             << QByteArray("<?xml version='1.0' standalone='yes'?><r>&madeup;</r>");
-        QTest::newRow("billion laughs") << nestedEntities("lollollollollollollollollollol", 9, 10);
-        QTest::newRow("element bomb") << nestedEntities("<e/><e/><e/><e/><e/><e/><e/><e/>", 7, 8);
         // Past 16 MiB of text, below expat's own limit of amplification.
         QTest::newRow("amplified") << amplified(50, 400000);
         for (const char* declared : {"<!--x-->", "<!ENTITY a \"x\">"})
@@ -290,7 +263,113 @@ private Q_SLOTS:
         doc.reset();
         QCOMPARE(inner->description(), u"deep"_s);
     }
+
+    // Each row: the document, and what it writes when that differs.
+    void writtenForm_data() {
+        QTest::addColumn<QByteArray>("document");
+        QTest::addColumn<QString>("xml");
+        const auto row = [](const char* title, const QByteArray& document,
+                            const QString& xml = {}) {
+            QTest::newRow(title) << document << (xml.isNull() ? QString::fromUtf8(document) : xml);
+        };
+        row("escaping", "<a k='&quot;&lt;&amp;&gt;&apos;'>x &amp; &lt;y&gt; \"'</a>",
+            u"<a k=\"&quot;&lt;&amp;&gt;'\">x &amp; &lt;y&gt; \"'</a>"_s);
+        row("forms as written", "<a><b/><c></c><d z=\"1\" xmlns:p=\"urn:p\" a=\"2\"/></a>");
+        row("white space", "<a k=\"&#10;&#9;&#13;\">l1\nl2&#13;</a>");
+        row("other kinds", "<a><!-- c --><?t d  e?><?u?><![CDATA[<&>]]>&undeclared;</a>");
+        row("prolog",
+            "<?xml version='1.0' encoding='ISO-8859-1' standalone='no'?>"
+            "<!DOCTYPE a PUBLIC '-//P//EN' 'a.dtd'><!--c--><a/><?end?>",
+            u"<?xml version=\"1.0\" standalone=\"no\"?>\n<!DOCTYPE a PUBLIC \"-//P//EN\" "
+            "\"a.dtd\">\n<!--c-->\n<a/>\n<?end?>"_s);
+        row("internal subset",
+            "<!DOCTYPE a SYSTEM 'x\"y.dtd' [<!ENTITY e 'E'> <!--n--> <?p?>]><a>&e;</a>",
+            u"<!DOCTYPE a SYSTEM 'x\"y.dtd' [<!ENTITY e 'E'> <!--n--> <?p?>]>\n<a>E</a>"_s);
+        row("brackets in the subset",
+            "<!DOCTYPE r SYSTEM 'r[1].dtd' [<!--[--><!ATTLIST r a CDATA '[a]'><?p ]?>"
+            "<!NOTATION n SYSTEM ']'>]><r/>",
+            u"<!DOCTYPE r SYSTEM \"r[1].dtd\" [<!--[--><!ATTLIST r a CDATA '[a]'><?p ]?>"
+            "<!NOTATION n SYSTEM ']'>]>\n<r/>"_s);
+        row("entities expanded, blank text dropped",
+            "<!DOCTYPE r [<!ENTITY e '<x>e</x>'>]><r>t&e;<![CDATA[]]>&nbsp;<f>\r\n</f></r>",
+            u"<!DOCTYPE r [<!ENTITY e '<x>e</x>'>]>\n<r>t<x>e</x><![CDATA[]]>&#160;<f></f></r>"_s);
+        row("windows-1252",
+            "<?xml version='1.0' encoding='windows-1252' standalone='yes'?>"
+            "<r k='\x93q\x94'>caf\xE9 \x80<s>&#x1F600;&#xFFFD;</s></r>",
+            u"<?xml version=\"1.0\" standalone=\"yes\"?>\n"
+            "<r k=\"&#8220;q&#8221;\">caf&#233; &#8364;<s>&#128512;&#65533;</s></r>"_s);
+    }
+    void writtenForm() {
+        QFETCH(QByteArray, document);
+        QFETCH(QString, xml);
+        const XMLTree doc = parsed(document);
+        QCOMPARE(doc.xml(), xml);
+        // What is written reads back as the same document; each top-level node writes the same
+        // text alone as within the whole.
+        QCOMPARE(parsed(xml.toUtf8()).xml(), xml);
+        for (int i = 0; i < doc.count(); ++i)
+            QVERIFY(xml.contains(doc.childAtIndex(i)->xml().value()));
+    }
+
+    void unwritable() {
+        // Names and text with no escaped form cannot be written in ASCII; what can, still can.
+        for (const char* document :
+             {"<caf\xC3\xA9/>", "<a caf\xC3\xA9='1'/>", "<a><!-- caf\xC3\xA9 --></a>",
+              "<a><![CDATA[caf\xC3\xA9]]></a>"})
+            QVERIFY(!parsed(document).xml());
+        const XMLTree b =
+            parsed("<a><b>caf\xC3\xA9</b><caf\xC3\xA9/></a>").descendentNamed(u"b"_s).value();
+        QCOMPARE(b.xml().value() + b.childAtIndex(0)->xml().value(),
+                 u"<b>caf&#233;</b>caf&#233;"_s);
+    }
+
+    void xpathLogsAndAnswersNothing() {
+        QTest::ignoreMessage(
+            QtWarningMsg,
+            "The path function is still being developed. It doesn't work yet. Sorry.");
+        QVERIFY(!parsed(feed).xpath(u"/rdf:RDF/channel/title"_s));
+    }
+
+    void evaluator_data() {
+        QTest::addColumn<QByteArray>("document");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("result"); // "node:<name>:<text>", "value:<text>" or "none"
+        QTest::addColumn<QString>("left");   // what remains of the path afterwards
+        const auto row = [](const char* title, const QByteArray& document, const char* path,
+                            const char* result, const char* left = "") {
+            QTest::newRow(title) << document << QString::fromUtf8(path) << QString::fromUtf8(result)
+                                 << QString::fromUtf8(left);
+        };
+        row("absolute", feed, "/rdf:RDF/channel/title", "node:title:CT");
+        row("descendants at any depth", feed, "rdf:RDF/title", "node:title:I2");
+        row("attribute after a name", feed, "item@rdf:about", "value:u2", "rdf:about");
+        row("attribute after a slash", feed, "item/@rdf:about", "none", "@rdf:about");
+        row("missing attribute", feed, "item@nope", "none", "nope");
+        row("bracket at a later step", feed, "item/link[1]", "none", "link[1]");
+        row("attribute of the document", feed, "@version", "none", "@version");
+        row("missing name", feed, "missing/title", "none", "/title");
+        row("a//b/", "<a><x><b>1</b></x><b>2</b></a>", "a//b/", "node:b:2");
+        row("x@@k@", "<x k='v'/>", "x@@k@", "value:v", "k");
+        row("empty path", feed, "", "node::CTI1L1I2L2");
+    }
+    void evaluator() {
+        QFETCH(QByteArray, document);
+        QFETCH(QString, path);
+        QFETCH(QString, result);
+        QFETCH(QString, left);
+        const XMLTree doc = parsed(document);
+        const XMLPathResult found = XMLTreeXPath(path, doc.node());
+        QString answer = u"none"_s;
+        if (const auto* value = std::get_if<QString>(&found))
+            answer = u"value:"_s + *value;
+        if (const auto* node = std::get_if<XMLNodePtr>(&found)) {
+            const XMLTree tree = XMLTree::treeWithNode(*node).value();
+            answer = u"node:"_s + tree.name().value_or(QString()) + u':' + tree.description();
+        }
+        QCOMPARE(answer, result);
+        QCOMPARE(path, left);
+    }
 };
 
-QTEST_GUILESS_MAIN(TestXMLTree)
-#include "tst_xmltree.moc"
+QTEST_GUILESS_MAIN(TestXML)
+#include "tst_xml.moc"

@@ -1,0 +1,172 @@
+#pragma once
+
+// The status item as a desktop panel sees it: the suites run a private session bus, play the panel
+// (a StatusNotifierWatcher with a host) on a connection of their own, and talk to the item only
+// through real D-Bus calls.
+
+#include "DBusMenuExporter.h"
+#include "SessionServer.h"
+#include "StatusItem.h"
+#include "StatusNotifierItem.h"
+#include "Watcher.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QMenu>
+#include <QtTest>
+
+#include <memory>
+
+// Signals the panel receives from the item.
+class BusSignals : public QObject {
+    Q_OBJECT
+public:
+    QList<QDBusMessage> received;
+    QList<QDBusMessage> named(const QString& member) const {
+        QList<QDBusMessage> result;
+        for (const QDBusMessage& m : received)
+            if (m.member() == member)
+                result.append(m);
+        return result;
+    }
+    int count(const QString& member) const { return int(named(member).size()); }
+public Q_SLOTS:
+    void record(const QDBusMessage& message) { received.append(message); }
+};
+
+inline QIcon solidIcon(QColor color) {
+    QPixmap pixmap(32, 32);
+    pixmap.fill(color);
+    return QIcon(pixmap);
+}
+
+// The base of the panel's suites: a watcher on the panel's connection before each test.
+class Panel : public QObject {
+    Q_OBJECT
+
+protected:
+    QDBusConnection panel{QString()};
+    Watcher watcher;
+
+    // Exports a watcher and takes its name: replacing the owner or not, and leaving it to a
+    // later one or not.
+    static bool claimWatcher(QDBusConnection& connection, Watcher& w, bool replace = false,
+                             bool allowReplacement = false) {
+        using Bus = QDBusConnectionInterface;
+        return connection.registerObject("/StatusNotifierWatcher", &w,
+                                         QDBusConnection::ExportAdaptors) &&
+               connection.interface()
+                       ->registerService(
+                           "org.kde.StatusNotifierWatcher",
+                           replace ? Bus::ReplaceExistingService : Bus::DontQueueService,
+                           allowReplacement ? Bus::AllowReplacement : Bus::DontAllowReplacement)
+                       .value() == Bus::ServiceRegistered;
+    }
+    void startPanel() { QVERIFY(claimWatcher(panel, watcher)); }
+    static void releaseWatcher(QDBusConnection& connection) {
+        connection.unregisterService("org.kde.StatusNotifierWatcher");
+        connection.unregisterObject("/StatusNotifierWatcher");
+    }
+    void stopPanel() { releaseWatcher(panel); }
+
+    // A call from the panel; the item answers on this thread, so wait with the event loop running.
+    QDBusMessage call(const QString& service, const QString& path, const QString& interface,
+                      const QString& method, const QVariantList& arguments = {}) {
+        QDBusMessage message = QDBusMessage::createMethodCall(service, path, interface, method);
+        message.setArguments(arguments);
+        return panel.call(message, QDBus::BlockWithGui, 5000);
+    }
+    QVariant property(StatusItem& item, const QString& name,
+                      const QString& path = "/StatusNotifierItem",
+                      const QString& interface = "org.kde.StatusNotifierItem") {
+        const QDBusMessage reply =
+            call(item.statusNotifierItem()->serviceName(), path, "org.freedesktop.DBus.Properties",
+                 "Get", {interface, name});
+        return reply.arguments().value(0).value<QDBusVariant>().variant();
+    }
+    template <typename T> T structure(StatusItem& item, const QString& name) {
+        return qdbus_cast<T>(property(item, name).value<QDBusArgument>());
+    }
+    QDBusMessage menuCall(StatusItem& item, const QString& method,
+                          const QVariantList& arguments = {}) {
+        return call(item.statusNotifierItem()->serviceName(), "/MenuBar", "com.canonical.dbusmenu",
+                    method, arguments);
+    }
+    QDBusMessage menuEvent(StatusItem& item, int id, const QString& type) {
+        return menuCall(item, "Event", {id, type, QVariant::fromValue(QDBusVariant(0)), 0u});
+    }
+    DBusMenuLayoutItem layout(StatusItem& item, int parent = 0, int depth = -1) {
+        const QDBusMessage reply = menuCall(item, "GetLayout", {parent, depth, QStringList()});
+        return qdbus_cast<DBusMenuLayoutItem>(reply.arguments().value(1).value<QDBusArgument>());
+    }
+    void listen(StatusItem& item, BusSignals& bus) {
+        const QString service = item.statusNotifierItem()->serviceName();
+        QVERIFY(panel.connect(service, "/StatusNotifierItem", "org.kde.StatusNotifierItem",
+                              QString(), &bus, SLOT(record(QDBusMessage))));
+        QVERIFY(panel.connect(service, "/MenuBar", "com.canonical.dbusmenu", QString(), &bus,
+                              SLOT(record(QDBusMessage))));
+    }
+    // Everything the item sent before this call has reached the panel once it returns.
+    void roundTrip(StatusItem& item) {
+        QCoreApplication::processEvents();
+        property(item, "Status");
+        QCoreApplication::processEvents();
+    }
+    bool ownsName(const QString& name) {
+        return panel.interface()->isServiceRegistered(name).value();
+    }
+
+    struct Fixture {
+        QMenu menu;
+        QAction* ampersands = menu.addAction("AT&&T and Q&&A");
+        QAction* snake = menu.addAction("snake_case");
+        QAction* disabled = menu.addAction("No Data Loaded");
+        QAction* checked = menu.addAction("Launch at Login");
+        QAction* separator = menu.addSeparator();
+        QAction* withIcon = menu.addAction(solidIcon(Qt::blue), "Quit");
+        StatusItem item;
+        Fixture() {
+            disabled->setEnabled(false);
+            checked->setCheckable(true);
+            checked->setChecked(true);
+            item.setHighlightMode(true);
+            item.setImage(solidIcon(Qt::red));
+            item.setAlternateImage(solidIcon(Qt::green));
+            item.setMenu(&menu);
+            item.setEnabled(true);
+            item.setToolTip("Pinglark");
+        }
+    };
+
+private Q_SLOTS:
+    void initTestCase() {
+        registerDBusTypes();
+        panel = QDBusConnection::connectToBus(qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS"),
+                                              "panel");
+        QVERIFY(panel.isConnected());
+    }
+    void init() {
+        watcher.services.clear();
+        watcher.host = true;
+        watcher.menuHost = MenuHost::Lxqt;
+        startPanel();
+    }
+    void cleanup() { stopPanel(); }
+};
+
+// Runs a panel suite on a session bus of its own, started before the application connects to one.
+#define PANEL_TEST_MAIN(TestClass)                                                                 \
+    int main(int argc, char* argv[]) {                                                             \
+        const std::unique_ptr<SessionServer> bus = SessionServer::bus();                           \
+        if (!bus)                                                                                  \
+            return 1;                                                                              \
+        qputenv("DBUS_SESSION_BUS_ADDRESS", bus->address().toUtf8());                              \
+        QApplication app(argc, argv);                                                              \
+        QApplication::setApplicationName("Pinglark");                                              \
+        QApplication::setDesktopFileName("pinglark");                                              \
+        TestClass test;                                                                            \
+        return QTest::qExec(&test, argc, argv);                                                    \
+    }
