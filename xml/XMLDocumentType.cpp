@@ -1,6 +1,10 @@
 // What a document declares beside its content: the XML declaration, the document type with its
 // internal subset, entities, and encodings that expat does not know itself.
 //
+// Encodings. expat reads UTF-8, UTF-16, ISO-8859-1 and US-ASCII itself. A document in any other
+// encoding that the system can decode (windows-1252, KOI8-R, Shift_JIS, GB18030, Big5…) is
+// turned into UTF-8 before expat sees it, and expat is told to read it so.
+//
 // Undeclared entities. A feed that uses an HTML name such as &nbsp; without declaring it would not
 // be well-formed, and one such name would make the whole feed unreadable. The parser therefore
 // tells expat that the document has an external subset (XML_UseForeignDTD), which makes
@@ -12,6 +16,9 @@
 #include "XMLParserInternal.h"
 #include "XMLTreeBuilder.h"
 
+#include <QStringDecoder>
+
+#include <algorithm>
 #include <cstring>
 
 // Whether the document may use a named entity beyond the five that XML predefines, in which case
@@ -64,7 +71,8 @@ void XMLCALL XMLTreeBuilder::onXmlDecl(void* userData, const XML_Char* version, 
         return; // a text declaration of an external entity
     b.m_document->extra = new XMLNodeExtra;
     b.m_document->extra->xmlVersion = QString::fromUtf8(version);
-    b.m_document->extra->standalone = standalone;
+    b.m_document->extra->standalone =
+        b.m_writtenStandalone >= 0 ? b.m_writtenStandalone : standalone;
 }
 
 void XMLCALL XMLTreeBuilder::onStartDoctype(void* userData, const XML_Char* name,
@@ -130,25 +138,122 @@ int XMLCALL XMLTreeBuilder::onExternalEntity(XML_Parser parser, const XML_Char* 
     return status == XML_STATUS_OK ? XML_STATUS_OK : XML_STATUS_ERROR;
 }
 
-// Single-byte encodings that expat does not know itself (windows-1252 and the like), through
-// Qt's decoders. Multi-byte encodings are refused.
-int XMLCALL XMLTreeBuilder::onUnknownEncoding(void*, const XML_Char* name, XML_Encoding* info) {
-    QStringDecoder probe(name);
-    if (!probe.isValid())
-        return XML_STATUS_ERROR;
-    for (int byte = 0; byte < 256; ++byte) {
-        QStringDecoder decoder(name, QStringDecoder::Flag::Stateless);
-        const char c = char(byte);
-        const QString decoded = decoder.decode(QByteArrayView(&c, 1));
-        if (decoder.hasError() || decoded.size() != 1 ||
-            decoded.at(0) == QChar::ReplacementCharacter || decoded.at(0).isSurrogate()) {
-            info->map[byte] = -1;
-        } else {
-            info->map[byte] = decoded.at(0).unicode();
+// --- What expat reads -------------------------------------------------------------------------
+
+namespace {
+
+// The XML declaration at the very start of a document in an ASCII-compatible encoding: where its
+// encoding and standalone values lie in the bytes. Nothing when there is none, or when it is not
+// one that could be read (expat then says what is wrong with it).
+struct Declaration {
+    QByteArrayView encoding;
+    qsizetype standaloneAt = -1; // of the value
+    QByteArrayView standalone;
+};
+
+bool isDeclarationSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+std::optional<Declaration> readDeclaration(QByteArrayView bytes) {
+    // A declaration is short; one written with more room than this is left to expat.
+    bytes = bytes.first(std::min<qsizetype>(bytes.size(), 1024));
+    if (!bytes.startsWith("<?xml") || bytes.size() < 6 || !isDeclarationSpace(bytes[5]))
+        return std::nullopt;
+    Declaration declaration;
+    qsizetype at = 5;
+    for (;;) {
+        while (at < bytes.size() && isDeclarationSpace(bytes[at]))
+            ++at;
+        if (bytes.sliced(at).startsWith("?>"))
+            return declaration;
+        const qsizetype name = at;
+        while (at < bytes.size() && bytes[at] >= 'a' && bytes[at] <= 'z')
+            ++at;
+        const QByteArrayView key = bytes.sliced(name, at - name);
+        while (at < bytes.size() && isDeclarationSpace(bytes[at]))
+            ++at;
+        if (key.isEmpty() || at >= bytes.size() || bytes[at] != '=')
+            return std::nullopt;
+        ++at;
+        while (at < bytes.size() && isDeclarationSpace(bytes[at]))
+            ++at;
+        if (at >= bytes.size() || (bytes[at] != '"' && bytes[at] != '\''))
+            return std::nullopt;
+        const qsizetype value = at + 1;
+        const qsizetype end = bytes.indexOf(bytes[at], value);
+        if (end < 0)
+            return std::nullopt;
+        if (key == "encoding") {
+            declaration.encoding = bytes.sliced(value, end - value);
+        } else if (key == "standalone") {
+            declaration.standaloneAt = value;
+            declaration.standalone = bytes.sliced(value, end - value);
         }
+        at = end + 1;
     }
-    info->data = nullptr;
-    info->convert = nullptr;
-    info->release = nullptr;
-    return XML_STATUS_OK;
+}
+
+// The encodings expat reads itself.
+bool isExpatEncoding(QByteArrayView name) {
+    for (const char* known :
+         {"UTF-8", "UTF-16", "UTF-16BE", "UTF-16LE", "ISO-8859-1", "US-ASCII"}) {
+        if (name.compare(known, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
+// An encoding's name as it may stand in a message: it comes from the document or the server.
+QString encodingName(QByteArrayView name) {
+    QString shown;
+    for (const char c : name.first(std::min<qsizetype>(name.size(), 40)))
+        shown += c > ' ' && c < 0x7f ? QChar(QLatin1Char(c)) : QChar(u'?');
+    return shown;
+}
+
+} // namespace
+
+std::optional<XMLSource> XMLSourceFor(const QByteArray& bytes, const QByteArray& charset,
+                                      QString* error) {
+    XMLSource source{bytes, {}, -1};
+    // A byte order mark, or the zero bytes of UTF-16 text: expat tells the encoding itself.
+    if (bytes.startsWith("\xEF\xBB\xBF") || bytes.startsWith("\xFE\xFF") ||
+        bytes.startsWith("\xFF\xFE") || (bytes.size() >= 2 && (bytes[0] == 0 || bytes[1] == 0)))
+        return source;
+    const std::optional<Declaration> declaration = readDeclaration(bytes);
+    QByteArray name = declaration && !declaration->encoding.isEmpty()
+                          ? declaration->encoding.toByteArray()
+                          : charset.trimmed();
+    if (isExpatEncoding(name)) {
+        // A charset from elsewhere only counts where the document declares none.
+        if (!declaration || declaration->encoding.isEmpty())
+            source.encoding = name;
+    } else if (!name.isEmpty()) {
+        // Any other encoding the system can decode is turned into UTF-8 here, whatever the
+        // declaration then says.
+        QStringDecoder decoder(name.constData());
+        if (!decoder.isValid()) {
+            if (error)
+                *error = QStringLiteral("unknown encoding \"%1\"").arg(encodingName(name));
+            return std::nullopt;
+        }
+        const QString text = decoder.decode(bytes);
+        if (decoder.hasError()) {
+            if (error)
+                *error = QStringLiteral("text that is not %1").arg(encodingName(name));
+            return std::nullopt;
+        }
+        source.bytes = text.toUtf8();
+        source.encoding = QByteArrayLiteral("UTF-8");
+    }
+    // A standalone document may not use what its external subset declares, and the HTML entity
+    // names a feed uses undeclared come from there: such a document is read as one that is not
+    // standalone. (Its declaration is kept as written.)
+    if (declaration && declaration->standalone == "yes" && XMLMayUseNamedEntities(source.bytes)) {
+        // The declaration is ASCII: it lies at the same place in UTF-8.
+        source.bytes.replace(declaration->standaloneAt, 3, "no");
+        source.standalone = 1;
+    }
+    return source;
 }

@@ -125,9 +125,13 @@ struct XMLNode {
     };
     XMLChunk* chunk; // where the node lies
     mutable std::uint32_t owners = 1;
-    std::uint32_t index : 31 = 0;  // its position among its parent's children
+    std::uint32_t index : 30 = 0;  // its position among its parent's children
     bool emptyElement : 1 = false; // an element written as <name/>
-    std::uint32_t childCount : 27 = 0;
+    // Character data made only of whitespace makes no node; these say where some stood: right
+    // before this node, and (elements) right before the end tag.
+    bool blankBefore : 1 = false;
+    std::uint32_t childCount : 26 = 0;
+    bool blankBeforeEnd : 1 = false;
     XMLNodeKind kind : 5;
     union {
         std::uint32_t length = 0;     // of the node string, when it lies after the node
@@ -171,8 +175,10 @@ private:
 };
 
 // Parses a whole document into a tree whose root is the document node; null when the bytes are not
-// a well-formed document.
-XMLNodePtr XMLParseDocument(const QByteArray& bytes, const QUrl& base);
+// a well-formed document. charset: the encoding the bytes came with from elsewhere, if any, used
+// where the document declares none. error, if given, says why an encoding could not be read.
+XMLNodePtr XMLParseDocument(const QByteArray& bytes, const QUrl& base,
+                            const QByteArray& charset = {}, QString* error = nullptr);
 
 // Writes node and its subtree as XML text made of 7-bit ASCII only; nothing when a name (or other
 // text that has no escaped form, such as a comment) cannot be written in ASCII.

@@ -2,7 +2,8 @@
 //
 // expat checks XML 1.0 well-formedness; this file turns its events into nodes. There is no
 // namespace processing: names stay as written. Character data that is only whitespace makes no
-// node. Character references and the predefined entities are folded into the text around them.
+// node (the nodes around it note that it stood there). Character references and the predefined
+// entities are folded into the text around them.
 //
 // Building. A node that is complete goes straight into its parent's list of children when the
 // parent closes; until then the children of an open node are chained backwards through their
@@ -58,7 +59,6 @@ void XMLTreeBuilder::install() {
                               &XMLTreeBuilder::onEndDoctype);
     XML_SetXmlDeclHandler(m_parser, &XMLTreeBuilder::onXmlDecl);
     XML_SetExternalEntityRefHandler(m_parser, &XMLTreeBuilder::onExternalEntity);
-    XML_SetUnknownEncodingHandler(m_parser, &XMLTreeBuilder::onUnknownEncoding, nullptr);
     XML_UseForeignDTD(m_parser, XML_TRUE);
     XML_SetParamEntityParsing(m_parser, XML_PARAM_ENTITY_PARSING_ALWAYS);
 }
@@ -168,6 +168,7 @@ XMLNode* XMLTreeBuilder::addNode(XMLNodeKind kind, const char* text) {
 // place in the list they will move to.
 void XMLTreeBuilder::append(XMLNode* node) {
     OpenNode& open = m_open.back();
+    node->blankBefore = std::exchange(m_blankPending, false);
     node->parent = std::exchange(open.lastChild, node);
     ++open.childCount;
     chargeTree(sizeof(XMLNode*)); // NOLINT(bugprone-sizeof-expression): its place in the list
@@ -178,6 +179,7 @@ void XMLTreeBuilder::append(XMLNode* node) {
 void XMLTreeBuilder::close() {
     const OpenNode open = m_open.back();
     m_open.pop_back();
+    open.node->blankBeforeEnd = std::exchange(m_blankPending, false);
     XMLNode* child = open.lastChild;
     if (open.childCount == 1) {
         open.node->onlyChild = child;
@@ -198,7 +200,9 @@ void XMLTreeBuilder::close() {
 void XMLTreeBuilder::flushText() {
     if (m_text.empty())
         return;
-    if (!std::all_of(m_text.begin(), m_text.end(), isXmlSpace))
+    if (std::all_of(m_text.begin(), m_text.end(), isXmlSpace))
+        m_blankPending = true;
+    else
         addNode(XMLKindText, m_text.data(), m_text.size());
     m_text.clear();
 }
@@ -322,18 +326,24 @@ void XMLCALL XMLTreeBuilder::onProcessingInstruction(void* userData, const XML_C
     b.chargeTree(sizeof(XMLNodeExtra) + std::size_t(node->extra->data.size()) * 2);
 }
 
-XMLNodePtr XMLParseDocument(const QByteArray& bytes, const QUrl& base) {
-    XML_Parser parser = XML_ParserCreate(nullptr);
+XMLNodePtr XMLParseDocument(const QByteArray& bytes, const QUrl& base, const QByteArray& charset,
+                            QString* error) {
+    const std::optional<XMLSource> source = XMLSourceFor(bytes, charset, error);
+    if (!source)
+        return nullptr;
+    XML_Parser parser =
+        XML_ParserCreate(source->encoding.isEmpty() ? nullptr : source->encoding.constData());
     if (!parser)
         return nullptr;
     if (base.isValid())
         XML_SetBase(parser, base.toEncoded().constData());
     XMLNodePtr document;
     {
-        XMLTreeBuilder builder(parser, XMLMayUseNamedEntities(bytes));
+        XMLTreeBuilder builder(parser, XMLMayUseNamedEntities(source->bytes));
         builder.install();
-        const char* data = bytes.constData();
-        qsizetype left = bytes.size();
+        builder.keepStandalone(source->standalone);
+        const char* data = source->bytes.constData();
+        qsizetype left = source->bytes.size();
         bool ok = true;
         constexpr qsizetype Piece = qsizetype(1) << 30;
         do {

@@ -10,9 +10,14 @@
 // Creation.
 
 std::optional<XMLTree> XMLTree::treeWithData(const QByteArray& bytes, const QUrl& resolvingUrl) {
+    return treeWithData(bytes, resolvingUrl, {}, nullptr);
+}
+
+std::optional<XMLTree> XMLTree::treeWithData(const QByteArray& bytes, const QUrl& resolvingUrl,
+                                             const QByteArray& charset, QString* error) {
     if (bytes.isNull())
         return std::nullopt;
-    return treeWithNode(XMLParseDocument(bytes, resolvingUrl));
+    return treeWithNode(XMLParseDocument(bytes, resolvingUrl, charset, error));
 }
 
 std::optional<XMLTree> XMLTree::treeWithURL(const QUrl& url) {

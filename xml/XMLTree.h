@@ -71,6 +71,11 @@ public:
     // resolvingUrl is the document's source location; nothing else uses it.
     static std::optional<XMLTree> treeWithData(const QByteArray& bytes,
                                                const QUrl& resolvingUrl = QUrl());
+    // The same for bytes that came with a charset from elsewhere (a server's Content-Type), which
+    // counts where the document declares no encoding. error, if given, says why a document whose
+    // encoding cannot be read was refused (and stays as it was for any other refusal).
+    static std::optional<XMLTree> treeWithData(const QByteArray& bytes, const QUrl& resolvingUrl,
+                                               const QByteArray& charset, QString* error);
     // Reads and parses the document at a local (file:) URL; nothing for other schemes.
     static std::optional<XMLTree> treeWithURL(const QUrl& url);
     // Wraps a node; nothing for a null node.

@@ -17,12 +17,29 @@
 #include <expat.h>
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
 // Whether the document may use a named entity beyond the five that XML predefines, in which case
 // the entity table has to be read.
 bool XMLMayUseNamedEntities(const QByteArray& bytes);
+
+// What expat is given for a document: its bytes, the encoding expat is told to read them in over
+// what the document declares (empty: as the document says), and the document's standalone
+// declaration as written when expat is told otherwise (-1: as expat reads it).
+struct XMLSource {
+    QByteArray bytes;
+    QByteArray encoding;
+    int standalone = -1;
+};
+
+// The source for a document's bytes that came with charset (a server's word on their encoding,
+// used where the document declares none). Encodings that expat does not read itself are decoded
+// here, multi-byte ones included. Nothing, and why in error, when the encoding is not known or
+// the bytes are not text in it.
+std::optional<XMLSource> XMLSourceFor(const QByteArray& bytes, const QByteArray& charset,
+                                      QString* error);
 
 class XMLTreeBuilder {
 public:
@@ -45,7 +62,7 @@ public:
     static constexpr qint64 MaxTreeBytes = 64 * 1024 * 1024;
     // What a distinct name takes in the name tables, besides three bytes a character.
     static constexpr qint64 NameCost = 256;
-    static_assert(MaxTreeBytes / sizeof(XMLNode) < (1 << 27), "child counts must fit in a node");
+    static_assert(MaxTreeBytes / sizeof(XMLNode) < (1 << 26), "child counts must fit in a node");
 
     XMLTreeBuilder(XML_Parser parser, bool wantEntityTable);
     ~XMLTreeBuilder();
@@ -53,6 +70,8 @@ public:
     XMLTreeBuilder& operator=(const XMLTreeBuilder&) = delete;
 
     void install();
+    // The document's standalone declaration as written, when expat is told otherwise.
+    void keepStandalone(int written) { m_writtenStandalone = written; }
     // The finished tree, or null when the document was refused.
     XMLNodePtr finish();
 
@@ -124,7 +143,6 @@ private:
     static void XMLCALL onEndDoctype(void* userData);
     static int XMLCALL onExternalEntity(XML_Parser parser, const XML_Char* context, const XML_Char*,
                                         const XML_Char*, const XML_Char*);
-    static int XMLCALL onUnknownEncoding(void*, const XML_Char* name, XML_Encoding* info);
 
     struct NameSlot {
         std::size_t hash = 0;
@@ -139,7 +157,9 @@ private:
     bool m_entityTableRead = false;
     bool m_failed = false;
     bool m_inDoctype = false;
-    XMLStore m_store; // declared before the nodes it holds
+    int m_writtenStandalone = -1;
+    bool m_blankPending = false; // whitespace-only text was dropped since the last node
+    XMLStore m_store;            // declared before the nodes it holds
     XMLNode* m_document = nullptr;
     struct OpenNode {
         XMLNode* node;

@@ -106,6 +106,7 @@ private Q_SLOTS:
         row("<a>&lt;&amp;&#233;&#x1F600;&nbsp;&eacute;</a>", u"<&\u00e9\U0001F600\u00a0\u00e9"_s);
         row("<a><b><c>1</c>2</b><d><e><f>3</f></e></d></a>", u"123"_s);
         row("<!DOCTYPE a [<!ENTITY e 'E<b>&f;</b>'><!ENTITY f 'F'>]><a>&e;</a>", u"EF"_s);
+        row("<?xml version='1.0' standalone='yes'?><a>&nbsp;&madeup;</a>", u"\u00a0"_s);
         row("<?xml version='1.0' encoding='windows-1252'?><r>\x93q\x94 \x80 \xE9</r>",
             u"\u201cq\u201d \u20ac \u00e9"_s);
         row("\xEF\xBB\xBF<caf\xC3\xA9>\xE2\x82\xAC \xF0\x9F\x98\x80</caf\xC3\xA9>",
@@ -228,8 +229,8 @@ private Q_SLOTS:
         QTest::newRow("NUL byte") << QByteArray("<a>x\0y</a>", 10);
         QTest::newRow("unknown encoding")
             << QByteArray("<?xml version='1.0' encoding='x-no-such-thing'?><a/>");
-        QTest::newRow("standalone, undeclared")
-            << QByteArray("<?xml version='1.0' standalone='yes'?><r>&madeup;</r>");
+        QTest::newRow("not Shift_JIS")
+            << QByteArray("<?xml version='1.0' encoding='Shift_JIS'?><a>\x81\x20</a>");
         // Past 16 MiB of text, below expat's own limit of amplification.
         QTest::newRow("amplified") << amplified(50, 400000);
         for (const char* declared : {"<!--x-->", "<!ENTITY a \"x\">"})
@@ -295,9 +296,9 @@ private Q_SLOTS:
             u"<!DOCTYPE r [<!ENTITY e '<x>e</x>'>]>\n<r>t<x>e</x><![CDATA[]]>&#160;<f></f></r>"_s);
         row("windows-1252",
             "<?xml version='1.0' encoding='windows-1252' standalone='yes'?>"
-            "<r k='\x93q\x94'>caf\xE9 \x80<s>&#x1F600;&#xFFFD;</s></r>",
+            "<r k='\x93q\x94'>caf\xE9 \x80&nbsp;<s>&#x1F600;&#xFFFD;</s></r>",
             u"<?xml version=\"1.0\" standalone=\"yes\"?>\n"
-            "<r k=\"&#8220;q&#8221;\">caf&#233; &#8364;<s>&#128512;&#65533;</s></r>"_s);
+            "<r k=\"&#8220;q&#8221;\">caf&#233; &#8364;&#160;<s>&#128512;&#65533;</s></r>"_s);
     }
     void writtenForm() {
         QFETCH(QByteArray, document);
