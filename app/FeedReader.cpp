@@ -1,12 +1,14 @@
 #include "FeedReader.h"
 
+#include "XMLNode.h"
 #include "XMLParserInternal.h"
 #include "XMLTree.h"
 
 #include <QByteArrayView>
 #include <QHash>
 #include <QStringList>
-#include <QVarLengthArray>
+
+#include <utility>
 
 namespace {
 
@@ -14,37 +16,58 @@ using Entry = FeedContent::Entry;
 
 // The text of a node as an entry field: for an element, its text and CDATA sections, through
 // elements only, in document order, exactly as written; for any other node, its node string.
-QString fieldText(const XMLTree& node) {
-    if (node.type() != XMLKindElement)
-        return node.description();
-    if (node.count() == 1) {
-        // Most often the content is one piece of text.
-        const XMLTree only = *node.childAtIndex(0);
-        if (only.type() == XMLKindText || only.type() == XMLKindCDATASection)
-            return only.description();
-    }
+// XHTML is read as HTML shows it: each run of whitespace between two pieces of text is one space
+// (the runs between elements too, for which the tree keeps no node), and none is at either end.
+QString fieldText(const XMLTree& tree, bool xhtml = false) {
+    if (tree.type() != XMLKindElement)
+        return tree.description();
+    const XMLNode& element = *tree.node();
+    // Most often the content is one piece of text.
+    if (!xhtml && element.childCount == 1 &&
+        (element.onlyChild->kind == XMLKindText || element.onlyChild->kind == XMLKindCDATASection))
+        return element.onlyChild->stringCopy();
     QString text;
-    // The walk keeps, for every level it went down, the index of the next child to look at; it
-    // climbs back through parent links, so a deeply nested document costs no stack.
-    XMLTree current = node;
-    QVarLengthArray<int, 16> next{0};
-    while (!next.isEmpty()) {
-        const std::optional<XMLTree> child = current.childAtIndex(next.back()++);
-        if (!child) {
-            next.removeLast();
-            if (!next.isEmpty())
-                current = *current.parent();
+    bool blank = false;
+    const auto add = [&](QStringView piece) {
+        if (!xhtml) {
+            text += piece;
+            return;
+        }
+        for (const QChar c : piece) {
+            if (c == u' ' || c == u'\n' || c == u'\t' || c == u'\r') {
+                blank = true;
+            } else {
+                if (std::exchange(blank, false) && !text.isEmpty())
+                    text += u' ';
+                text += c;
+            }
+        }
+    };
+    // The walk keeps the index of the next child to look at and climbs back through parent
+    // links, so a deeply nested document costs no stack.
+    const XMLNode* current = &element;
+    std::uint32_t next = 0;
+    for (;;) {
+        if (next == current->childCount) {
+            blank |= current->blankBeforeEnd;
+            if (current == &element)
+                return text;
+            next = current->index + 1;
+            current = current->parent;
             continue;
         }
-        const int kind = child->type();
-        if (kind == XMLKindText || kind == XMLKindCDATASection) {
-            text += child->description();
-        } else if (kind == XMLKindElement) {
-            current = *child;
-            next.append(0);
+        const XMLNode& child = *current->child(next);
+        blank |= child.blankBefore;
+        if (child.kind == XMLKindText || child.kind == XMLKindCDATASection) {
+            add(child.string());
+            ++next;
+        } else if (child.kind == XMLKindElement) {
+            current = &child;
+            next = 0;
+        } else {
+            ++next;
         }
     }
-    return text;
 }
 
 // Calls visit(child, name) for every element child of parent, in document order.
@@ -138,9 +161,10 @@ const QHash<QString, char32_t>& namedCharacters() {
 // The character of the reference that starts at html[at] ('&'), and its length; nothing when
 // it is not a complete reference.
 std::optional<std::pair<char32_t, qsizetype>> characterReference(QStringView html, qsizetype at) {
-    const qsizetype end = html.indexOf(u';', at + 1);
-    // The longest name in the table has 8 letters; a numeric reference at most 8 digits.
-    if (end < 0 || end - at > 10)
+    // The longest name in the table has 8 letters, a numeric reference at most 8 digits: the ';'
+    // is looked for no further (a text of many '&' costs no more than one of any other kind).
+    const qsizetype end = html.first(std::min(html.size(), at + 11)).indexOf(u';', at + 1);
+    if (end < 0)
         return std::nullopt;
     const QStringView body = html.sliced(at + 1, end - at - 1);
     if (body.startsWith(u'#')) {
@@ -171,17 +195,22 @@ QString plainText(QStringView html) {
         if (c == u'<' && at + 1 < html.size() &&
             (html[at + 1].isLetter() || html[at + 1] == u'/' || html[at + 1] == u'!' ||
              html[at + 1] == u'?')) {
-            // To the '>' that ends the tag, over quoted attribute values.
+            // To the '>' that ends the tag, over quoted attribute values. A quote opens one only
+            // where a value starts, after '=': a stray one elsewhere is just a character.
             QChar quote;
+            bool valueStarts = false;
             for (++at; at < html.size(); ++at) {
+                const QChar d = html[at];
                 if (!quote.isNull()) {
-                    if (html[at] == quote)
+                    if (d == quote)
                         quote = QChar();
-                } else if (html[at] == u'"' || html[at] == u'\'') {
-                    quote = html[at];
-                } else if (html[at] == u'>') {
+                } else if (d == u'>') {
                     break;
+                } else if (valueStarts && (d == u'"' || d == u'\'')) {
+                    quote = d;
                 }
+                if (quote.isNull() && !d.isSpace())
+                    valueStarts = d == u'=';
             }
             ++at;
             continue;
@@ -232,6 +261,27 @@ FeedContent readRss1(const XMLTree& feed, const QUrl& address) {
     return content;
 }
 
+// The person an RSS 2.0 author names. The element holds an e-mail address, most often with the
+// name beside it: "me@example.com (Example editor)" or "Example editor <me@example.com>" give the
+// name; anything else (a bare address, a name alone) stays as written.
+QString personIn(const QString& author) {
+    const QString written = author.trimmed();
+    QStringView name;
+    if (written.endsWith(u')')) {
+        const qsizetype open = written.indexOf(u'(');
+        if (open > 0 && written.first(open).contains(u'@'))
+            name = QStringView(written).sliced(open + 1).chopped(1);
+    } else if (written.endsWith(u'>')) {
+        const qsizetype open = written.lastIndexOf(u'<');
+        if (open > 0 && written.sliced(open).contains(u'@'))
+            name = QStringView(written).first(open);
+    }
+    name = name.trimmed();
+    if (name.size() > 1 && name.startsWith(u'"') && name.endsWith(u'"'))
+        name = name.sliced(1).chopped(1).trimmed();
+    return name.isEmpty() ? author : name.toString();
+}
+
 bool isPermaLink(const XMLTree& guid) {
     const std::optional<QString> permaLink = guid.attributeNamed(QStringLiteral("isPermaLink"));
     return !permaLink || permaLink->trimmed().compare(u"false", Qt::CaseInsensitive) != 0;
@@ -251,7 +301,7 @@ FeedContent readRss2(const XMLTree& rss, const QUrl& address) {
             keepFirst(siteLink, child);
         if (name != u"item" || isFull(content))
             return;
-        std::optional<XMLTree> title, link, guid, creator, author;
+        std::optional<XMLTree> title, link, guid, creator, author, otherAuthor;
         forEachElement(child, [&](const XMLTree& field, const QString& fieldName) {
             if (fieldName == u"title")
                 keepFirst(title, field);
@@ -263,14 +313,20 @@ FeedContent readRss2(const XMLTree& rss, const QUrl& address) {
                 keepFirst(creator, field);
             else if (fieldName == u"author")
                 keepFirst(author, field);
+            else if (fieldName == u"dc:author" || fieldName == u"itunes:author")
+                keepFirst(otherAuthor, field);
         });
         if (!title)
             return;
         Entry entry{fieldText(*title), linkText(link, address), std::nullopt};
         if (!entry.link && guid && isPermaLink(*guid))
             entry.link = linkText(guid, address);
-        if (creator || author)
-            entry.source = fieldText(creator ? *creator : *author);
+        if (creator)
+            entry.source = fieldText(*creator);
+        else if (author)
+            entry.source = personIn(fieldText(*author));
+        else if (otherAuthor)
+            entry.source = fieldText(*otherAuthor);
         content.entries.append(std::move(entry));
     });
     if (feedTitle)
@@ -330,21 +386,28 @@ private:
     }
 
     // A text construct. XHTML is a div whose text is the title: the markup goes with the walk
-    // through elements.
+    // through elements, and the whitespace between them is text. Atom 0.3 names the types as
+    // media types, and marks escaped markup with mode="escaped".
     QString text(const XMLTree& element) const {
-        const std::optional<QString> type = element.attributeNamed(QStringLiteral("type"));
-        if (type == u"html")
+        const QString type = element.attributeNamed(QStringLiteral("type")).value_or(QString());
+        const auto is = [&](const char* name) {
+            return type.compare(QLatin1String(name), Qt::CaseInsensitive) == 0;
+        };
+        if (is("html") || is("text/html") ||
+            (element.attributeNamed(QStringLiteral("mode")) == u"escaped" && !is("text") &&
+             !is("text/plain")))
             return plainText(fieldText(element));
-        return fieldText(element);
+        return fieldText(element, is("xhtml") || is("application/xhtml+xml"));
     }
 
-    // The href of a link to the page itself: rel "alternate", or no rel at all.
+    // The address of a link to the page itself (rel "alternate", or no rel at all): its href, or,
+    // as Atom 0.3 feeds have it too, its text.
     std::optional<QString> alternateLink(const XMLTree& link) const {
         const std::optional<QString> rel = link.attributeNamed(QStringLiteral("rel"));
         if (rel && *rel != u"alternate")
             return std::nullopt;
         const std::optional<QString> href = link.attributeNamed(QStringLiteral("href"));
-        return href ? linkIn(*href, link, m_address) : std::nullopt;
+        return linkIn(href ? *href : fieldText(link), link, m_address);
     }
 
     std::optional<QString> authorName(const XMLTree& author) const {

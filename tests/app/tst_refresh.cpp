@@ -38,7 +38,7 @@ private Q_SLOTS:
         AppController& app = h.start();
         // Entries stand above the fixed items, in document order.
         QCOMPARE(app.barMenu()->actions().indexOf(h.feedItems().at(2)), 2);
-        QCOMPARE(h.feedItems().at(0)->toolTip(), QStringLiteral("Author 1"));
+        QCOMPARE(shownText(h.feedItems().at(0)->toolTip()), QStringLiteral("Author 1"));
         QCOMPARE(h.state(), "blank blank blank");
         QCOMPARE(h.after({entry("1"), entry("2"), entry("3")}), "blank blank blank");
 
@@ -62,27 +62,20 @@ private Q_SLOTS:
                      "new blank");
     }
 
+    // Each feed in feeds/, <name>.xml, read as a feed of the user's, gives the menu in <name>.menu:
+    // title|link|source per entry ("-" where absent), then the home item's text|what it opens ("-"
+    // when disabled), then the icon's tooltip. Lines "> Name: value" before them are headers the
+    // feed is served with; a Location is where the feed's address redirects to, and the feed is
+    // served there. {site} is the test server.
     void everyFormatReadsIntoEntries_data() {
         QTest::addColumn<QByteArray>("document");
-        // title|link|source per entry ("-" where absent), then the home item's text|what it
-        // opens ("-" when disabled); {site} is the test server.
         QTest::addColumn<QStringList>("read");
-        const QString veltrano = QStringLiteral("Veltrano|http://veltrano.invalid/");
-        // Only direct item children of the feed element count; a title holds all the text below,
-        // CDATA sections included.
-        QTest::newRow("rss1 fields")
-            << FeedFixture::rdf(
-                   {{{}, "http://news.example/untitled", "Nobody"},
-                    {"No link", {}, "Ann"},
-                    {"No creator", "http://news.example/c", {}}},
-                   "<item><title>Big <b>news</b> &amp; <![CDATA[<cdata>]]>more</title>"
-                   "<link><![CDATA[http://x/3]]></link></item>"
-                   "<Item><title>wrong case</title><link>http://x/1</link></Item>"
-                   "<rss:item xmlns:rss=\"http://purl.org/rss/1.0/\"><title>p</title></rss:item>"
-                   "<items><item><title>nested</title><link>http://x/2</link></item></items>"
-                   "<!-- item --><?item pi?>")
-            << QStringList({"No link|-|Ann", "No creator|http://news.example/c|-",
-                            "Big news & <cdata>more|http://x/3|-", veltrano});
+        const QDir feeds(QFileInfo(QStringLiteral(__FILE__)).absolutePath() + "/feeds");
+        for (const QFileInfo& feed : feeds.entryInfoList({"*.xml"}))
+            QTest::newRow(qPrintable(feed.fileName()))
+                << readAll(feed.filePath())
+                << QString::fromUtf8(readAll(feeds.filePath(feed.completeBaseName() + ".menu")))
+                       .split(u'\n', Qt::SkipEmptyParts);
         // A feed longer than the menu takes: its first 10,000 entries, in order.
         QList<FeedEntry> many;
         QStringList manyRead;
@@ -91,75 +84,51 @@ private Q_SLOTS:
             manyRead.append(QStringLiteral("Title %1|http://news.example/%1|Author %1").arg(n));
         }
         manyRead.removeLast();
-        QTest::newRow("rss1 long") << FeedFixture::rdf(many) << manyRead + QStringList{veltrano};
+        const QString veltrano = QStringLiteral("Veltrano|http://veltrano.invalid/");
+        const QString updated = QStringLiteral("Updated at <time>");
+        QTest::newRow("rss1 long")
+            << FeedFixture::rdf(many) << manyRead + QStringList{veltrano, updated};
         QTest::newRow("rss2 long")
             << FeedFixture::rss2(many, "Veltrano: news of the fish market & more")
             << manyRead + QStringList{"Veltrano: news of the fish market &&...|"
-                                      "http://veltrano.invalid/"};
-        QTest::newRow("atom long") << FeedFixture::atom(many) << manyRead + QStringList{veltrano};
-        QTest::newRow("rss2 fields")
-            << QByteArray("<rss xmlns:dc='http://purl.org/dc/elements/1.1/'><channel>"
-                          "<title><![CDATA[Fish & Co]]></title><link>/home</link>"
-                          "<item><title><![CDATA[Fish & Chips]]></title><link>http://x/1</link>"
-                          "<guid>http://x/g</guid><author>a@x (A)</author>"
-                          "<dc:creator>Ann</dc:creator></item>"
-                          "<item><title>G</title><guid isPermaLink='true'>http://x/g</guid>"
-                          "<author>bob@x</author></item>"
-                          "<item><title>N</title><link> </link>"
-                          "<guid isPermaLink='false'>http://x/n</guid></item>"
-                          "<item><link>http://x/untitled</link></item>"
-                          "<item><title>R</title><link>news/r</link></item>"
-                          "<rdf:RDF><item><title>RDF</title></item></rdf:RDF>"
-                          "</channel><item><title>outside</title></item></rss>")
-            << QStringList({"Fish & Chips|http://x/1|Ann", "G|http://x/g|bob@x", "N|-|-",
-                            "R|{site}/notifications/news/r|-", "Fish && Co|{site}/home"});
-        QTest::newRow("atom fields")
-            << QByteArray("<feed xmlns='http://www.w3.org/2005/Atom' xml:base='/dir/'>"
-                          "<title type='html'>Veltrano &amp;amp; Co</title>"
-                          "<link rel='self' href='/feed'/><link href='site/'/>"
-                          "<entry><title type='html'>&lt;!-- c --&gt;&lt;a title=\"a&gt;b\"&gt;Fish"
-                          "&lt;/a&gt; &amp;amp; Chips &amp;eacute;&amp;#233;&amp;#xE9; &amp;bogus; "
-                          "1 &lt; 2</title>"
-                          "<link rel='self' href='http://x/self'/><link rel='enclosure' "
-                          "href='http://x/a'/>"
-                          "<link rel='alternate' href='http://x/1'/><link href='http://x/2'/>"
-                          "<author><name>Ann</name><email>a@x</email></author></entry>"
-                          "<entry><title type='xhtml'><div xmlns='http://www.w3.org/1999/xhtml'>X "
-                          "<b>bold</b> &amp; <![CDATA[y]]></div></title>"
-                          "<link href='e/2' xml:base='sub/'/></entry>"
-                          "<entry xml:base='/other/'><title><![CDATA[Plain <b> &amp;]]></title>"
-                          "<link href='3'/><source><title>Elsewhere</title></source></entry>"
-                          "<entry><link href='http://x/untitled'/></entry>"
-                          "<author><name>Feed Author</name></author></feed>")
-            << QStringList({"Fish & Chips \u00e9\u00e9\u00e9 &bogus; 1 < 2|http://x/1|Ann",
-                            "X bold & y|{site}/dir/sub/e/2|Feed Author",
-                            "Plain <b> &amp;|{site}/other/3|Feed Author",
-                            "Veltrano && Co|{site}/dir/site/"});
-        QTest::newRow("atom prefixed")
-            << QByteArray("<a:feed xmlns:a='http://www.w3.org/2005/Atom'><a:entry>"
-                          "<a:title>P</a:title><a:link href='http://x/p'/>"
-                          "<a:author><a:name>Pat</a:name></a:author></a:entry>"
-                          "<entry><title>unprefixed</title></entry></a:feed>")
-            << QStringList({"P|http://x/p|Pat", "127.0.0.1|-"});
+                                      "http://veltrano.invalid/",
+                                      updated};
+        QTest::newRow("atom long")
+            << FeedFixture::atom(many) << manyRead + QStringList{veltrano, updated};
     }
     void everyFormatReadsIntoEntries() {
         QFETCH(QByteArray, document);
         QFETCH(QStringList, read);
         // A feed of the user's: the home item is the feed's own.
         AppHarness h;
-        const QUrl own = h.server.url(QStringLiteral("/notifications/own.xml"));
-        h.server.serve(own.path(), document);
-        UserDefaults::standardUserDefaults().setString(own.toString(), PreferenceKeys::FeedURL);
+        const QString own = QStringLiteral("/notifications/own.xml");
+        HttpServer::Response answer{.body = document, .contentType = "application/xml"};
+        QString servedAt = own;
+        for (; !read.isEmpty() && read.first().startsWith("> "); read.removeFirst()) {
+            const QString name = read.first().mid(2).section(u':', 0, 0);
+            const QByteArray value = read.first().section(u':', 1).trimmed().toUtf8();
+            if (name == u"Location")
+                servedAt = QString::fromUtf8(value);
+            else if (name == u"Content-Type")
+                answer.contentType = value;
+        }
+        h.server.setRoute(servedAt, answer);
+        if (servedAt != own)
+            h.server.redirect(own, servedAt.toUtf8(), 301);
+        UserDefaults::standardUserDefaults().setString(h.server.url(own).toString(),
+                                                       PreferenceKeys::FeedURL);
         h.start();
         QStringList shown;
         for (FeedMenuItem* item : h.feedItems())
-            shown.append(item->feedTitle().value_or("-") + '|' + item->feedLink().value_or("-") +
-                         '|' + item->feedSource().value_or("-"));
+            shown.append(item->feedTitle().value_or(item->text()) + '|' +
+                         item->feedLink().value_or("-") + '|' + item->feedSource().value_or("-"));
         QAction* home = h.app->homeMenuItem();
         UrlRecorder recorder;
         home->trigger();
         shown.append(home->text() + '|' +
                      (home->isEnabled() ? recorder.opened.value(0).toString() : "-"));
+        shown.append(h.app->statusItem()->toolTipDescription().replace(
+            QRegularExpression("\\d+(:\\d\\d)+( [AP]M)?"), "<time>"));
         QCOMPARE(shown, read.replaceInStrings("{site}", h.site().chopped(1)));
     }
 
@@ -209,6 +178,17 @@ private Q_SLOTS:
                            "\\(last updated at .+\\)"),
                  QString());
         QCOMPARE(h.after({entry("1"), entry("2")}), "new new");
+
+        // Once its day is over, the time of the last update names its day. (Midnight is brought
+        // to within seconds by a time zone of the test's own.)
+        const int ahead = (86400 * 2 - 3 - QTime::currentTime().msecsSinceStartOfDay() / 1000 -
+                           QDateTime::currentDateTime().offsetFromUtc()) %
+                          86400;
+        qputenv("TZ", QTime(0, 0).addSecs(ahead).toString("'PLK-'hh:mm:ss").toLatin1());
+        QVERIFY(h.refresh());
+        QCOMPARE(described("Updated at 23:59:5.+"), QString());
+        QTRY_COMPARE_WITH_TIMEOUT(described("Updated on .+ at 23:59:5.+"), QString(), 10000);
+        qunsetenv("TZ");
     }
 
     void wakingUpCatchesUpOnARefreshThatFellDue() {
