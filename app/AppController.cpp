@@ -37,6 +37,9 @@ AppController::AppController(const SiteAddresses& site, QObject* parent)
     m_download.setCacheDirectory(FeedCache::defaultDirectory());
     connect(&m_download, &FeedDownload::finished, this, &AppController::downloadFinished);
     connect(this, &AppController::refreshFinished, this, &AppController::describeLastUpdate);
+    m_dayChange.setSingleShot(true);
+    m_dayChange.setTimerType(Qt::VeryCoarseTimer);
+    connect(&m_dayChange, &QTimer::timeout, this, &AppController::describeLastUpdate);
     connect(&m_systemEvents, &SystemEvents::resumed, this, &AppController::resumedFromSleep);
     connect(&m_systemEvents, &SystemEvents::networkOnline, this, [this] {
         // The last refresh failed: the network coming back is worth a refresh of its own.
@@ -187,6 +190,8 @@ void AppController::updateDataRefreshInterval() {
 }
 
 void AppController::resumedFromSleep() {
+    // The day may have changed while the timers stood still.
+    describeLastUpdate();
     if (!m_dataTimer)
         return;
     // Qt's timers stand still while the machine sleeps: what is left of the current period comes

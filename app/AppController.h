@@ -167,6 +167,8 @@ private:
     QDateTime m_lastAttempt;
     QString m_lastFailure;
     QDateTime m_lastUpdate;
+    // Ends with the day on which the tooltip was last written.
+    QTimer m_dayChange;
     // What a download brought while the menu was open (nothing, on a failure): applied when the
     // menu closes.
     std::optional<std::optional<QByteArray>> m_heldRefresh;

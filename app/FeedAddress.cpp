@@ -60,6 +60,12 @@ void AppController::applyFeedAddress() {
     m_download.cancel();
     m_heldRefresh.reset();
     m_firstCheck = true;
+    // Nor does what the tooltip said of it.
+    m_lastAttempt = {};
+    m_lastFailure.clear();
+    m_lastUpdate = {};
+    if (m_statusItem)
+        m_statusItem->setToolTipDescription(QString());
     toggleBlink(false);
     showHome(std::nullopt, std::nullopt);
     updateData();

@@ -1,5 +1,7 @@
 #include "FeedMenuItem.h"
 
+#include <QTextDocument>
+
 #include <typeinfo>
 
 FeedMenuItem::FeedMenuItem(const QString& title, QObject* parent) : QAction(parent) {
@@ -28,6 +30,10 @@ QString FeedMenuItem::actionText(const QString& title) {
             text += c;
     }
     return text;
+}
+
+QString FeedMenuItem::toolTipText(const QString& text) {
+    return text.isEmpty() ? QString() : Qt::convertFromPlainText(text);
 }
 
 bool isFeedMenuItem(const QAction* action) {

@@ -30,6 +30,9 @@ public:
 
     // The action text that makes a menu show title as it is.
     static QString actionText(const QString& title);
+    // The tooltip that shows text as it is. Qt lays out a tooltip that looks like markup as rich
+    // text, images it names loaded from wherever they point; text from a feed is never markup.
+    static QString toolTipText(const QString& text);
 
 private:
     QString m_title;

@@ -63,6 +63,9 @@ void AppController::describeLastUpdate() {
         return QStringLiteral("on %1 at %2")
             .arg(locale.toString(time.date(), QLocale::ShortFormat), clock);
     };
+    // A time of today goes without its day: once the day is over, the day is named.
+    const QDateTime now = QDateTime::currentDateTime();
+    m_dayChange.start(int(now.msecsTo(now.date().addDays(1).startOfDay())) + 1000);
     if (m_lastFailure.isEmpty()) {
         m_lastUpdate = m_lastAttempt;
         m_statusItem->setToolTipDescription(QStringLiteral("Updated %1").arg(when(m_lastUpdate)));
@@ -149,7 +152,7 @@ void AppController::finishRefresh(const std::optional<QByteArray>& body) {
         entry->setFeedTitle(title);
         entry->setFeedLink(link);
         entry->setFeedSource(source);
-        entry->setToolTip(source.value_or(QString()));
+        entry->setToolTip(FeedMenuItem::toolTipText(source.value_or(QString())));
         entry->setIcon(!m_firstCheck && unseen ? m_newIcon : m_blankIcon);
         ++inserted;
     }

@@ -13,6 +13,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextDocument>
 
 #include <memory>
 #include <optional>
@@ -31,6 +32,15 @@ inline bool writeAll(const QString& path, const QByteArray& bytes) {
     QFile file(path);
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
            file.write(bytes) == bytes.size();
+}
+
+// What a label or tooltip shows of text: Qt lays out text that looks like markup as rich text.
+inline QString shownText(const QString& text) {
+    if (!Qt::mightBeRichText(text))
+        return text;
+    QTextDocument document;
+    document.setHtml(text);
+    return document.toPlainText();
 }
 
 inline FeedEntry entry(const QString& n) {

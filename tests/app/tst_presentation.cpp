@@ -119,14 +119,18 @@ private Q_SLOTS:
     }
 
     void titlesShowExactlyWhateverTheyHoldAndOnlyWebLinksOpen() {
-        AppHarness h({{"snake_case & AT&T\tand\nnew line", "http://x/2", {}},
+        // A source that looks like markup, naming an image Qt could read.
+        const QString markup = "<img src=\"" + QFileInfo(QStringLiteral(__FILE__)).absolutePath() +
+                               "/../../docs/pinglark-menu.png\"> <b>x</b>";
+        AppHarness h({{"snake_case & AT&T\tand\nnew line", "http://x/2", markup},
                       {"Entry", "file:///etc/passwd", {}},
                       {"Entry", "javascript:alert(1)", {}}});
         h.start();
         const QList<FeedMenuItem*> items = h.feedItems();
-        // No mnemonic, no shortcut column: Qt's menu shows the text as written.
-        QCOMPARE(items[0]->title() + '|' + items[0]->text(),
-                 "snake_case & AT&T\tand\nnew line|snake_case && AT&&T and\nnew line");
+        // No mnemonic, no shortcut column: Qt's menu shows the text as written. Its tooltip shows
+        // the source as the characters it is.
+        QCOMPARE(items[0]->title() + '|' + items[0]->text() + '|' + shownText(items[0]->toolTip()),
+                 "snake_case & AT&T\tand\nnew line|snake_case && AT&&T and\nnew line|" + markup);
 
         // Links that are not web addresses are never handed to the desktop; blanks around an
         // address, as indented feeds have them, are not part of it.

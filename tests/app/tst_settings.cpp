@@ -215,6 +215,8 @@ private Q_SLOTS:
         QTest::ignoreMessage(QtWarningMsg, formatError);
         QVERIFY(h.finished([&] { saveFromTheWindow(app, 1, false, true, QString()); }));
         QCOMPARE(app.homeMenuItem()->text(), "Veltrano Feeds");
+        // Nor is another feed's last update its own.
+        QVERIFY(!app.statusItem()->toolTipDescription().contains("last updated"));
         UrlRecorder recorder;
         app.homeMenuItem()->trigger();
         QCOMPARE(recorder.opened, QList{h.server.url("/go/rss_info")});
