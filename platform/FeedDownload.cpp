@@ -249,7 +249,7 @@ void FeedDownload::onFinished() {
             m_lastBody = m_cache->body(m_url, {m_lastETag, m_lastModified}, m_maximumSize);
         m_bodyInCache = false;
         if (m_lastBody) {
-            finish(DownloadResult::success(*m_lastBody));
+            finish(DownloadResult::success(*m_lastBody, m_currentUrl));
             return;
         }
         // The kept copy went bad since its validators were read: ask again, plainly.
@@ -290,7 +290,7 @@ void FeedDownload::onFinished() {
     } else if (m_cache) {
         m_cache->remove(m_url);
     }
-    finish(DownloadResult::success(m_body));
+    finish(DownloadResult::success(m_body, m_currentUrl));
 }
 
 QString FeedDownload::httpStatus() const {

@@ -34,10 +34,16 @@ struct DownloadResult {
     std::optional<QByteArray> body; // present exactly when error is None
     Error error = Error::None;
     QString cause; // for a failure, a short plain phrase: "HTTP 404 Not Found"
+    // Where the body came from: the last hop of redirects, or the address that answered a 304.
+    // Relative links in the document resolve against it, not against the address asked for.
+    // Empty for a failure.
+    QUrl url;
 
-    static DownloadResult success(const QByteArray& body) { return {body, Error::None, {}}; }
+    static DownloadResult success(const QByteArray& body, const QUrl& url = {}) {
+        return {body, Error::None, {}, url};
+    }
     static DownloadResult failure(Error error, const QString& cause) {
-        return {std::nullopt, error, cause};
+        return {std::nullopt, error, cause, {}};
     }
 };
 
