@@ -38,12 +38,17 @@ struct DownloadResult {
     // Relative links in the document resolve against it, not against the address asked for.
     // Empty for a failure.
     QUrl url;
+    // The charset the answer's Content-Type names ("Shift_JIS" for text/xml; charset="Shift_JIS"),
+    // which is the document's encoding when its XML declaration names none. For a 304, the one
+    // the kept body came with. Empty when none is named.
+    QByteArray charset;
 
-    static DownloadResult success(const QByteArray& body, const QUrl& url = {}) {
-        return {body, Error::None, {}, url};
+    static DownloadResult success(const QByteArray& body, const QUrl& url = {},
+                                  const QByteArray& charset = {}) {
+        return {body, Error::None, {}, url, charset};
     }
     static DownloadResult failure(Error error, const QString& cause) {
-        return {std::nullopt, error, cause, {}};
+        return {std::nullopt, error, cause, {}, {}};
     }
 };
 
@@ -52,8 +57,8 @@ struct DownloadResult {
 // - an overall deadline (30 s by default) however slowly the bytes arrive;
 // - a cap on the body (8 MiB by default), stopped as soon as it is passed;
 // - redirects followed when no less safe, never to a non-HTTP scheme nor round a loop;
-// - conditional GET: a 304 Not Modified hands back the last good body; with a cache, across
-//   restarts too (a cache that cannot be used only means a plain GET);
+// - conditional GET: a 304 Not Modified hands back the last good body and its charset; with a
+//   cache, across restarts too (a cache that cannot be used only means a plain GET);
 // - gzip accepted, a User-Agent naming Pinglark and its version;
 // - any status other than 2xx or 304 is a failure.
 // finished() is emitted exactly once per start(), with the body or, on any failure, why there is
@@ -115,6 +120,7 @@ private:
     QUrl m_lastUrl;
     QByteArray m_lastETag;
     QByteArray m_lastModified;
+    QByteArray m_lastCharset; // what the last good answer's Content-Type named
     std::optional<QByteArray> m_lastBody;
     // The remembered validators came from the cache, whose file holds the body.
     bool m_bodyInCache = false;
