@@ -4,6 +4,8 @@
 #include <QDataStream>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QStandardPaths>
 
@@ -121,4 +123,14 @@ bool FeedCache::store(const QUrl& address, const Validators& validators,
 
 void FeedCache::remove(const QUrl& address) const {
     QFile::remove(filePath(address));
+}
+
+void FeedCache::removeAllBut(const QUrl& address) const {
+    static const QRegularExpression entryName(QStringLiteral("^[0-9a-f]{32}\\.feed$"));
+    const QString kept = QFileInfo(filePath(address)).fileName();
+    QDir folder(m_directory);
+    for (const QString& name : folder.entryList({QStringLiteral("*.feed")}, QDir::Files)) {
+        if (name != kept && entryName.match(name).hasMatch())
+            folder.remove(name);
+    }
 }

@@ -46,6 +46,9 @@ public:
     // Replaces address's entry; false when it could not be written (the old one then stays).
     bool store(const QUrl& address, const Validators& validators, const QByteArray& body) const;
     void remove(const QUrl& address) const;
+    // Removes the entries of every other address: the files named as entries are, nothing else
+    // in the folder.
+    void removeAllBut(const QUrl& address) const;
 
 private:
     struct Head {

@@ -145,6 +145,7 @@ QByteArray FeedDownload::userAgent() {
 
 void FeedDownload::setCacheDirectory(const QString& directory) {
     forget();
+    m_cacheKept.clear();
     m_cache.emplace(directory);
 }
 
@@ -179,6 +180,12 @@ bool FeedDownload::start(const QUrl& url) {
         return true;
     }
 
+    // Copies of addresses no longer in use would stay for ever: they go once, when the address
+    // changes, not on every refresh.
+    if (m_cache && url != m_cacheKept) {
+        m_cache->removeAllBut(url);
+        m_cacheKept = url;
+    }
     // Read here, not before: the first fetch of a run reads no more than the file's head.
     if (m_cache && url != m_lastUrl)
         recall(url);

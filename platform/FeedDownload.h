@@ -71,8 +71,10 @@ public:
 
     void setDeadline(std::chrono::milliseconds deadline);
     void setMaximumSize(qint64 bytes);
-    // Keeps the validators and body of each address's last good answer in this folder (none
-    // by default: they are kept for the object's life only).
+    // Keeps the validators and body of the last good answer in this folder (none by default:
+    // they are kept for the object's life only). Only the address in use keeps its copy: when a
+    // fetch of another address begins (or the first fetch of this object), the copies of all
+    // others go.
     void setCacheDirectory(const QString& directory);
 
     // The text as a web address: an absolute http or https URL with a host (blanks around the
@@ -125,6 +127,7 @@ private:
     // The remembered validators came from the cache, whose file holds the body.
     bool m_bodyInCache = false;
     std::optional<FeedCache> m_cache;
+    QUrl m_cacheKept; // the address whose copy alone the cache has held since its fetch began
 
     // The fetch in flight.
     bool m_running = false;

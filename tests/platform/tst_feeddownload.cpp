@@ -246,14 +246,19 @@ private Q_SLOTS:
         QCOMPARE(fetch(*download, url).body, response.body);
         QCOMPARE(fetch(*download, url).body, response.body);
         QCOMPARE(asked(), response.etag + '|' + response.lastModified + "|0");
-        // Another address is not asked conditionally with this one's validators.
+        // Another address is not asked conditionally with this one's validators, and this one's
+        // copy goes once it is fetched (nothing else in the folder does).
+        const FeedCache cache(folder);
+        QFile notes(folder + "/notes.txt");
+        QVERIFY(notes.open(QIODevice::WriteOnly));
         m_server->serve("/other.rdf", m_feed);
         QCOMPARE(fetch(*download, m_server->url("/other.rdf")).body, m_feed);
         QCOMPARE(asked(), "||" + QByteArray::number(m_feed.size()));
+        QVERIFY(!QFile::exists(cache.filePath(url)) && notes.exists());
+        QCOMPARE(fetch(*download, url).body, response.body);
 
         // The copy kept for the next run is for its owner's eyes only.
         download.reset();
-        const FeedCache cache(folder);
         QFile file(cache.filePath(url));
         QCOMPARE(int(file.permissions()), 0x6600); // read and write, for the owner alone
         QCOMPARE(int(QFile::permissions(folder)), 0x7700);
