@@ -6,6 +6,9 @@
 #include <QNetworkRequest>
 #include <QTimer>
 
+#include <algorithm>
+#include <string_view>
+
 namespace {
 
 // Why a fetch failed, for whoever turns it on (QT_LOGGING_RULES="pinglark.download.debug=true").
@@ -36,6 +39,63 @@ QString plain(const QString& text, qsizetype maximumLength) {
 
 QString addressText(const QUrl& url) {
     return plain(url.toString(QUrl::RemoveUserInfo | QUrl::FullyEncoded), 100);
+}
+
+// A character of an HTTP token (RFC 9110 §5.6.2).
+bool isTokenChar(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+           (c != '\0' && std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos);
+}
+
+// The charset parameter of a Content-Type value (RFC 9110 §8.3.1): `text/xml; charset="Shift_JIS"`
+// gives Shift_JIS. The parameter's name is matched whatever its case, its value may be quoted, and
+// other parameters may come before and after it (a quoted one may hold ";" or "charset=").
+// Empty when there is none, when the parameters cannot be read, or when the value is no name an
+// encoding could have (one that is not a token).
+QByteArray charsetOf(const QByteArray& contentType) {
+    const qsizetype size = contentType.size();
+    qsizetype i = contentType.indexOf(';'); // type and subtype are tokens: no ';' in them
+    const auto skipBlanks = [&] {
+        while (i < size && (contentType[i] == ' ' || contentType[i] == '\t'))
+            ++i;
+    };
+    const auto token = [&] {
+        const qsizetype start = i;
+        while (i < size && isTokenChar(contentType[i]))
+            ++i;
+        return contentType.mid(start, i - start);
+    };
+    while (i >= 0 && i < size && contentType[i] == ';') {
+        ++i;
+        skipBlanks();
+        if (i == size || contentType[i] == ';')
+            continue; // an empty parameter
+        const QByteArray name = token();
+        if (name.isEmpty() || i == size || contentType[i] != '=')
+            return {};
+        ++i;
+        QByteArray value;
+        if (i < size && contentType[i] == '"') {
+            for (++i;; ++i) {
+                if (i == size)
+                    return {}; // the quotes are not closed
+                if (contentType[i] == '"')
+                    break;
+                if (contentType[i] == '\\' && i + 1 < size)
+                    ++i;
+                value += contentType[i];
+            }
+            ++i;
+        } else {
+            value = token();
+        }
+        if (name.compare("charset", Qt::CaseInsensitive) == 0)
+            return !value.isEmpty() && std::all_of(value.begin(), value.end(), isTokenChar)
+                       ? value
+                       : QByteArray();
+        skipBlanks();
+    }
+    return {};
 }
 
 QString sizeText(qint64 bytes) {
@@ -85,6 +145,7 @@ QByteArray FeedDownload::userAgent() {
 
 void FeedDownload::setCacheDirectory(const QString& directory) {
     forget();
+    m_cacheKept.clear();
     m_cache.emplace(directory);
 }
 
@@ -119,6 +180,12 @@ bool FeedDownload::start(const QUrl& url) {
         return true;
     }
 
+    // Copies of addresses no longer in use would stay for ever: they go once, when the address
+    // changes, not on every refresh.
+    if (m_cache && url != m_cacheKept) {
+        m_cache->removeAllBut(url);
+        m_cacheKept = url;
+    }
     // Read here, not before: the first fetch of a run reads no more than the file's head.
     if (m_cache && url != m_lastUrl)
         recall(url);
@@ -184,6 +251,7 @@ void FeedDownload::recall(const QUrl& url) {
         m_lastUrl = url;
         m_lastETag = kept->etag;
         m_lastModified = kept->lastModified;
+        m_lastCharset = kept->charset;
         m_bodyInCache = true;
     }
 }
@@ -192,6 +260,7 @@ void FeedDownload::forget() {
     m_lastUrl.clear();
     m_lastETag.clear();
     m_lastModified.clear();
+    m_lastCharset.clear();
     m_lastBody.reset();
     m_bodyInCache = false;
 }
@@ -249,7 +318,7 @@ void FeedDownload::onFinished() {
             m_lastBody = m_cache->body(m_url, {m_lastETag, m_lastModified}, m_maximumSize);
         m_bodyInCache = false;
         if (m_lastBody) {
-            finish(DownloadResult::success(*m_lastBody));
+            finish(DownloadResult::success(*m_lastBody, m_currentUrl, m_lastCharset));
             return;
         }
         // The kept copy went bad since its validators were read: ask again, plainly.
@@ -279,18 +348,20 @@ void FeedDownload::onFinished() {
     // Remember the validators of this good answer for the next fetch of the same URL.
     const QByteArray etag = m_reply->rawHeader("ETag");
     const QByteArray lastModified = m_reply->rawHeader("Last-Modified");
+    const QByteArray charset = charsetOf(m_reply->rawHeader("Content-Type"));
     forget();
     if (!etag.isEmpty() || !lastModified.isEmpty()) {
         m_lastUrl = m_url;
         m_lastETag = etag;
         m_lastModified = lastModified;
+        m_lastCharset = charset;
         m_lastBody = m_body;
-        if (m_cache && !m_cache->store(m_url, {etag, lastModified}, m_body))
+        if (m_cache && !m_cache->store(m_url, {etag, lastModified, charset}, m_body))
             qCDebug(lcDownload) << "could not keep the answer in" << m_cache->directory();
     } else if (m_cache) {
         m_cache->remove(m_url);
     }
-    finish(DownloadResult::success(m_body));
+    finish(DownloadResult::success(m_body, m_currentUrl, charset));
 }
 
 QString FeedDownload::httpStatus() const {

@@ -34,10 +34,21 @@ struct DownloadResult {
     std::optional<QByteArray> body; // present exactly when error is None
     Error error = Error::None;
     QString cause; // for a failure, a short plain phrase: "HTTP 404 Not Found"
+    // Where the body came from: the last hop of redirects, or the address that answered a 304.
+    // Relative links in the document resolve against it, not against the address asked for.
+    // Empty for a failure.
+    QUrl url;
+    // The charset the answer's Content-Type names ("Shift_JIS" for text/xml; charset="Shift_JIS"),
+    // which is the document's encoding when its XML declaration names none. For a 304, the one
+    // the kept body came with. Empty when none is named.
+    QByteArray charset;
 
-    static DownloadResult success(const QByteArray& body) { return {body, Error::None, {}}; }
+    static DownloadResult success(const QByteArray& body, const QUrl& url = {},
+                                  const QByteArray& charset = {}) {
+        return {body, Error::None, {}, url, charset};
+    }
     static DownloadResult failure(Error error, const QString& cause) {
-        return {std::nullopt, error, cause};
+        return {std::nullopt, error, cause, {}, {}};
     }
 };
 
@@ -46,8 +57,8 @@ struct DownloadResult {
 // - an overall deadline (30 s by default) however slowly the bytes arrive;
 // - a cap on the body (8 MiB by default), stopped as soon as it is passed;
 // - redirects followed when no less safe, never to a non-HTTP scheme nor round a loop;
-// - conditional GET: a 304 Not Modified hands back the last good body; with a cache, across
-//   restarts too (a cache that cannot be used only means a plain GET);
+// - conditional GET: a 304 Not Modified hands back the last good body and its charset; with a
+//   cache, across restarts too (a cache that cannot be used only means a plain GET);
 // - gzip accepted, a User-Agent naming Pinglark and its version;
 // - any status other than 2xx or 304 is a failure.
 // finished() is emitted exactly once per start(), with the body or, on any failure, why there is
@@ -60,8 +71,10 @@ public:
 
     void setDeadline(std::chrono::milliseconds deadline);
     void setMaximumSize(qint64 bytes);
-    // Keeps the validators and body of each address's last good answer in this folder (none
-    // by default: they are kept for the object's life only).
+    // Keeps the validators and body of the last good answer in this folder (none by default:
+    // they are kept for the object's life only). Only the address in use keeps its copy: when a
+    // fetch of another address begins (or the first fetch of this object), the copies of all
+    // others go.
     void setCacheDirectory(const QString& directory);
 
     // The text as a web address: an absolute http or https URL with a host (blanks around the
@@ -109,10 +122,12 @@ private:
     QUrl m_lastUrl;
     QByteArray m_lastETag;
     QByteArray m_lastModified;
+    QByteArray m_lastCharset; // what the last good answer's Content-Type named
     std::optional<QByteArray> m_lastBody;
     // The remembered validators came from the cache, whose file holds the body.
     bool m_bodyInCache = false;
     std::optional<FeedCache> m_cache;
+    QUrl m_cacheKept; // the address whose copy alone the cache has held since its fetch began
 
     // The fetch in flight.
     bool m_running = false;

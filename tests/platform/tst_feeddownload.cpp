@@ -18,11 +18,8 @@ const QString feedPath = QStringLiteral("/notifications/veltrano.xml");
 
 using Error = DownloadResult::Error;
 
-struct Outcome {
+struct Outcome : DownloadResult {
     int emissions = 0;
-    std::optional<QByteArray> body;
-    Error error = Error::None;
-    QString cause;
 };
 
 // Runs one fetch to its end and reports what finished() said, and how often.
@@ -31,8 +28,7 @@ Outcome fetch(FeedDownload& download, const QUrl& url) {
     if (!download.start(url) || !spy.wait(10000))
         return {};
     QCoreApplication::processEvents(); // a second emission would be queued behind the first
-    const auto result = spy.at(0).at(0).value<DownloadResult>();
-    return {int(spy.count()), result.body, result.error, result.cause};
+    return {spy.at(0).at(0).value<DownloadResult>(), int(spy.count())};
 }
 
 } // namespace
@@ -59,6 +55,7 @@ private Q_SLOTS:
         const Outcome outcome = fetch(download, m_server->url(feedPath));
         QCOMPARE(outcome.emissions, 1);
         QCOMPARE(outcome.body, garbage);
+        QCOMPARE(outcome.url, m_server->url("/feeds/moved.rdf"));
         QCOMPARE(m_server->requestCount(), 2);
         for (const HttpServer::Request& request : m_server->requests())
             QVERIFY(request.method == "GET" &&
@@ -66,8 +63,16 @@ private Q_SLOTS:
                     request.header("Accept-Encoding").contains("gzip") &&
                     !request.hasHeader("If-None-Match") && !request.hasHeader("If-Modified-Since"));
 
-        m_server->serve(feedPath, {});
-        QCOMPARE(fetch(download, m_server->url(feedPath)).body, QByteArray());
+        // The charset the Content-Type names, however it is written.
+        for (const auto& [type, charset] : QList<QPair<QByteArray, QByteArray>>{
+                 {"text/xml; charset=\"Shift_JIS\"", "Shift_JIS"},
+                 {"application/xml;Charset=utf-8 ;q=1", "utf-8"},
+                 {"text/xml; a=\"b\\\"; charset=x\"; CHARSET=koi8-r", "koi8-r"},
+                 {"text/xml", ""}}) {
+            m_server->serve(feedPath, {}, type);
+            const Outcome typed = fetch(download, m_server->url(feedPath));
+            QVERIFY2(typed.body == QByteArray() && typed.charset == charset, type);
+        }
     }
 
     void failures_data() {
@@ -215,6 +220,7 @@ private Q_SLOTS:
         QTemporaryDir home;
         const QString folder = home.path() + "/Pinglark";
         HttpServer::Response response{.body = m_feed, .etag = etag, .lastModified = lastModified};
+        response.contentType = "text/xml; charset=\"Shift_JIS\"";
         m_server->setRoute(feedPath, response);
         QUrl url = m_server->url(feedPath);
         auto download = std::make_unique<FeedDownload>();
@@ -226,7 +232,9 @@ private Q_SLOTS:
                    '|' + QByteArray::number(request->bodyBytesSent);
         };
         QCOMPARE(fetch(*download, url).body, m_feed);
-        QCOMPARE(fetch(*download, url).body, m_feed);
+        const Outcome notModified = fetch(*download, url); // keeps what the body came with
+        QVERIFY(notModified.body == m_feed && notModified.url == url &&
+                notModified.charset == "Shift_JIS");
         QCOMPARE(asked(), etag + '|' + lastModified + "|0");
 
         // A changed document comes through, and its validators replace the old ones.
@@ -238,14 +246,19 @@ private Q_SLOTS:
         QCOMPARE(fetch(*download, url).body, response.body);
         QCOMPARE(fetch(*download, url).body, response.body);
         QCOMPARE(asked(), response.etag + '|' + response.lastModified + "|0");
-        // Another address is not asked conditionally with this one's validators.
+        // Another address is not asked conditionally with this one's validators, and this one's
+        // copy goes once it is fetched (nothing else in the folder does).
+        const FeedCache cache(folder);
+        QFile notes(folder + "/notes.txt");
+        QVERIFY(notes.open(QIODevice::WriteOnly));
         m_server->serve("/other.rdf", m_feed);
         QCOMPARE(fetch(*download, m_server->url("/other.rdf")).body, m_feed);
         QCOMPARE(asked(), "||" + QByteArray::number(m_feed.size()));
+        QVERIFY(!QFile::exists(cache.filePath(url)) && notes.exists());
+        QCOMPARE(fetch(*download, url).body, response.body);
 
         // The copy kept for the next run is for its owner's eyes only.
         download.reset();
-        const FeedCache cache(folder);
         QFile file(cache.filePath(url));
         QCOMPARE(int(file.permissions()), 0x6600); // read and write, for the owner alone
         QCOMPARE(int(QFile::permissions(folder)), 0x7700);
@@ -263,7 +276,8 @@ private Q_SLOTS:
         m_server->clearRequests();
         FeedDownload run;
         run.setCacheDirectory(folder);
-        QCOMPARE(fetch(run, url).body, response.body);
+        const Outcome next = fetch(run, url);
+        QVERIFY(next.body == response.body && next.charset == "Shift_JIS");
         const QList<HttpServer::Request> all = m_server->requests();
         QCOMPARE(all.size(), requests);
         QCOMPARE(all[0].header("If-None-Match") + all[0].header("If-Modified-Since"),
