@@ -59,8 +59,10 @@ public:
     // One refresh: download, then (when the reply is complete) the menu in one go.
     void updateData();
     // The rest of a refresh once the download is over: the document (or nothing, when the
-    // download failed) into the menu.
-    void finishRefresh(const std::optional<QByteArray>& body);
+    // download failed) into the menu. from is the address it finally came from (the feed's
+    // when empty), charset the encoding its server named, if any.
+    void finishRefresh(const std::optional<QByteArray>& body, const QUrl& from = {},
+                       const QByteArray& charset = {});
     void clearMenu();
     void setNoDataMenu();
 
@@ -169,9 +171,8 @@ private:
     QDateTime m_lastUpdate;
     // Ends with the day on which the tooltip was last written.
     QTimer m_dayChange;
-    // What a download brought while the menu was open (nothing, on a failure): applied when the
-    // menu closes.
-    std::optional<std::optional<QByteArray>> m_heldRefresh;
+    // What a download brought while the menu was open: applied when the menu closes.
+    std::optional<DownloadResult> m_heldRefresh;
     // Sleep and the network: when the refresh timer's current period began (on the clock that
     // counts sleep).
     SystemEvents m_systemEvents;

@@ -29,8 +29,8 @@ void AppController::menuClosed() {
     QTimer::singleShot(0, this, [this] {
         if (m_menuOpen || !m_heldRefresh)
             return;
-        const std::optional<QByteArray> body = *std::exchange(m_heldRefresh, std::nullopt);
-        finishRefresh(body);
+        const DownloadResult held = *std::exchange(m_heldRefresh, std::nullopt);
+        finishRefresh(held.body, held.url, held.charset);
     });
 }
 
@@ -45,11 +45,11 @@ void AppController::downloadFinished(const DownloadResult& result) {
     // The menu never changes under the user's pointer: what arrives while it is open waits for
     // it to close.
     if (m_menuOpen) {
-        m_heldRefresh = result.body;
+        m_heldRefresh = result;
         return;
     }
     m_heldRefresh.reset();
-    finishRefresh(result.body);
+    finishRefresh(result.body, result.url, result.charset);
 }
 
 void AppController::describeLastUpdate() {
@@ -78,17 +78,25 @@ void AppController::describeLastUpdate() {
     m_statusItem->setToolTipDescription(text);
 }
 
-void AppController::finishRefresh(const std::optional<QByteArray>& body) {
+void AppController::finishRefresh(const std::optional<QByteArray>& body, const QUrl& from,
+                                  const QByteArray& charset) {
+    // Relative links resolve against where the document came from, after any redirects.
+    const QUrl& base = from.isEmpty() ? m_site.feed : from;
     // The document's tree is let go as soon as it is read, before the menu is built: both at
     // once would add their peaks.
     std::optional<FeedContent> feed;
+    QString unreadable;
     if (const std::optional<XMLTree> tree =
-            body ? XMLTree::treeWithData(*body, m_site.feed) : std::nullopt)
-        feed = readFeed(*tree, m_site.feed);
+            body ? XMLTree::treeWithData(*body, base, charset, &unreadable) : std::nullopt)
+        feed = readFeed(*tree, base);
     if (!feed) {
+        if (!unreadable.isEmpty())
+            qWarning("Could not read the feed from %s: %s", qUtf8Printable(base.toDisplayString()),
+                     qUtf8Printable(unreadable));
         qWarning("Invalid data feed format: RSS element not found.");
         if (m_lastFailure.isEmpty())
-            m_lastFailure = QStringLiteral("not a readable feed");
+            m_lastFailure =
+                unreadable.isEmpty() ? QStringLiteral("not a readable feed") : unreadable;
         clearMenu();
         setNoDataMenu();
         Q_EMIT refreshFinished();
