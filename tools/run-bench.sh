@@ -4,7 +4,7 @@
 set -euo pipefail
 build=${1:-build}
 status=0
-for bench in refresh_bench xml_parse_bench settings_bench refresh_memory; do
+for bench in refresh_bench hostile_bench xml_parse_bench settings_bench refresh_memory; do
     if [ -x "$build/bench/$bench" ]; then
         echo "== $bench"
         "$build/bench/$bench" || status=1

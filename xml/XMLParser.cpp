@@ -326,10 +326,40 @@ void XMLCALL XMLTreeBuilder::onProcessingInstruction(void* userData, const XML_C
     b.chargeTree(sizeof(XMLNodeExtra) + std::size_t(node->extra->data.size()) * 2);
 }
 
+bool XMLHasCrowdedStartTag(QByteArrayView bytes, std::size_t limit) {
+    // No '<' stands in an attribute value, so a start tag's attributes lie between its '<' and
+    // the next one, each with its '='. Where more '=' than that lie between two '<' (which real
+    // documents never have), the tag itself is read: up to its '>', over quoted values.
+    const char* const end = bytes.data() + bytes.size();
+    for (const char* at = bytes.data(); at < end;) {
+        const char* next =
+            static_cast<const char*>(std::memchr(at + 1, '<', std::size_t(end - at - 1)));
+        if (!next)
+            next = end;
+        if (std::size_t(std::count(at, next, '=')) > limit && *at == '<') {
+            std::size_t attributes = 0;
+            char quote = 0;
+            for (const char* c = at + 1; c < next && (quote || *c != '>'); ++c) {
+                if (quote) {
+                    quote = *c == quote ? 0 : quote;
+                } else if (*c == '"' || *c == '\'') {
+                    quote = *c;
+                } else {
+                    attributes += *c == '=';
+                }
+            }
+            if (attributes > limit)
+                return true;
+        }
+        at = next;
+    }
+    return false;
+}
+
 XMLNodePtr XMLParseDocument(const QByteArray& bytes, const QUrl& base, const QByteArray& charset,
                             QString* error) {
     const std::optional<XMLSource> source = XMLSourceFor(bytes, charset, error);
-    if (!source)
+    if (!source || XMLHasCrowdedStartTag(source->bytes, XMLTreeBuilder::MaxAttributes))
         return nullptr;
     XML_Parser parser =
         XML_ParserCreate(source->encoding.isEmpty() ? nullptr : source->encoding.constData());

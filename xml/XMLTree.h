@@ -27,6 +27,7 @@
 // entities expand to:
 // - elements nested more than 100,000 deep;
 // - more than 100,000 distinct element and attribute names;
+// - a start tag of more than 10,000 attributes;
 // - more than 16 MiB of character data: text, CDATA sections, attribute values, comments,
 //   processing instructions and the internal subset, counted in bytes of UTF-8 (a document in
 //   UTF-8 has no more than its size unless its own entities expand to more);

@@ -25,6 +25,9 @@
 // the entity table has to be read.
 bool XMLMayUseNamedEntities(const QByteArray& bytes);
 
+// Whether the document has a start tag of more than `limit` attributes.
+bool XMLHasCrowdedStartTag(QByteArrayView bytes, std::size_t limit);
+
 // What expat is given for a document: its bytes, the encoding expat is told to read them in over
 // what the document declares (empty: as the document says), and the document's standalone
 // declaration as written when expat is told otherwise (-1: as expat reads it).
@@ -52,6 +55,10 @@ public:
     // Documents with more distinct element and attribute names than this are refused. It bounds
     // expat's table of attribute names (about 100 bytes a name) as well as ours.
     static constexpr std::size_t MaxNames = 100000;
+    // Documents with a start tag of more attributes than this are refused before expat reads
+    // them: expat takes in a whole start tag before it reports it, and a tag of a million
+    // attributes of new names costs it a second.
+    static constexpr std::size_t MaxAttributes = 10000;
     // Character data (text, CDATA, attribute values, comments, processing instructions, the
     // internal subset), counted in bytes of UTF-8 as expat hands it over. Without entities of its
     // own, a document in UTF-8 has at most its size in character data, and one in another encoding

@@ -111,6 +111,8 @@ private Q_SLOTS:
             u"\u201cq\u201d \u20ac \u00e9"_s);
         row("\xEF\xBB\xBF<caf\xC3\xA9>\xE2\x82\xAC \xF0\x9F\x98\x80</caf\xC3\xA9>",
             u"\u20ac \U0001F600"_s);
+        QTest::newRow("text of 10,001 '='")
+            << "<a k='1'>" + QByteArray(10001, '=') + "</a>" << QString(10001, u'=');
     }
     void description() {
         QFETCH(QByteArray, document);
@@ -245,6 +247,10 @@ private Q_SLOTS:
             names += "<n" + QByteArray::number(i) + "/>";
         QTest::newRow("100,001 names") << names + "</r>";
         QTest::newRow("100,000 levels") << nested(100000, "<b/>");
+        QByteArray crowded = "<r><e";
+        for (int i = 0; i <= 10000; ++i)
+            crowded += " a" + QByteArray::number(i) + "='>'";
+        QTest::newRow("10,001 attributes") << crowded + "/>" + QByteArray(10001, '=') + "</r>";
     }
     void refused() {
         QFETCH(QByteArray, document);
