@@ -100,6 +100,11 @@ void AppController::awakeFromNib() {
         m_trimTitle = defaults.boolForKey(PreferenceKeys::TrimTitle);
     }
 
+    // The check mark shows what is in effect from the start: some tray hosts read the menu
+    // without announcing that they show it.
+    m_launchAtLoginMenuItem->setChecked(
+        LaunchAtLogin::isAutoStartEnabled(QCoreApplication::applicationFilePath()));
+
     m_statusItem = std::make_unique<StatusItem>();
     m_statusItem->setHighlightMode(true);
     m_icon = imageNamed(QStringLiteral("plinth_bar"));

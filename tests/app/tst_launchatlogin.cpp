@@ -141,9 +141,9 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(file));
     }
 
-    // The menu item changes the list, and shows what is in effect each time the menu opens: the
-    // desktop's own autostart settings switch the entry off by removing the file or marking it
-    // hidden, and the list follows.
+    // The menu item changes the list, and shows what is in effect at start-up and each time the
+    // menu opens: the desktop's own autostart settings switch the entry off by removing the file
+    // or marking it hidden, and the list follows.
     void menuItemFollowsTheListAndTheDesktop() {
         const QJsonObject self = entry(false, QCoreApplication::applicationFilePath());
         const QJsonObject other = entry(false, QStringLiteral("/usr/bin/other"));
@@ -175,6 +175,10 @@ private Q_SLOTS:
             QCOMPARE(list(), (stillOn ? QJsonArray{other, self} : QJsonArray{other}));
             QCOMPARE(readAll(file), edited); // the desktop's file is the desktop's
         }
+        // A later start shows what is in effect before the menu ever opens.
+        AppController later(SiteAddresses::forSite(QStringLiteral("http://127.0.0.1:9")));
+        later.awakeFromNib();
+        QVERIFY(later.launchAtLoginMenuItem()->isChecked());
         item->trigger();
         QVERIFY(!item->isChecked());
     }
