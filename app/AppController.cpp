@@ -8,6 +8,7 @@
 #include "LaunchAtLogin.h"
 #include "PreferenceKeys.h"
 #include "UserDefaults.h"
+#include "WaylandFrames.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -137,8 +138,11 @@ void AppController::openURL(const std::optional<QString>& address) {
         return;
     // Links come from a document on the network: only web addresses go to the desktop. (Feeds
     // often indent the text of their link elements: the blanks around an address do not count.)
-    if (const std::optional<QUrl> url = FeedDownload::webAddress(*address))
+    if (const std::optional<QUrl> url = FeedDownload::webAddress(*address)) {
+        // The browser does not inherit what we set for our own windows.
+        const OwnWindowFramesSettingWithheld withheld;
         QDesktopServices::openUrl(*url);
+    }
 }
 
 void AppController::onHomeClick() {
