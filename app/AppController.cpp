@@ -8,6 +8,7 @@
 #include "LaunchAtLogin.h"
 #include "PreferenceKeys.h"
 #include "UserDefaults.h"
+#include "WaylandFrames.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -103,6 +104,11 @@ void AppController::awakeFromNib() {
         m_trimTitle = defaults.boolForKey(PreferenceKeys::TrimTitle);
     }
 
+    // The check mark shows what is in effect from the start: some tray hosts read the menu
+    // without announcing that they show it.
+    m_launchAtLoginMenuItem->setChecked(
+        LaunchAtLogin::isAutoStartEnabled(QCoreApplication::applicationFilePath()));
+
     m_statusItem = std::make_unique<StatusItem>();
     m_statusItem->setHighlightMode(true);
     m_icon = imageNamed(QStringLiteral("plinth_bar"));
@@ -135,8 +141,11 @@ void AppController::openURL(const std::optional<QString>& address) {
         return;
     // Links come from a document on the network: only web addresses go to the desktop. (Feeds
     // often indent the text of their link elements: the blanks around an address do not count.)
-    if (const std::optional<QUrl> url = FeedDownload::webAddress(*address))
+    if (const std::optional<QUrl> url = FeedDownload::webAddress(*address)) {
+        // The browser does not inherit what we set for our own windows.
+        const OwnWindowFramesSettingWithheld withheld;
         QDesktopServices::openUrl(*url);
+    }
 }
 
 void AppController::onHomeClick() {

@@ -3,6 +3,7 @@
 #include "UserDefaults.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QStandardPaths>
@@ -87,14 +88,100 @@ void restoreDomain(const std::optional<QJsonObject>& before) {
     }
 }
 
-// Whether the desktop will start the autostart file: it is there, readable, and not switched off
-// by the desktop's own settings (KDE and XFCE write Hidden=true, GNOME
-// X-GNOME-Autostart-enabled=false).
-bool autostartFileInEffect() {
+// A string value with the Desktop Entry escapes undone (\s, \n, \t, \r and \\); a backslash
+// before any other character stays, as GLib's reader leaves it.
+QString unescapedValue(const QByteArray& raw) {
+    const QString text = QString::fromUtf8(raw);
+    QString value;
+    value.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar next = i + 1 < text.size() ? text.at(i + 1) : QChar();
+        if (text.at(i) != u'\\') {
+            value += text.at(i);
+            continue;
+        }
+        switch (next.unicode()) {
+        case u's':
+            value += u' ';
+            break;
+        case u'n':
+            value += u'\n';
+            break;
+        case u't':
+            value += u'\t';
+            break;
+        case u'r':
+            value += u'\r';
+            break;
+        case u'\\':
+            value += u'\\';
+            break;
+        default:
+            value += u'\\';
+            continue;
+        }
+        ++i;
+    }
+    return value;
+}
+
+// The program an Exec value (its string escapes undone) starts: the first argument, with the Exec
+// quoting undone. Empty when there is none.
+QString execProgram(const QString& exec) {
+    QString program;
+    bool quoted = false;
+    for (qsizetype i = 0; i < exec.size(); ++i) {
+        const QChar c = exec.at(i);
+        const QChar next = i + 1 < exec.size() ? exec.at(i + 1) : QChar();
+        if (c == u'%' && next == u'%') {
+            program += c;
+            ++i;
+        } else if (quoted && c == u'"') {
+            return program;
+        } else if (quoted && c == u'\\' &&
+                   (next == u'"' || next == u'`' || next == u'$' || next == u'\\')) {
+            program += next;
+            ++i;
+        } else if (!quoted && (c == u' ' || c == u'\t')) {
+            if (!program.isEmpty())
+                return program;
+        } else if (!quoted && c == u'"' && program.isEmpty()) {
+            quoted = true;
+        } else {
+            program += c;
+        }
+    }
+    // A quote that is never closed makes the whole value invalid.
+    return quoted ? QString() : program;
+}
+
+// Whether program, as an Exec value names it, is the executable at executablePath: the same path,
+// or a bare name that PATH leads to it (as in the desktop file we install), or a link to it.
+bool sameExecutable(const QString& program, const QString& executablePath) {
+    if (program == executablePath)
+        return true;
+    if (program.isEmpty())
+        return false;
+    const QString found =
+        program.contains(u'/') ? program : QStandardPaths::findExecutable(program);
+    const QString canonical = QFileInfo(found).canonicalFilePath();
+    return !canonical.isEmpty() && canonical == QFileInfo(executablePath).canonicalFilePath();
+}
+
+// What the autostart file's main group says: the program its Exec starts, and whether the
+// desktop's own settings switched it off (KDE and XFCE write Hidden=true, GNOME
+// X-GNOME-Autostart-enabled=false). Nothing when the file cannot be read.
+struct AutostartFile {
+    QString program;
+    bool switchedOff = false;
+};
+
+std::optional<AutostartFile> readAutostartFile() {
     QFile file(autostartFilePath());
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        return false;
+        return std::nullopt;
     }
+    AutostartFile result;
     bool inMainGroup = false;
     while (!file.atEnd()) {
         const QByteArray line = file.readLine().trimmed();
@@ -110,10 +197,20 @@ bool autostartFileInEffect() {
         const QByteArray value = line.mid(equals + 1).trimmed();
         if ((key == "Hidden" && value == "true") ||
             (key == "X-GNOME-Autostart-enabled" && value == "false")) {
-            return false;
+            result.switchedOff = true;
+        } else if (key == "Exec") {
+            result.program = execProgram(unescapedValue(value));
         }
     }
-    return true;
+    return result;
+}
+
+// Whether the desktop will start this executable through the autostart file: the file is there,
+// readable, starts this executable (another copy of the program, a build tree's or an installed
+// one, may have written it for itself) and is not switched off.
+bool autostartFileInEffect(const QString& executablePath) {
+    const std::optional<AutostartFile> file = readAutostartFile();
+    return file && !file->switchedOff && sameExecutable(file->program, executablePath);
 }
 
 QJsonArray withoutEntry(QJsonArray list, const QJsonObject& entry) {
@@ -135,7 +232,7 @@ QString autostartFilePath() {
 bool isAutoStartEnabled(const QString& executablePath) {
     const std::optional<QJsonObject> domain = UserDefaults::persistentDomainForName(domainName);
     return domain && domain->value(listKey).toArray().contains(entryFor(executablePath)) &&
-           autostartFileInEffect();
+           autostartFileInEffect(executablePath);
 }
 
 bool followDesktopSwitches(const QString& executablePath) {
@@ -145,10 +242,10 @@ bool followDesktopSwitches(const QString& executablePath) {
     if (!stored.toArray().contains(entry)) {
         return false;
     }
-    if (autostartFileInEffect()) {
+    if (autostartFileInEffect(executablePath)) {
         return true;
     }
-    // Switched off on the desktop: the list follows.
+    // Switched off on the desktop, or taken over by another copy: the list follows.
     domain->insert(listKey, withoutEntry(stored.toArray(), entry));
     UserDefaults::setPersistentDomain(*domain, domainName);
     return false;
@@ -197,7 +294,11 @@ bool enabledAutoStart(bool enable, const QString& executablePath) {
 
     std::optional<QByteArray> previousFile;
     QFile file(path);
-    if (file.exists()) {
+    // A file that starts another copy of the program is that copy's: ours only leaves the list.
+    const std::optional<AutostartFile> current = readAutostartFile();
+    const bool othersFile =
+        current && !current->program.isEmpty() && !sameExecutable(current->program, executablePath);
+    if (!othersFile && file.exists()) {
         if (file.open(QIODevice::ReadOnly)) {
             previousFile = file.readAll();
             file.close();

@@ -364,13 +364,14 @@ bool DBusMenuExporter::layout(int parentId, int depth, const QStringList& names,
 }
 
 bool DBusMenuExporter::handleEvent(int id, const QString& eventId) {
-    if (!isKnown(id))
-        return false;
+    if (!isKnown(id)) {
+        QAction* now = eventId == u"clicked" ? successor(id) : nullptr;
+        if (now)
+            click(now);
+        return now != nullptr;
+    }
     if (eventId == u"clicked") {
-        QAction* action = m_ids.action(id);
-        if (action && action->isEnabled() && action->isVisible() && !action->isSeparator() &&
-            !action->menu())
-            action->trigger();
+        click(m_ids.action(id));
     } else if (eventId == u"opened") {
         if (QMenu* menu = menuFor(id))
             m_openings.begin(menu, true);
@@ -379,6 +380,26 @@ bool DBusMenuExporter::handleEvent(int id, const QString& eventId) {
             m_openings.end(menu);
     }
     return true;
+}
+
+QAction* DBusMenuExporter::successor(int id) const {
+    const QVariant identity = m_ids.identity(id);
+    if (!identity.isValid())
+        return nullptr;
+    for (QMenu* menu : m_watchedMenus) {
+        const QList<QAction*> actions = menu->actions();
+        for (QAction* action : actions) {
+            if (action->data() == identity)
+                return action;
+        }
+    }
+    return nullptr;
+}
+
+void DBusMenuExporter::click(QAction* action) {
+    if (action && action->isEnabled() && action->isVisible() && !action->isSeparator() &&
+        !action->menu())
+        action->trigger();
 }
 
 bool DBusMenuExporter::aboutToShow(int id, bool* known) {

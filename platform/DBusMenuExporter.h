@@ -25,11 +25,13 @@
 //
 // An action whose data() changes gets a new id (DBusMenuIds), and its menu's layout is announced
 // anew, so that a click on the id the host still holds never reaches what the action has come to
-// stand for; such an id is refused like any unknown one. Changes to the menu (actions added,
-// removed or changed) are gathered until control returns to the event loop and then announced at
-// once: one LayoutUpdated per changed menu and one ItemsPropertiesUpdated, however many actions a
-// refresh rewrote. "clicked" triggers the action. Whether the host shows a menu is for
-// DBusMenuOpenings to decide.
+// stand for. Such a click (and one on an item since removed) reaches the action that now stands
+// for what the id stood for, if any: a host may send "closed" before "clicked", and the program
+// may rewrite the menu as it closes. Otherwise the id is refused like any unknown one. Changes to
+// the menu (actions added, removed or changed) are gathered until control returns to the event
+// loop and then announced at once: one LayoutUpdated per changed menu and one
+// ItemsPropertiesUpdated, however many actions a refresh rewrote. "clicked" triggers the action.
+// Whether the host shows a menu is for DBusMenuOpenings to decide.
 class DBusMenuExporter : public QObject, protected QDBusContext {
     Q_OBJECT
     // The interface's properties, read by its adaptor.
@@ -88,6 +90,9 @@ private:
     // An unknown id gives false.
     bool layout(int parentId, int depth, const QStringList& names, DBusMenuLayoutItem& out);
     bool handleEvent(int id, const QString& eventId);
+    // The exported action that stands now for what a retired or removed item's id stood for.
+    QAction* successor(int id) const;
+    static void click(QAction* action);
     // Whether the host should fetch the item again (something changed while it opened).
     bool aboutToShow(int id, bool* known);
     // Answers the D-Bus call being served with an InvalidArgs error.

@@ -2,6 +2,8 @@
 
 #include <QAction>
 
+#include <algorithm>
+
 int DBusMenuIds::idFor(QAction* action) {
     const auto found = m_ids.constFind(action);
     if (found != m_ids.constEnd())
@@ -23,6 +25,7 @@ int DBusMenuIds::assign(QAction* action) {
     m_ids.insert(action, id);
     m_actions.insert(id, action);
     m_identities.insert(id, action->data());
+    m_mostInUse = std::max(m_mostInUse, m_ids.size());
     return id;
 }
 
@@ -33,6 +36,12 @@ void DBusMenuIds::forget(QAction* action) {
     const int id = *found;
     m_ids.erase(found);
     m_actions.remove(id);
-    m_identities.remove(id);
+    const QVariant identity = m_identities.take(id);
+    if (identity.isValid()) {
+        m_retired.insert(id, identity);
+        m_retiredOrder.append(id);
+        if (m_retiredOrder.size() > m_mostInUse)
+            m_retired.remove(m_retiredOrder.takeFirst());
+    }
     Q_EMIT forgotten(id);
 }

@@ -11,6 +11,8 @@
 namespace {
 
 const char* const disableFramesVariable = "QT_WAYLAND_DISABLE_WINDOWDECORATION";
+// Whether leaveWindowFramesToCompositor() set it (rather than the user).
+bool setByUs = false;
 
 // The few calls of libwayland-client's stable ABI that one look at the compositor's registry takes.
 // The library is opened only for that look, and only where Qt may run on Wayland (where Qt's own
@@ -83,12 +85,29 @@ bool compositorDrawsFrames() {
 void leaveWindowFramesToCompositor() {
     if (qEnvironmentVariableIsSet(disableFramesVariable))
         return;
+    // libwayland-client would take the descriptor and the variable for our look, and Qt would find
+    // no connection left.
+    if (qEnvironmentVariableIsSet("WAYLAND_SOCKET"))
+        return;
     // Only where Qt may end up on Wayland: it is told so, or it is told nothing and a compositor
     // runs.
     const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
     if (platform.isEmpty() ? qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
                            : !platform.startsWith("wayland"))
         return;
-    if (compositorDrawsFrames())
+    if (compositorDrawsFrames()) {
+        qputenv(disableFramesVariable, "1");
+        setByUs = true;
+    }
+}
+
+OwnWindowFramesSettingWithheld::OwnWindowFramesSettingWithheld()
+    : m_withheld(setByUs && qEnvironmentVariableIsSet(disableFramesVariable)) {
+    if (m_withheld)
+        qunsetenv(disableFramesVariable);
+}
+
+OwnWindowFramesSettingWithheld::~OwnWindowFramesSettingWithheld() {
+    if (m_withheld)
         qputenv(disableFramesVariable, "1");
 }

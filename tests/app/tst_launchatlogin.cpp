@@ -85,7 +85,7 @@ private Q_SLOTS:
                 {QStringLiteral("Volume"), 7},
                 {listKey, QJsonArray{entry(enable, program), entry(false, "/usr/bin/other")}}});
         if (!enable && obstacle != u"folder for file")
-            QVERIFY(writeAll(file, "[Desktop Entry]\nExec=pinglark\n"));
+            QVERIFY(writeAll(file, "[Desktop Entry]\nExec=\"" + program.toUtf8() + "\"\n"));
         if (obstacle.endsWith(u"file for folder"))
             QVERIFY(writeAll(QFileInfo(file).absolutePath(), "not a folder"));
         if (obstacle == u"folder for file")
@@ -121,6 +121,7 @@ private Q_SLOTS:
         // quotes, so only the validator sees that one.
         for (const QString& path : {m_config->path() + "/100%/pinglark", executable}) {
             LaunchAtLogin::enabledAutoStart(true, path);
+            QVERIFY(LaunchAtLogin::isAutoStartEnabled(path));
             QProcess validate;
             validate.setProcessChannelMode(QProcess::MergedChannels);
             validate.start(validator, {file});
@@ -141,9 +142,10 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(file));
     }
 
-    // The menu item changes the list, and shows what is in effect each time the menu opens: the
-    // desktop's own autostart settings switch the entry off by removing the file or marking it
-    // hidden, and the list follows.
+    // The menu item changes the list, and shows what is in effect at start-up and each time the
+    // menu opens: the desktop's own autostart settings switch the entry off by removing the file
+    // or marking it hidden, another copy of the program by writing a file that starts itself, and
+    // the list follows.
     void menuItemFollowsTheListAndTheDesktop() {
         const QJsonObject self = entry(false, QCoreApplication::applicationFilePath());
         const QJsonObject other = entry(false, QStringLiteral("/usr/bin/other"));
@@ -163,20 +165,35 @@ private Q_SLOTS:
             {QByteArray(), false},    // the file removed
             {"Hidden=true\n", false}, // KDE, XFCE
             {"X-GNOME-Autostart-enabled = false\n", false},
+            {"[Desktop Entry]\nExec=/usr/bin/other\n", false}, // in place of ours
             {"[Desktop Action quiet]\nHidden=true\n", true}};
         for (const auto& [added, stillOn] : switches) {
             item->trigger();
             QVERIFY(item->isChecked());
             QCOMPARE(list(), (QJsonArray{other, self}));
-            const QByteArray edited = added.isNull() ? QByteArray() : readAll(file) + added;
+            const QByteArray kept = added.startsWith("[Desktop Entry]") ? "" : readAll(file);
+            const QByteArray edited = added.isNull() ? added : kept + added;
             QVERIFY(added.isNull() ? QFile::remove(file) : writeAll(file, edited));
             Q_EMIT app.barMenu()->aboutToShow();
             QCOMPARE(item->isChecked(), stillOn);
             QCOMPARE(list(), (stillOn ? QJsonArray{other, self} : QJsonArray{other}));
             QCOMPARE(readAll(file), edited); // the desktop's file is the desktop's
         }
+        // A later start, with a file that names this program as the desktop's own copy of our
+        // desktop entry does: by a name that PATH finds (here, a link to it).
+        QVERIFY(
+            QFile::link(QCoreApplication::applicationFilePath(), m_config->path() + "/pinglark"));
+        qputenv("PATH", QFile::encodeName(m_config->path()) + ":/usr/bin");
+        QVERIFY(writeAll(file, "[Desktop Entry]\nExec=pinglark -q\n"));
+        AppController later(SiteAddresses::forSite(QStringLiteral("http://127.0.0.1:9")));
+        later.awakeFromNib();
+        QVERIFY(later.launchAtLoginMenuItem()->isChecked());
+        // Switching off after another copy took the file over leaves that copy's file alone.
+        LaunchAtLogin::enabledAutoStart(true, QStringLiteral("/usr/bin/other"));
         item->trigger();
         QVERIFY(!item->isChecked());
+        QCOMPARE(list(), QJsonArray{other});
+        QVERIFY(QFile::exists(file));
     }
 };
 

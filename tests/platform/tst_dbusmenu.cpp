@@ -179,6 +179,7 @@ private Q_SLOTS:
         for (int i = 0; i < 1000; ++i) {
             entries.append(new QAction(QString("Entry_%1").arg(i), &f.menu));
             entries.last()->setIcon(yellow);
+            entries.last()->setData(i);
             f.menu.insertAction(f.ampersands, entries.last());
         }
         QList<QVariant> args = burst("LayoutUpdated");
@@ -198,16 +199,22 @@ private Q_SLOTS:
                  "1000label=Fresh 0");
 
         // An entry that comes to stand for something else is a new item: the host reads the
-        // menu again, and a click on the id it held is refused.
-        const int staleId = findItem(layout(f.item), "Fresh 0").id;
+        // menu again. A click on an id it held reaches the entry that stands for the same thing
+        // now (a refresh moved it down), and is refused when none does.
+        const DBusMenuLayoutItem held = layout(f.item);
+        const int staleId = findItem(held, "Fresh 0").id;
+        const int goneId = findItem(held, "Fresh 1").id;
         QSignalSpy triggered(entries[0], &QAction::triggered);
+        QSignalSpy moved(entries[1], &QAction::triggered);
         entries[0]->setData("another story");
+        entries[1]->setData(0);
         QVERIFY(!burst("LayoutUpdated").isEmpty());
         const int freshId = findItem(layout(f.item), "Fresh 0").id;
         QVERIFY(freshId > staleId);
-        QCOMPARE(menuEvent(f.item, staleId, "clicked").type(), QDBusMessage::ErrorMessage);
+        QCOMPARE(menuEvent(f.item, goneId, "clicked").type(), QDBusMessage::ErrorMessage);
+        menuEvent(f.item, staleId, "clicked");
         menuEvent(f.item, freshId, "clicked");
-        QCOMPARE(triggered.count(), 1);
+        QCOMPARE(triggered.count() * 10 + moved.count(), 11);
 
         // A property that goes back to its default is listed as removed.
         f.withIcon->setIcon(QIcon());

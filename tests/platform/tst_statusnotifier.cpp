@@ -1,11 +1,16 @@
 // The item on the panel's bus: its name and registration, its icon and tooltip, and what it does
-// when the panel comes, goes or never was there.
+// when the panel comes, goes or never was there; and the look at the compositor before Qt starts.
 
 #include "ImageResource.h"
 #include "Panel.h"
+#include "WaylandFrames.h"
 
 #include <QScopeGuard>
 #include <QSystemTrayIcon>
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
@@ -189,6 +194,21 @@ private Q_SLOTS:
         QTRY_VERIFY(f.item.isTrayIconShown() && !ownsName(name));
         QTest::qWait(400);
         QCOMPARE(notifications.shown.size(), 1);
+    }
+
+    // A Wayland connection handed to the program (WAYLAND_SOCKET) is Qt's: the look leaves the
+    // variable and the descriptor as they came.
+    void waylandSocketHandedOverStaysForQt() {
+        int ends[2];
+        QVERIFY(socketpair(AF_UNIX, SOCK_STREAM, 0, ends) == 0);
+        close(ends[1]); // a look that took the connection would end at once
+        qputenv("WAYLAND_SOCKET", QByteArray::number(ends[0]));
+        qputenv("QT_QPA_PLATFORM", "wayland");
+        leaveWindowFramesToCompositor();
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        QCOMPARE(qgetenv("WAYLAND_SOCKET") + ' ' + QByteArray::number(fcntl(ends[0], F_GETFD)),
+                 QByteArray::number(ends[0]) + " 0");
+        close(ends[0]);
     }
 };
 
