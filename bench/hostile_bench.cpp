@@ -6,11 +6,10 @@
 // Prints each shape's time per MB and its ratio to the ordinary feed's; exits non-zero when a
 // ratio is over the goal.
 
-#include "AppController.h"
 #include "HostileFeeds.h"
+#include "StartedController.h"
 
 #include <QApplication>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
@@ -81,22 +80,6 @@ std::vector<Shape> shapes() {
         {"entities of 100 elements each",
          upToCap(Where::Root, "&e;", entityDeclaration(QByteArray("<a/>").repeated(100)))},
     };
-}
-
-// A controller after start-up whose own first refresh failed (nothing listens on the discard
-// port).
-std::unique_ptr<AppController> startedController() {
-    auto app = std::make_unique<AppController>(
-        SiteAddresses::forSite(QStringLiteral("http://127.0.0.1:9")));
-    QSignalSpy firstRefresh(app.get(), &AppController::refreshFinished);
-    app->awakeFromNib();
-    firstRefresh.wait(10000);
-    return app;
-}
-
-void settle() {
-    QCoreApplication::sendPostedEvents();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 // Keeps each shape's time per MB, as the console shows the runs.

@@ -2,12 +2,11 @@
 // new ones and title them, for feeds of 15, 1,000 and 10,000 items (RSS 1.0; RSS 2.0 and Atom
 // beside it).
 
-#include "AppController.h"
 #include "FeedFixture.h"
+#include "StartedController.h"
 
 #include <QApplication>
 #include <QMenu>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
@@ -15,17 +14,6 @@
 #include <memory>
 
 namespace {
-
-// A controller after start-up, whose own first refresh failed (nothing listens on the discard
-// port), so its menu shows the placeholder.
-std::unique_ptr<AppController> startedController() {
-    auto app = std::make_unique<AppController>(
-        SiteAddresses::forSite(QStringLiteral("http://127.0.0.1:9")));
-    QSignalSpy firstRefresh(app.get(), &AppController::refreshFinished);
-    app->awakeFromNib();
-    firstRefresh.wait(10000);
-    return app;
-}
 
 // The refresh that runs every period: the menu already lists the feed, and the document has a
 // new entry at the top (two documents alternate), so every refresh marks a new entry, blinks and
@@ -41,9 +29,7 @@ void refreshEveryPeriod(benchmark::State& state,
     bool flip = false;
     for (auto _ : state) {
         app->finishRefresh((flip = !flip) ? newer : older);
-        // Replaced entries are freed once the refresh is over.
-        QCoreApplication::sendPostedEvents();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        settle(); // replaced entries are freed once the refresh is over
     }
     state.counters["entries"] = static_cast<double>(app->barMenu()->actions().size());
     state.SetBytesProcessed(state.iterations() * newer.size());
@@ -76,8 +62,7 @@ void BM_FirstFill(benchmark::State& state) {
         app->finishRefresh(feed);
         state.PauseTiming();
         app->finishRefresh(std::nullopt); // back to the placeholder alone
-        QCoreApplication::sendPostedEvents();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        settle();
         state.ResumeTiming();
     }
     state.SetBytesProcessed(state.iterations() * feed.size());
