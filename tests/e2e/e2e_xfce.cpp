@@ -105,17 +105,18 @@ private Q_SLOTS:
         // Registered with the panel's watcher, and drawn where the tray is once the panel has
         // placed it and stopped moving things.
         QImage shot;
+        // (The tray may draw its empty edge first, and hold still a moment before the icon.)
         QVERIFY2(waitFor([&] {
                      shot = desktop.settledScreenshot(panel.geometry);
-                     return !changedArea(empty, shot, panel.geometry).isEmpty();
+                     icon = changedArea(empty, shot, panel.geometry);
+                     return icon.width() >= 12 && icon.height() >= 12;
                  }),
                  "no icon appears on the panel");
-        icon = changedArea(empty, shot, panel.geometry);
         normalIcon = shot.copy(icon);
         const std::optional<Window> tray = panelWindow(false);
         QVERIFY2(tray, "the panel has no status tray window");
         QVERIFY2(tray->geometry.contains(icon), "the panel changed outside its status tray");
-        QVERIFY(icon.size().boundedTo({48, 48}).expandedTo({12, 12}) == icon.size());
+        QVERIFY(icon.size().boundedTo({48, 48}) == icon.size());
     }
 
     void aClickOpensThePanelsMenuAndEscapeClosesIt() {
