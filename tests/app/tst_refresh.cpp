@@ -186,8 +186,8 @@ private Q_SLOTS:
                           86400;
         qputenv("TZ", QTime(0, 0).addSecs(ahead).toString("'PLK-'hh:mm:ss").toLatin1());
         QVERIFY(h.refresh());
-        QCOMPARE(described("Updated at 23:59:5.+"), QString());
-        QTRY_COMPARE_WITH_TIMEOUT(described("Updated on .+ at 23:59:5.+"), QString(), 10000);
+        QCOMPARE(described("Updated at .+"), QString());
+        QTRY_COMPARE_WITH_TIMEOUT(described("Updated on .+ at .+"), QString(), 10000);
         qunsetenv("TZ");
     }
 
