@@ -29,7 +29,8 @@ struct FeedContent {
 // 300 MB for one refresh.
 constexpr qsizetype maximumFeedEntries = 10000;
 
-// Reads a parsed document as RSS 1.0 (RDF), RSS 2.0 or Atom 1.0, up to maximumFeedEntries
-// entries. address is where the feed was downloaded from: relative links in RSS 2.0 and Atom
-// resolve against it (and xml:base). Nothing when the document is none of the three.
+// Reads a parsed document as RSS 1.0 (RDF), RSS 2.0 or Atom (1.0, and 0.3 as older blog engines
+// serve it), up to maximumFeedEntries entries. address is where the feed finally came from, after
+// any redirects: relative links in RSS 2.0 and Atom resolve against it (and xml:base). Nothing
+// when the document is none of these.
 std::optional<FeedContent> readFeed(const XMLTree& document, const QUrl& address);
