@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QGridLayout>
 #include <QMenu>
 #include <QMessageBox>
 
@@ -160,6 +161,15 @@ void AppController::showAbout() {
     box->setInformativeText(QStringLiteral("The newest Veltrano news, one click away."));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setIconPixmap(m_icon.pixmap(48, 48));
+    // A message box is only as wide as its text, and a window manager puts the title between
+    // the frame's icon and its buttons, centred on KDE: room for the title and for three buttons
+    // on either side of it (some two and a half lines each), so that the title is not cut short.
+    if (auto* grid = qobject_cast<QGridLayout*>(box->layout())) {
+        const QFontMetrics metrics = box->fontMetrics();
+        const int width = metrics.horizontalAdvance(box->windowTitle()) + 15 * metrics.height();
+        grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                      grid->rowCount(), 0, 1, grid->columnCount());
+    }
     box->show();
     box->raise();
     box->activateWindow();

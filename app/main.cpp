@@ -4,6 +4,7 @@
 #include "TerminationSignals.h"
 #include "UserDefaults.h"
 #include "WaylandFrames.h"
+#include "WindowIdentity.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -88,7 +89,7 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationName(AppController::applicationName);
     QApplication::setOrganizationName(QStringLiteral("Veltrano"));
     QApplication::setApplicationVersion(QStringLiteral(PINGLARK_VERSION));
-    QApplication::setDesktopFileName(QStringLiteral("pinglark"));
+    identifyWindows(QStringLiteral("pinglark"), QStringLiteral(":/pinglark.svg"));
     // The program lives in the tray: closing a window (About, Preferences) must not end it.
     QApplication::setQuitOnLastWindowClosed(false);
     if (!request)

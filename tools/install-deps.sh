@@ -7,7 +7,7 @@ packages=(
     # build
     build-essential cmake pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6svg6 qt6-qpa-plugins
-    libexpat1-dev zlib1g-dev
+    libexpat1-dev zlib1g-dev libxcb1-dev
     # the tests' HTTP server (Qt's CMake package for it also looks for Qt WebSockets)
     qt6-httpserver-dev qt6-websockets-dev
     # Qt's Wayland platform (without it Qt falls back to Xwayland)

@@ -245,6 +245,16 @@ private Q_SLOTS:
         }
         QVERIFY2(waitFor([&] { return !desktop.windows(preferences, "--name").isEmpty(); }),
                  "the running program did not show its preferences");
+        // Its windows tell task bars whose they are, and About's title has room on its frame.
+        const auto identity = desktop.run(
+            "xprop", {"-id", QString::number(desktop.windows(preferences, "--name")[0].id),
+                      "_KDE_NET_WM_DESKTOP_FILE", "_NET_WM_ICON"});
+        QVERIFY(identity &&
+                identity->contains("_KDE_NET_WM_DESKTOP_FILE(UTF8_STRING) = \"pinglark\"") &&
+                identity->contains("_NET_WM_ICON(CARDINAL) = "));
+        event("About Pinglark");
+        QVERIFY(waitFor([&] { return !desktop.windows("^About Pinglark$", "--name").isEmpty(); }));
+        QCOMPARE_GE(desktop.windows("^About Pinglark$", "--name")[0].geometry.width(), 300);
         QCOMPARE(waitForTop("Own entry"),
                  (QStringList{"Own entry", "---", "Own"} + fixedLabels.mid(2)));
         QVERIFY(settingsOf("config").contains(ownSetting));
