@@ -132,6 +132,15 @@ void StatusNotifierItem::setToolTip(const QString& title, const QString& descrip
         Q_EMIT NewToolTip();
 }
 
+void StatusNotifierItem::setNeedsAttention(bool on) {
+    if (on == m_needsAttention)
+        return;
+    m_needsAttention = on;
+    // Hosts read the icon's description again with the icon.
+    if (m_state == State::Registered)
+        Q_EMIT NewIcon();
+}
+
 void StatusNotifierItem::setMenu(QMenu* menu) {
     m_menu->setMenu(menu);
 }

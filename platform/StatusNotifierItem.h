@@ -57,6 +57,8 @@ class StatusNotifierItem : public TrayHost {
     Q_PROPERTY(QString AttentionIconName READ none CONSTANT)
     Q_PROPERTY(SniIconPixmapList AttentionIconPixmap READ noPixmap CONSTANT)
     Q_PROPERTY(QString AttentionMovieName READ none CONSTANT)
+    Q_PROPERTY(QString IconAccessibleDesc READ iconAccessibleDesc)
+    Q_PROPERTY(QString AttentionAccessibleDesc READ attentionAccessibleDesc)
     Q_PROPERTY(SniToolTip ToolTip READ toolTip)
 public:
     enum class State { Pending, Registered, Unavailable };
@@ -79,6 +81,7 @@ public:
     void setIcon(const QIcon& icon) override;
     void setToolTip(const QString& title, const QString& description) override;
     void setMenu(QMenu* menu) override;
+    void setNeedsAttention(bool on) override;
     DBusMenuExporter* menuExporter() const { return m_menu; }
 
 Q_SIGNALS:
@@ -114,6 +117,11 @@ private:
     // A name only with the folder that holds it: without one the panel takes the pixmap.
     QString iconName() const { return m_iconThemePath.isEmpty() ? QString() : m_iconName; }
     SniIconPixmapList iconPixmap() const { return m_pixmaps; }
+    // What screen readers say of the item.
+    QString iconAccessibleDesc() const {
+        return m_needsAttention ? attentionAccessibleDesc() : title();
+    }
+    QString attentionAccessibleDesc() const { return tr("%1, new entries").arg(title()); }
     QString none() const { return {}; }
     SniIconPixmapList noPixmap() const { return {}; }
     SniToolTip toolTip() const;
@@ -158,4 +166,5 @@ private:
     QHash<qint64, SniIconPixmapList> m_pixmapCache;
     QString m_toolTip;
     QString m_toolTipDescription;
+    bool m_needsAttention = false;
 };

@@ -77,6 +77,15 @@ private Q_SLOTS:
         QCOMPARE(picture().left(3), "22:");
         f.item.setImage(QIcon());
         QCOMPARE(property(f.item, "IconName").toString(), "pinglark-blank");
+
+        // What screen readers say of it, and of it calling for attention, read again on NewIcon.
+        f.item.setNeedsAttention(true);
+        QCOMPARE(property(f.item, "IconAccessibleDesc").toString(), "Pinglark, new entries");
+        QTRY_COMPARE(bus.count("NewIcon"), 5);
+        f.item.setNeedsAttention(false);
+        QCOMPARE(property(f.item, "IconAccessibleDesc").toString() + u'|' +
+                     property(f.item, "AttentionAccessibleDesc").toString(),
+                 "Pinglark|Pinglark, new entries");
     }
 
     void followsThePanel() {
