@@ -231,7 +231,6 @@ void StatusNotifierItem::registerWithWatcher() {
     if (!m_objectRegistered) {
         // Made once the item is about to be shown, and only where a panel can show it.
         m_iconThemePath = ::iconThemePath();
-        m_menu->setIconThemePath(m_iconThemePath);
         const bool exported =
             m_connection.registerObject(itemPath, this, QDBusConnection::ExportAdaptors);
         if (!exported || !m_menu->publish()) {
