@@ -1,5 +1,8 @@
 #include "Desktop.h"
 
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVariant>
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
@@ -23,6 +26,16 @@ bool mayEmpty(const QString& folder) {
 }
 
 } // namespace
+
+QRect changedArea(const QImage& before, const QImage& after, const QRect& area) {
+    QRect changed;
+    const QRect inside = area.intersected(before.rect()).intersected(after.rect());
+    for (int y = inside.top(); y <= inside.bottom(); ++y)
+        for (int x = inside.left(); x <= inside.right(); ++x)
+            if (before.pixel(x, y) != after.pixel(x, y))
+                changed |= QRect(x, y, 1, 1);
+    return changed;
+}
 
 Desktop::Desktop(const QString& home) : m_home(mayEmpty(home) ? home : QString()) {
     if (m_home.isEmpty()) {
@@ -123,6 +136,17 @@ std::optional<QByteArray> Desktop::run(const QString& program, const QStringList
 QString Desktop::log(const QString& logName) const {
     QFile log(m_home + "/" + logName + ".log");
     return log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QString();
+}
+
+bool Desktop::statusNotifierHost() const {
+    const QString watcher = "org.kde.StatusNotifierWatcher";
+    QDBusMessage get = QDBusMessage::createMethodCall(watcher, "/StatusNotifierWatcher",
+                                                      "org.freedesktop.DBus.Properties", "Get");
+    get << watcher << "IsStatusNotifierHostRegistered";
+    get.setAutoStartService(false);
+    const QDBusMessage answer =
+        QDBusConnection::connectToBus(busAddress(), "desktop").call(get, QDBus::Block, 5000);
+    return answer.arguments().value(0).value<QDBusVariant>().variant().toBool();
 }
 
 bool Desktop::startApp() {

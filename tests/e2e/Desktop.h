@@ -41,6 +41,9 @@ inline bool waitFor(const std::function<bool()>& predicate, int timeoutMs = 1500
     return QTest::qWaitFor(predicate, timeoutMs);
 }
 
+// The smallest rectangle around the pixels of the area that differ between two pictures.
+QRect changedArea(const QImage& before, const QImage& after, const QRect& area);
+
 struct Window {
     qulonglong id = 0;
     QRect geometry; // in root coordinates
@@ -70,6 +73,9 @@ public:
     std::optional<QByteArray> run(const QString& program, const QStringList& arguments,
                                   int timeoutMs = 15000) const;
     QString log(const QString& logName) const;
+
+    // Whether the session's StatusNotifierWatcher has a host that shows the items.
+    bool statusNotifierHost() const;
 
     // The program under test, on the xcb platform of the display; its output is log("pinglark").
     bool startApp();
