@@ -255,6 +255,8 @@ void AppController::enabledAutoStart(bool enabled) {
 // --- Blinking -------------------------------------------------------------------------------
 
 void AppController::toggleBlink(bool on) {
+    if (m_statusItem)
+        m_statusItem->setNeedsAttention(on);
     if (m_blinkTimer) {
         m_blinkTimer->stop();
         m_blinkTimer.reset();

@@ -80,18 +80,9 @@ void DBusMenuExporter::setMenu(QMenu* menu) {
     schedule();
 }
 
-void DBusMenuExporter::setIconThemePath(const QString& path) {
-    m_iconThemePath = path;
-    m_properties.setIconsByName(!path.isEmpty());
-}
-
 QString DBusMenuExporter::textDirection() const {
     return QGuiApplication::layoutDirection() == Qt::RightToLeft ? QStringLiteral("rtl")
                                                                  : QStringLiteral("ltr");
-}
-
-QStringList DBusMenuExporter::iconThemePaths() const {
-    return m_iconThemePath.isEmpty() ? QStringList() : QStringList(m_iconThemePath);
 }
 
 // --- The interface's methods --------------------------------------------------------------------

@@ -56,10 +56,6 @@ public:
     // The exported menu; null exports an empty menu.
     void setMenu(QMenu* menu);
 
-    // The folder in which the host finds the items' icons by name (icon-name). Without one, items
-    // carry their icons as pictures alone (icon-data).
-    void setIconThemePath(const QString& path);
-
     static constexpr std::chrono::milliseconds takingLimit{1000};
 
     // Tests shorten how long a menu counts as open (see DBusMenuOpenings).
@@ -92,7 +88,8 @@ private:
     uint version() const { return 3; }
     QString textDirection() const;
     QString status() const { return QStringLiteral("normal"); }
-    QStringList iconThemePaths() const;
+    // Items carry their icons as pictures: no folder to look names up in.
+    QStringList iconThemePaths() const { return {}; }
 
     // An unknown id gives false.
     bool layout(int parentId, int depth, const QStringList& names, DBusMenuLayoutItem& out);
@@ -120,7 +117,6 @@ private:
 
     QDBusConnection m_connection;
     QString m_objectPath;
-    QString m_iconThemePath;
     bool m_published = false;
     QPointer<QMenu> m_menu;
     QSet<QMenu*> m_watchedMenus;

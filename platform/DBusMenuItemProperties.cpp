@@ -9,8 +9,8 @@
 
 namespace {
 
-// Item icons as pictures, for hosts that do not look names up: twice the 16 px that hosts show
-// beside a label, so that they stay sharp on a panel at twice the scale.
+// Item icons as pictures: twice the 16 px that hosts show beside a label, so that they stay sharp
+// on a panel at twice the scale.
 constexpr int itemIconSize = 32;
 // A handful of distinct icons is usual; a program that made a new one for every item would
 // otherwise grow the cache without end.
@@ -21,7 +21,6 @@ const QString enabledKey = QStringLiteral("enabled");
 const QString visibleKey = QStringLiteral("visible");
 const QString typeKey = QStringLiteral("type");
 const QString iconDataKey = QStringLiteral("icon-data");
-const QString iconNameKey = QStringLiteral("icon-name");
 const QString toggleTypeKey = QStringLiteral("toggle-type");
 const QString toggleStateKey = QStringLiteral("toggle-state");
 const QString childrenDisplayKey = QStringLiteral("children-display");
@@ -55,11 +54,6 @@ QVariantMap DBusMenuItemProperties::of(const QAction* action) const {
     properties.insert(labelKey, labelFromActionText(action->text()));
     properties.insert(enabledKey, action->isEnabled());
     if (!action->icon().isNull() && action->isIconVisibleInMenu()) {
-        // Hosts do not say which they use: a host that finds the name draws the icon at its own
-        // size and scale, the others take the picture.
-        const QString name = action->icon().name();
-        if (!name.isEmpty() && m_iconsByName)
-            properties.insert(iconNameKey, name);
         const QByteArray png = iconData(action->icon());
         if (!png.isEmpty())
             properties.insert(iconDataKey, png);

@@ -11,12 +11,12 @@ class QIcon;
 
 // What a tray host is told of one menu entry: the com.canonical.dbusmenu properties of a QAction
 // (label, enabled, visible, separator, icon, check mark or radio button, submenu).
+//
+// Icons go as pictures alone (icon-data): hosts that get a name as well may look it up in the icon
+// theme alone and draw nothing (GNOME Shell's AppIndicator extension does), while every host draws
+// the picture.
 class DBusMenuItemProperties {
 public:
-    // With it, items carry the names of their icons as well as the pictures: the host finds them
-    // in the menu's IconThemePath. Without one, pictures alone (icon-data).
-    void setIconsByName(bool byName) { m_iconsByName = byName; }
-
     QVariantMap of(const QAction* action) const;
     // The menu itself, item 0.
     static QVariantMap ofRoot();
@@ -31,6 +31,5 @@ public:
 private:
     QByteArray iconData(const QIcon& icon) const;
 
-    bool m_iconsByName = false;
     mutable QHash<qint64, QByteArray> m_iconCache;
 };

@@ -54,6 +54,12 @@ void StatusItem::setEnabled(bool enabled) {
         showOnPanel();
 }
 
+void StatusItem::setNeedsAttention(bool on) {
+    m_needsAttention = on;
+    if (m_host)
+        m_host->setNeedsAttention(on);
+}
+
 void StatusItem::setToolTip(const QString& toolTip) {
     m_toolTip = toolTip;
     if (m_host)
@@ -132,6 +138,7 @@ void StatusItem::use(TrayHost* host) {
     host->setIcon(shownImage());
     host->setToolTip(m_toolTip, m_toolTipDescription);
     host->setMenu(shownMenu());
+    host->setNeedsAttention(m_needsAttention);
 }
 
 void StatusItem::activatedAt(const QPoint& position, bool openMenu) {

@@ -52,6 +52,10 @@ public:
     void setEnabled(bool enabled);
     bool isEnabled() const { return m_enabled; }
 
+    // Whether the item calls for attention (it blinks for new entries): hosts that describe the
+    // item to screen readers say so.
+    void setNeedsAttention(bool on);
+
     void setToolTip(const QString& toolTip);
     QString toolTip() const { return m_toolTip; }
     // Plain text under the tooltip's title; empty for none.
@@ -107,6 +111,7 @@ private:
     bool m_highlightMode = false;
     bool m_highlighted = false;
     bool m_enabled = false;
+    bool m_needsAttention = false;
     qint64 m_shownKey = -1;
     NoTrayNotice m_notice;
 };

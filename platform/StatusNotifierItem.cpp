@@ -6,7 +6,6 @@
 #include "statusnotifierwatcherproxy.h"
 
 #include <QCoreApplication>
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
@@ -33,18 +32,21 @@ constexpr int blankSize = 16;
 constexpr int probeTimeoutMs = 5000;
 // The few pictures a status item switches between (icon, alternate, blank).
 constexpr qsizetype pixmapCacheLimit = 8;
-// Tries at a free name: another item of this process may hold org.kde.StatusNotifierItem-<pid>-1.
-constexpr int nameAttempts = 16;
-
-int nextInstance = 1;
+// How soon after registering the item looks itself up in the watcher's list.
+constexpr std::chrono::milliseconds listedCheck{1000};
+// The pause before registering again after a drop, doubled with each drop up to the longest.
+constexpr std::chrono::milliseconds firstRetry{1000};
+constexpr std::chrono::milliseconds longestRetry{60000};
 
 } // namespace
 
 StatusNotifierItem::StatusNotifierItem(const QDBusConnection& connection, QObject* parent)
     : TrayHost(parent), m_connection(connection),
-      m_menu(new DBusMenuExporter(connection, menuPath, this)) {
+      m_menu(new DBusMenuExporter(connection, menuPath, this)), m_retryDelay(firstRetry) {
     registerDBusTypes();
     new StatusNotifierItemAdaptor(this);
+    m_retry.setSingleShot(true);
+    connect(&m_retry, &QTimer::timeout, this, &StatusNotifierItem::registerWithWatcher);
     m_pixmaps = pixmapsFor(QIcon());
     m_iconKey = 0;
     m_iconName = imageName(QStringLiteral("blank"));
@@ -54,6 +56,9 @@ StatusNotifierItem::~StatusNotifierItem() {
     // Leave the bus quietly: whoever listens may be going away too.
     const QSignalBlocker quiet(this);
     withdraw();
+    if (m_objectRegistered)
+        m_connection.unregisterObject(itemPath);
+    m_menu->unpublish();
 }
 
 void StatusNotifierItem::start() {
@@ -78,6 +83,11 @@ void StatusNotifierItem::start() {
             &StatusNotifierItem::probe);
     connect(m_watcherProxy, &StatusNotifierWatcherProxy::StatusNotifierHostUnregistered, this,
             &StatusNotifierItem::probe);
+    connect(m_watcherProxy, &StatusNotifierWatcherProxy::StatusNotifierItemUnregistered, this,
+            [this](const QString& entry) {
+                if (m_state != State::Unavailable && names(entry))
+                    dropped();
+            });
     probe();
 }
 
@@ -122,6 +132,15 @@ void StatusNotifierItem::setToolTip(const QString& title, const QString& descrip
         Q_EMIT NewToolTip();
 }
 
+void StatusNotifierItem::setNeedsAttention(bool on) {
+    if (on == m_needsAttention)
+        return;
+    m_needsAttention = on;
+    // Hosts read the icon's description again with the icon.
+    if (m_state == State::Registered)
+        Q_EMIT NewIcon();
+}
+
 void StatusNotifierItem::setMenu(QMenu* menu) {
     m_menu->setMenu(menu);
 }
@@ -163,14 +182,19 @@ SniIconPixmapList StatusNotifierItem::pixmapsFor(const QIcon& icon) {
     return pixmaps;
 }
 
-void StatusNotifierItem::probe() {
-    const quint64 probe = ++m_probe;
+QDBusPendingCall StatusNotifierItem::askWatcher(const QString& property) const {
     QDBusMessage message = QDBusMessage::createMethodCall(
         watcherService, watcherPath, propertiesInterface, QStringLiteral("Get"));
-    message << m_watcherProxy->interface() << QStringLiteral("IsStatusNotifierHostRegistered");
+    message << m_watcherProxy->interface() << property;
     // Asking must not start a watcher that the desktop does not run.
     message.setAutoStartService(false);
-    auto* call = new QDBusPendingCallWatcher(m_connection.asyncCall(message, probeTimeoutMs), this);
+    return m_connection.asyncCall(message, probeTimeoutMs);
+}
+
+void StatusNotifierItem::probe() {
+    const quint64 probe = ++m_probe;
+    auto* call = new QDBusPendingCallWatcher(
+        askWatcher(QStringLiteral("IsStatusNotifierHostRegistered")), this);
     connect(call, &QDBusPendingCallWatcher::finished, this,
             [this, probe](QDBusPendingCallWatcher* w) {
                 w->deleteLater();
@@ -198,23 +222,8 @@ void StatusNotifierItem::watcherOwnerChanged(const QString& newOwner) {
 }
 
 void StatusNotifierItem::registerWithWatcher() {
-    if (m_serviceName.isEmpty()) {
-        const qint64 pid = QCoreApplication::applicationPid();
-        for (int attempt = 0; attempt < nameAttempts && m_serviceName.isEmpty(); ++attempt) {
-            const QString name =
-                QStringLiteral("org.kde.StatusNotifierItem-%1-%2").arg(pid).arg(nextInstance++);
-            const auto reply = m_connection.interface()->registerService(
-                name, QDBusConnectionInterface::DontQueueService,
-                QDBusConnectionInterface::DontAllowReplacement);
-            if (reply.isValid() && reply.value() == QDBusConnectionInterface::ServiceRegistered)
-                m_serviceName = name;
-        }
-        if (m_serviceName.isEmpty()) {
-            qWarning("Status item: no free StatusNotifierItem name on the session bus");
-            withdraw();
-            return;
-        }
-    }
+    m_retry.stop();
+    m_serviceName = m_connection.baseService();
     // On its way to the panel again: whoever shows the item hands it what it shows now, before
     // the panel can read it.
     if (m_state == State::Unavailable)
@@ -222,45 +231,90 @@ void StatusNotifierItem::registerWithWatcher() {
     if (!m_objectRegistered) {
         // Made once the item is about to be shown, and only where a panel can show it.
         m_iconThemePath = ::iconThemePath();
-        m_menu->setIconThemePath(m_iconThemePath);
-        m_objectRegistered =
+        const bool exported =
             m_connection.registerObject(itemPath, this, QDBusConnection::ExportAdaptors);
-        if (!m_objectRegistered || !m_menu->publish()) {
+        if (!exported || !m_menu->publish()) {
+            if (exported)
+                m_connection.unregisterObject(itemPath);
             qWarning("Status item: cannot export the item on the session bus");
             withdraw();
             return;
         }
+        m_objectRegistered = true;
     }
 
     const quint64 probe = m_probe;
+    const quint64 registration = ++m_registration;
     auto* call = new QDBusPendingCallWatcher(
         m_watcherProxy->RegisterStatusNotifierItem(m_serviceName), this);
-    connect(
-        call, &QDBusPendingCallWatcher::finished, this, [this, probe](QDBusPendingCallWatcher* w) {
-            w->deleteLater();
-            if (probe != m_probe)
-                return;
-            if (w->isError()) {
-                qWarning("Status item: the panel refused it: %s", qPrintable(w->error().message()));
-                withdraw();
-                return;
-            }
-            m_watcherRestarted = false;
-            setState(State::Registered);
-        });
+    connect(call, &QDBusPendingCallWatcher::finished, this,
+            [this, probe, registration](QDBusPendingCallWatcher* w) {
+                w->deleteLater();
+                if (probe != m_probe || registration != m_registration)
+                    return;
+                if (w->isError()) {
+                    qWarning("Status item: the panel refused it: %s",
+                             qPrintable(w->error().message()));
+                    withdraw();
+                    return;
+                }
+                m_watcherRestarted = false;
+                m_listed.start();
+                setState(State::Registered);
+                QTimer::singleShot(listedCheck, this,
+                                   [this, registration] { checkListed(registration); });
+            });
+}
+
+bool StatusNotifierItem::names(const QString& entry) const {
+    return !m_serviceName.isEmpty() &&
+           (entry == m_serviceName || entry.startsWith(m_serviceName + QLatin1Char('/')));
+}
+
+void StatusNotifierItem::checkListed(quint64 registration) {
+    if (registration != m_registration || m_state != State::Registered)
+        return;
+    auto* call = new QDBusPendingCallWatcher(
+        askWatcher(QStringLiteral("RegisteredStatusNotifierItems")), this);
+    connect(call, &QDBusPendingCallWatcher::finished, this,
+            [this, registration](QDBusPendingCallWatcher* w) {
+                w->deleteLater();
+                const QDBusPendingReply<QDBusVariant> reply = *w;
+                // A watcher that cannot say is taken at its word.
+                if (registration != m_registration || m_state != State::Registered ||
+                    reply.isError())
+                    return;
+                const QStringList listed = reply.value().variant().toStringList();
+                if (std::none_of(listed.cbegin(), listed.cend(),
+                                 [this](const QString& entry) { return names(entry); }))
+                    dropped();
+            });
+}
+
+void StatusNotifierItem::dropped() {
+    if (m_retry.isActive())
+        return;
+    // A registration that lasted starts the pauses over.
+    if (m_listed.isValid() && m_listed.elapsed() >= longestRetry.count())
+        m_retryDelay = firstRetry;
+    m_listed.invalidate();
+    // What the watcher answers to the dropped registration no longer counts.
+    ++m_registration;
+    qInfo("Status item: the panel dropped it; registering again in %lld s",
+          qint64(std::chrono::duration_cast<std::chrono::seconds>(m_retryDelay).count()));
+    setState(State::Pending);
+    m_retry.start(m_retryDelay);
+    m_retryDelay = std::min(m_retryDelay * 2, longestRetry);
 }
 
 void StatusNotifierItem::withdraw() {
-    if (m_objectRegistered) {
-        m_connection.unregisterObject(itemPath);
-        m_objectRegistered = false;
-    }
-    m_menu->unpublish();
-    if (!m_serviceName.isEmpty()) {
-        // The watcher forgets an item whose name leaves the bus.
-        m_connection.interface()->unregisterService(m_serviceName);
-        m_serviceName.clear();
-    }
+    // The objects stay: the watcher may list the item still, and a host that reads the list
+    // before the item registers again finds it there.
+    m_retry.stop();
+    m_retryDelay = firstRetry;
+    m_listed.invalidate();
+    ++m_registration;
+    m_serviceName.clear();
     setState(State::Unavailable);
 }
 

@@ -5,12 +5,17 @@
 
 #include <QDBusConnection>
 #include <QDBusObjectPath>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QIcon>
 #include <QPoint>
 #include <QString>
+#include <QTimer>
+
+#include <chrono>
 
 class DBusMenuExporter;
+class QDBusPendingCall;
 class QDBusServiceWatcher;
 class StatusNotifierWatcherProxy;
 
@@ -19,12 +24,17 @@ class StatusNotifierWatcherProxy;
 // GNOME's AppIndicator extension, waybar, LXQt...).
 //
 // start() looks for a watcher that has a host; while the answer is awaited, and again while the
-// item registers after it was Unavailable, the state is Pending. With one, the item takes the
-// name org.kde.StatusNotifierItem-<pid>-<n>, exports /StatusNotifierItem and /MenuBar and
-// registers with the watcher: Registered. Without one, or when the bus refuses, it is Unavailable
-// and owns nothing on the bus. It follows the watcher: a watcher (or host) that appears later, or
-// a panel that restarts, gets the item registered again; a watcher that goes away makes it
-// Unavailable.
+// item registers after it was Unavailable, the state is Pending. With one, the item exports
+// /StatusNotifierItem and /MenuBar and registers with the watcher by its connection's unique name:
+// Registered. (GNOME Shell's AppIndicator extension now and then drops an item that registers by a
+// well-known name right after taking it.) Without one, or when the watcher refuses, it is
+// Unavailable. The objects stay exported once they are: a watcher goes on listing a unique name
+// that is still on the bus, and a host that reads the list finds the item. It follows the watcher:
+// a watcher (or host) that appears later, or a panel that restarts, gets the item registered again;
+// a watcher that goes away makes it Unavailable. A watcher that drops the item (it says so, or the
+// item is missing from its list a moment after registering) gets it registered again, Pending
+// meanwhile, after a pause that doubles with each drop up to a minute and starts over once the item
+// has stayed listed that long.
 //
 // A panel that reads IconName draws the picture itself from the icon's name(), looked up in
 // IconThemePath; the others get IconPixmap. The tooltip's description reaches the panel escaped,
@@ -47,6 +57,8 @@ class StatusNotifierItem : public TrayHost {
     Q_PROPERTY(QString AttentionIconName READ none CONSTANT)
     Q_PROPERTY(SniIconPixmapList AttentionIconPixmap READ noPixmap CONSTANT)
     Q_PROPERTY(QString AttentionMovieName READ none CONSTANT)
+    Q_PROPERTY(QString IconAccessibleDesc READ iconAccessibleDesc)
+    Q_PROPERTY(QString AttentionAccessibleDesc READ attentionAccessibleDesc)
     Q_PROPERTY(SniToolTip ToolTip READ toolTip)
 public:
     enum class State { Pending, Registered, Unavailable };
@@ -62,12 +74,14 @@ public:
 
     void start();
     State state() const { return m_state; }
-    // The bus name while registered, else empty.
+    // The bus name the watcher knows the item by (the connection's unique name) while it is on
+    // its way to the panel or there, else empty.
     QString serviceName() const { return m_serviceName; }
 
     void setIcon(const QIcon& icon) override;
     void setToolTip(const QString& title, const QString& description) override;
     void setMenu(QMenu* menu) override;
+    void setNeedsAttention(bool on) override;
     DBusMenuExporter* menuExporter() const { return m_menu; }
 
 Q_SIGNALS:
@@ -103,6 +117,11 @@ private:
     // A name only with the folder that holds it: without one the panel takes the pixmap.
     QString iconName() const { return m_iconThemePath.isEmpty() ? QString() : m_iconName; }
     SniIconPixmapList iconPixmap() const { return m_pixmaps; }
+    // What screen readers say of the item.
+    QString iconAccessibleDesc() const {
+        return m_needsAttention ? attentionAccessibleDesc() : title();
+    }
+    QString attentionAccessibleDesc() const { return tr("%1, new entries").arg(title()); }
     QString none() const { return {}; }
     SniIconPixmapList noPixmap() const { return {}; }
     SniToolTip toolTip() const;
@@ -111,8 +130,14 @@ private:
     // one transparent 16 px picture.
     static SniIconPixmapList pixmapsFor(const QIcon& icon);
 
+    // A Get of one of the watcher's properties.
+    QDBusPendingCall askWatcher(const QString& property) const;
     void watcherOwnerChanged(const QString& newOwner);
     void registerWithWatcher();
+    // Whether the watcher lists the item: by its service, or as service and object path.
+    bool names(const QString& entry) const;
+    void checkListed(quint64 registration);
+    void dropped();
     void withdraw();
     void setState(State state);
 
@@ -128,6 +153,12 @@ private:
     bool m_watcherRestarted = false;
     // Each probe of the watcher gets a number; only the answer to the latest one counts.
     quint64 m_probe = 0;
+    // Likewise each registration.
+    quint64 m_registration = 0;
+    QTimer m_retry;
+    std::chrono::milliseconds m_retryDelay;
+    // Since the watcher last took the item.
+    QElapsedTimer m_listed;
     qint64 m_iconKey = -1;
     QString m_iconName;
     QString m_iconThemePath;
@@ -135,4 +166,5 @@ private:
     QHash<qint64, SniIconPixmapList> m_pixmapCache;
     QString m_toolTip;
     QString m_toolTipDescription;
+    bool m_needsAttention = false;
 };

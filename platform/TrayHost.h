@@ -20,6 +20,9 @@ public:
     virtual void setToolTip(const QString& title, const QString& description) = 0;
     // The menu that a click opens; null for none.
     virtual void setMenu(QMenu* menu) = 0;
+    // Whether the item calls for attention (it blinks for new entries), for hosts that describe
+    // the item to screen readers.
+    virtual void setNeedsAttention(bool /*on*/) {}
 
 Q_SIGNALS:
     // The item was clicked. openMenu: the click is one that opens the menu. A null position

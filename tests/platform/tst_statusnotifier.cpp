@@ -77,15 +77,24 @@ private Q_SLOTS:
         QCOMPARE(picture().left(3), "22:");
         f.item.setImage(QIcon());
         QCOMPARE(property(f.item, "IconName").toString(), "pinglark-blank");
+
+        // What screen readers say of it, and of it calling for attention, read again on NewIcon.
+        f.item.setNeedsAttention(true);
+        QCOMPARE(property(f.item, "IconAccessibleDesc").toString(), "Pinglark, new entries");
+        QTRY_COMPARE(bus.count("NewIcon"), 5);
+        f.item.setNeedsAttention(false);
+        QCOMPARE(property(f.item, "IconAccessibleDesc").toString() + u'|' +
+                     property(f.item, "AttentionAccessibleDesc").toString(),
+                 "Pinglark|Pinglark, new entries");
     }
 
     void followsThePanel() {
         Fixture f;
         QTRY_VERIFY(f.item.isStatusNotifierRegistered());
         QVERIFY(!f.item.isTrayIconShown());
+        // Registered by its connection's unique name.
         const QString service = f.item.statusNotifierItem()->serviceName();
-        QVERIFY(service.startsWith(
-            u"org.kde.StatusNotifierItem-%1-"_s.arg(QCoreApplication::applicationPid())));
+        QVERIFY(service.startsWith(u':'));
         // A second item beside the first gets a name of its own, and leaves the bus with the
         // object.
         auto second = std::make_unique<StatusItem>();
@@ -95,20 +104,23 @@ private Q_SLOTS:
         second.reset();
         QTRY_VERIFY(!ownsName(watcher.services[1]) && ownsName(service));
 
-        // The panel restarts: its new watcher hears from the item again.
-        stopPanel();
-        watcher.services.clear();
-        startPanel();
-        QTRY_COMPARE(watcher.services.size(), 1);
-        QTRY_VERIFY(f.item.isStatusNotifierRegistered());
-        QVERIFY(ownsName(watcher.services.last()));
+        // The panel restarts: its new watcher hears from the item again, even one that drops the
+        // item right after taking it, saying so or not.
+        for (const auto drop :
+             {Watcher::Drop::None, Watcher::Drop::Announced, Watcher::Drop::Silent}) {
+            stopPanel();
+            watcher.services.clear();
+            watcher.dropNext = drop;
+            startPanel();
+            QTRY_COMPARE_WITH_TIMEOUT(watcher.services.size(), 1, 8000);
+            QTRY_VERIFY(f.item.isStatusNotifierRegistered());
+            QCOMPARE(watcher.services.last(), service);
+        }
 
-        // The panel goes away: back to the tray icon, and off the bus.
-        const QString name = watcher.services.last();
+        // The panel goes away: back to the tray icon.
         stopPanel();
         QTRY_VERIFY(f.item.isTrayIconShown());
         QVERIFY(!f.item.isStatusNotifierRegistered());
-        QTRY_VERIFY(!ownsName(name));
 
         // And back, with what changed meanwhile there as soon as the panel hears of the item;
         // this time to a watcher that lets another replace it.
@@ -188,10 +200,9 @@ private Q_SLOTS:
         QCOMPARE(watcher.services.size(), 1);
 
         // The last host leaves: back to the tray icon, without another word.
-        const QString name = f.item.statusNotifierItem()->serviceName();
         watcher.host = false;
         Q_EMIT watcher.StatusNotifierHostUnregistered();
-        QTRY_VERIFY(f.item.isTrayIconShown() && !ownsName(name));
+        QTRY_VERIFY(f.item.isTrayIconShown());
         QTest::qWait(400);
         QCOMPARE(notifications.shown.size(), 1);
     }

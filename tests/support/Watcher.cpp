@@ -4,6 +4,8 @@
 
 #include <QDBusVariant>
 
+#include <utility>
+
 namespace {
 
 // AboutToShow on the menu's root item, or, given its name, an event on it.
@@ -28,6 +30,11 @@ void Watcher::RegisterStatusNotifierItem(const QString& serviceOrPath) {
         serviceOrPath.startsWith(QLatin1Char('/')) ? message().service() : serviceOrPath;
     services.append(service);
     Q_EMIT StatusNotifierItemRegistered(service);
+    if (dropNext == Drop::None)
+        return;
+    services.removeLast();
+    if (std::exchange(dropNext, Drop::None) == Drop::Announced)
+        Q_EMIT StatusNotifierItemUnregistered(service + QStringLiteral("/StatusNotifierItem"));
 }
 
 void Watcher::RegisterStatusNotifierHost(const QString& /*service*/) {

@@ -28,6 +28,11 @@ public:
     bool host = true;
     MenuHost menuHost = MenuHost::Lxqt;
     int protocolVersion = 0;
+    // Drops the next item that registers right after taking it, as GNOME Shell's AppIndicator
+    // extension now and then does: saying so (StatusNotifierItemUnregistered, naming the item as
+    // service and path) or not.
+    enum class Drop { None, Announced, Silent };
+    Drop dropNext = Drop::None;
 
     // The calls the host makes on an item's com.canonical.dbusmenu object when it shows the menu,
     // and when the menu goes away (none from XFCE's).
