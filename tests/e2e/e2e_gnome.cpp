@@ -156,7 +156,7 @@ private Q_SLOTS:
         // the extension's legacy tray would show) is on screen.
         QVERIFY(desktop.windows("^pinglark$").isEmpty());
         // The picture of the open menu, with the end of the bar above it.
-        const int left = std::max(0, (menu | icon).left() - 120);
+        const int left = std::max(0, (menu | icon).left() - 60);
         QVERIFY(desktop.keep(shot.copy(QRect(left, 0, shot.width() - left, menu.bottom() + 25)),
                              "pinglark-gnome-menu.png"));
         // Nothing is new at the first look.
