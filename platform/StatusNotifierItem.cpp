@@ -91,6 +91,18 @@ void StatusNotifierItem::start() {
     probe();
 }
 
+void StatusNotifierItem::Activate(int x, int y) {
+    // The user looked at the item all the same.
+    Q_EMIT activated(QPoint(x, y), false);
+    // A host that draws the item's menu shows it when Activate fails (Plasma, on a left click):
+    // every click gives the one menu, the host's, rather than a QMenu of another style over the
+    // panel. UnknownMethod rather than NotSupported: GNOME Shell's AppIndicator extension then
+    // stops asking, and opens the menu on a single click without waiting for a double one.
+    if (calledFromDBus())
+        sendErrorReply(QDBusError::UnknownMethod,
+                       QStringLiteral("Activate: the item's menu is all it offers"));
+}
+
 QString StatusNotifierItem::id() const {
     const QString desktopName = QGuiApplication::desktopFileName();
     return desktopName.isEmpty() ? QCoreApplication::applicationName().toLower() : desktopName;

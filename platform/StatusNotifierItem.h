@@ -4,6 +4,7 @@
 #include "TrayHost.h"
 
 #include <QDBusConnection>
+#include <QDBusContext>
 #include <QDBusObjectPath>
 #include <QElapsedTimer>
 #include <QHash>
@@ -39,7 +40,7 @@ class StatusNotifierWatcherProxy;
 // A panel that reads IconName draws the picture itself from the icon's name(), looked up in
 // IconThemePath; the others get IconPixmap. The tooltip's description reaches the panel escaped,
 // as panels read it as markup.
-class StatusNotifierItem : public TrayHost {
+class StatusNotifierItem : public TrayHost, protected QDBusContext {
     Q_OBJECT
     // The interface's properties, read by its adaptor.
     Q_PROPERTY(QString Category READ category CONSTANT)
@@ -101,7 +102,10 @@ private Q_SLOTS:
 private:
     // The interface's methods, called by its adaptor: the host's clicks.
     friend class StatusNotifierItemAdaptor;
-    void Activate(int x, int y) { Q_EMIT activated(QPoint(x, y), true); }
+    // Refused: the item is its menu, which the host draws itself.
+    void Activate(int x, int y);
+    // Hosts call it only when they cannot draw the item's menu themselves (KDE's, XFCE's, waybar's
+    // and GNOME's draw it, and call this for items without one): the program's own menu then.
     void ContextMenu(int x, int y) { Q_EMIT activated(QPoint(x, y), true); }
     void SecondaryActivate(int x, int y) { Q_EMIT activated(QPoint(x, y), false); }
     void Scroll(int /*delta*/, const QString& /*orientation*/) {}

@@ -139,10 +139,13 @@ private Q_SLOTS:
         QCOMPARE(QString::number(updated[0].id - items[3].id) + render(updated[0].properties),
                  "0toggle-state=1");
 
-        // Clicks on the item itself, unless it is disabled.
+        // Clicks on the item itself, unless it is disabled. Activate is refused, so that the
+        // host shows the menu it draws: the program's own does not pop up over it.
         QSignalSpy activated(&f.item, &StatusItem::activated);
         const QString service = f.item.statusNotifierItem()->serviceName();
-        call(service, "/StatusNotifierItem", "org.kde.StatusNotifierItem", "Activate", {0, 0});
+        const QDBusMessage activate =
+            call(service, "/StatusNotifierItem", "org.kde.StatusNotifierItem", "Activate", {0, 0});
+        QVERIFY(activate.type() == QDBusMessage::ErrorMessage && !f.menu.isVisible());
         f.item.setEnabled(false);
         call(service, "/StatusNotifierItem", "org.kde.StatusNotifierItem", "ContextMenu", {0, 0});
         QCOMPARE(activated.count(), 1);
