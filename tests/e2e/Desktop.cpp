@@ -27,14 +27,25 @@ bool mayEmpty(const QString& folder) {
 
 } // namespace
 
+QRect areaWhere(const QRect& area, const std::function<bool(QPoint)>& test) {
+    QRect found;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            if (test({x, y}))
+                found |= QRect(x, y, 1, 1);
+    return found;
+}
+
 QRect changedArea(const QImage& before, const QImage& after, const QRect& area) {
-    QRect changed;
-    const QRect inside = area.intersected(before.rect()).intersected(after.rect());
-    for (int y = inside.top(); y <= inside.bottom(); ++y)
-        for (int x = inside.left(); x <= inside.right(); ++x)
-            if (before.pixel(x, y) != after.pixel(x, y))
-                changed |= QRect(x, y, 1, 1);
-    return changed;
+    return areaWhere(area.intersected(before.rect()).intersected(after.rect()),
+                     [&](QPoint p) { return before.pixel(p) != after.pixel(p); });
+}
+
+bool nextRefresh(const HttpServer& server) {
+    const int before = server.requestCount(feedPath);
+    return waitFor([&] {
+        return server.requestCount(feedPath) > before && server.lastRequest(feedPath)->completed;
+    });
 }
 
 Desktop::Desktop(const QString& home) : m_home(mayEmpty(home) ? home : QString()) {
@@ -153,6 +164,17 @@ bool Desktop::startApp() {
     m_app = process("pinglark");
     m_app->start(PINGLARK_BINARY, {});
     return m_app->waitForStarted(10000);
+}
+
+QRect Desktop::startAppAndFindIcon(const QRect& area) {
+    const QImage empty = settledScreenshot(area);
+    QRect icon;
+    // (A tray may draw its empty edge first, and hold still a moment before the icon.)
+    const bool found = startApp() && waitFor([&] {
+                           icon = changedArea(empty, settledScreenshot(area), area);
+                           return icon.width() >= 12 && icon.height() >= 12;
+                       });
+    return found ? icon : QRect();
 }
 
 int Desktop::stopApp() {

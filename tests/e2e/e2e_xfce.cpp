@@ -76,19 +76,11 @@ private Q_SLOTS:
     }
 
     void theIconRegistersWithThePanelAndIsDrawnInItsTray() {
-        const QImage empty = desktop.screenshot();
-        QVERIFY(desktop.startApp());
         // Registered with the panel's watcher, and drawn where the tray is once the panel has
         // placed it and stopped moving things.
-        QImage shot;
-        // (The tray may draw its empty edge first, and hold still a moment before the icon.)
-        QVERIFY2(waitFor([&] {
-                     shot = desktop.settledScreenshot(panel.geometry);
-                     icon = changedArea(empty, shot, panel.geometry);
-                     return icon.width() >= 12 && icon.height() >= 12;
-                 }),
-                 "no icon appears on the panel");
-        normalIcon = shot.copy(icon);
+        icon = desktop.startAppAndFindIcon(panel.geometry);
+        QVERIFY2(icon.isValid(), "no icon appears on the panel");
+        normalIcon = desktop.screenshot().copy(icon);
         const std::optional<Window> tray = panelWindow(false);
         QVERIFY2(tray, "the panel has no status tray window");
         QVERIFY2(tray->geometry.contains(icon), "the panel changed outside its status tray");
