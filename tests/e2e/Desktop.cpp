@@ -1,5 +1,6 @@
 #include "Desktop.h"
 
+#include <QColor>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusVariant>
@@ -39,6 +40,13 @@ QRect areaWhere(const QRect& area, const std::function<bool(QPoint)>& test) {
 QRect changedArea(const QImage& before, const QImage& after, const QRect& area) {
     return areaWhere(area.intersected(before.rect()).intersected(after.rect()),
                      [&](QPoint p) { return before.pixel(p) != after.pixel(p); });
+}
+
+QRect newEntryDot(const QImage& picture, const QRect& area) {
+    return areaWhere(area.intersected(picture.rect()), [&](QPoint p) {
+        const QColor c = picture.pixelColor(p);
+        return c.blue() > 150 && c.red() < 120 && c.green() < 170;
+    });
 }
 
 bool nextRefresh(const HttpServer& server) {

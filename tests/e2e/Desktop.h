@@ -46,6 +46,8 @@ inline bool waitFor(const std::function<bool()>& predicate, int timeoutMs = 1500
 // differ between two pictures.
 QRect areaWhere(const QRect& area, const std::function<bool(QPoint)>& test);
 QRect changedArea(const QImage& before, const QImage& after, const QRect& area);
+// Where the picture shows the new-entry dot (blue) in the area.
+QRect newEntryDot(const QImage& picture, const QRect& area);
 // Waits until the next download of the feed has been answered in full.
 bool nextRefresh(const HttpServer& server);
 

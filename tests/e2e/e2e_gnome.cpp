@@ -37,15 +37,6 @@ class E2EGnome : public QObject {
         };
         return desktop.click(icon.center()) && waitFor(changed) ? desktop.screenshot() : QImage();
     }
-    // Where the picture shows the new-entry dot.
-    static QRect dotIn(const QImage& picture, const QRect& area) {
-        return areaWhere(area, [&](QPoint p) {
-            const QColor c = picture.pixelColor(p);
-            return std::abs(c.red() - 0x2f) + std::abs(c.green() - 0x7d) +
-                       std::abs(c.blue() - 0xe1) <
-                   30;
-        });
-    }
 
 private Q_SLOTS:
     void initTestCase() {
@@ -110,7 +101,7 @@ private Q_SLOTS:
         const int left = std::max(0, menu.left() - 60);
         QVERIFY(desktop.keep(shot.copy(QRect(left, 0, shot.width() - left, menu.bottom() + 25)),
                              "pinglark-gnome-menu.png"));
-        QVERIFY(dotIn(shot, menu).isEmpty()); // nothing is new at the first look
+        QVERIFY(newEntryDot(shot, menu).isEmpty()); // nothing is new at the first look
         // The menu's keys choose the second entry.
         QVERIFY(desktop.run("xdotool", {"key", "Down", "Down", "Return"}));
         QVERIFY2(waitFor([&] { return !desktop.openerCalls().isEmpty(); }), "no link opened");
@@ -124,7 +115,7 @@ private Q_SLOTS:
         QTest::qWait(300); // read by the program
         QRect menu;
         const QImage shot = openMenu(menu);
-        const QRect dot = dotIn(shot, menu);
+        const QRect dot = newEntryDot(shot, menu);
         QVERIFY2(dot.height() >= 6 && dot.bottom() < menu.top() + 60, "no dot at the top entry");
         QVERIFY(desktop.run("xdotool", {"key", "Escape"}));
     }

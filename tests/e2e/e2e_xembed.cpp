@@ -109,10 +109,7 @@ private Q_SLOTS:
         const QRect area = openMenu().value_or(Window{}).geometry;
         const QImage after = desktop.settledScreenshot(area);
         // Drawn, with the dot beside the top entry: blue pixels at the start of the first row.
-        const QRect dot = areaWhere(QRect(area.topLeft(), QSize(40, 28)), [&](QPoint p) {
-            const QColor c = after.pixelColor(p);
-            return c.blue() > 150 && c.red() < 120 && c.green() < 170;
-        });
+        const QRect dot = newEntryDot(after, QRect(area.topLeft(), QSize(40, 28)));
         QVERIFY2(dot.width() >= 5 && dot.height() >= 5, "no new-entry dot beside the top entry");
         // The picture of the open menu, with the tray above it.
         const int left = std::max(0, std::min(area.left(), tray.left()) - 48);
