@@ -20,8 +20,9 @@ packages=(
     sway
     # a desktop to run in when there is none: X server, tray host, clicks, screenshots, fonts
     xvfb xauth trayer xdotool imagemagick x11-utils x11-xserver-utils dbus dbus-x11 fonts-dejavu-core
-    # XFCE's panel, whose systray plugin hosts StatusNotifierItems (e2e_xfce)
-    xfce4-panel
+    # XFCE's panel, whose systray plugin hosts StatusNotifierItems, and its notification server
+    # (e2e_xfce)
+    xfce4-panel xfce4-notifyd
     # checks of the files installed for the desktop (gio launches the autostart entry)
     desktop-file-utils appstream libglib2.0-bin
     # the .deb: dpkg-shlibdeps works out its dependencies, CPack's Debian generator runs `file`

@@ -1,7 +1,8 @@
 // The real program in XFCE's own panel: xfce4-panel on a virtual display, with a status tray
 // (its systray plugin, which hosts StatusNotifierItems as well as XEmbed icons) at the right end
 // of a bar along the top, its layout read from xfconfd on the session's private bus. The panel
-// draws the program's menu itself and never tells the program that it closed. The test serves the
+// draws the program's menu itself and never tells the program that it closed. XFCE's notification
+// server (xfce4-notifyd) shows the program's notifications of new entries. The test serves the
 // feed, looks at the screen, clicks and presses keys as a user does.
 
 #include "Desktop.h"
@@ -18,6 +19,16 @@ namespace {
 // The panel's own processes: the panel, and the wrapper that runs the systray plugin.
 const QString panelClasses = "^(xfce4-panel|wrapper-2\\.0)$";
 const QString watcherService = "org.kde.StatusNotifierWatcher";
+const QString notificationsService = "org.freedesktop.Notifications";
+// The notification server's settings: notifications stay a minute, opaque, and go at once.
+const QByteArray notifydSettings = R"(<?xml version="1.0" encoding="UTF-8"?>
+<channel name="xfce4-notifyd" version="1.0">
+  <property name="expire-timeout" type="int" value="60"/>
+  <property name="initial-opacity" type="double" value="1.0"/>
+  <property name="do-fadeout" type="bool" value="false"/>
+  <property name="do-slideout" type="bool" value="false"/>
+</channel>
+)";
 
 constexpr int periodSeconds = 5;
 
@@ -77,6 +88,12 @@ private Q_SLOTS:
         QVERIFY(QDir().mkpath(channels));
         // One panel along the top: a separator that takes the free room, then the status tray.
         QVERIFY(QFile::copy(XFCE_PANEL_LAYOUT, channels + "/xfce4-panel.xml"));
+        // The program's icon where an installed one's would be found, for its notifications.
+        const QString icons = desktop.home() + "/data/icons/hicolor/scalable/apps";
+        QVERIFY(QDir().mkpath(icons) && QFile::copy(PINGLARK_ICON, icons + "/pinglark.svg"));
+        QFile notifyd(channels + "/xfce4-notifyd.xml");
+        QVERIFY(notifyd.open(QIODevice::WriteOnly) && notifyd.write(notifydSettings) > 0);
+        notifyd.close();
         QVERIFY(desktop.run("dbus-update-activation-environment", {"--all"}));
         // (No accessibility bus: nothing here reads it.)
         desktop.start(
@@ -87,12 +104,17 @@ private Q_SLOTS:
                     30000),
             qPrintable("the panel's status tray did not start: " + desktop.log("xfce4-panel")));
         panel = desktop.windows("^xfce4-panel$").value(0);
+        // The notification server, started by the bus as a desktop session's first notification
+        // would.
+        QVERIFY2(bus.interface()->startService(notificationsService).isValid(),
+                 "no notification server (tools/install-deps.sh installs xfce4-notifyd)");
 
         connect(&server, &HttpServer::requestReceived, this,
                 [this] { requestTimes.append(clock.elapsed()); });
         QVERIFY2(server.listen(feedPort), qPrintable(portTaken));
         server.serve(feedPath, FeedFixture::rdf(firstEntries));
-        desktop.writeSettings("DataRefreshInterval=" + QByteArray::number(periodSeconds) + "\n");
+        desktop.writeSettings("DataRefreshInterval=" + QByteArray::number(periodSeconds) +
+                              "\nNotifyNewEntries=true\n");
     }
 
     void cleanupTestCase() {
@@ -149,6 +171,45 @@ private Q_SLOTS:
                 waitFor([&] { return requestTimes.last() > last; },
                         int(std::max<qint64>(0, last + periodSeconds * 1500 - clock.elapsed()))),
                 "the refreshes stopped or came late after the menu closed");
+    }
+
+    // A refresh with new entries shows a notification; the next one's takes its place, and a
+    // click on it opens the newest entry.
+    void newEntriesAreNotified() {
+        const auto notifications = [&] {
+            return desktop.windows("^xfce4-notifyd$");
+        };
+        QVERIFY(notifications().isEmpty());
+        const QList<FeedFixture::Entry> two{
+            entry("Harbour reopens", "https://news.example/harbour"),
+            entry("Ferry timetable", "https://news.example/ferry")};
+        server.serve(feedPath, FeedFixture::rdf(two + firstEntries));
+        QVERIFY2(waitFor([&] { return notifications().size() == 1; }), "no notification appears");
+        const QRect shown = notifications().constFirst().geometry;
+        const QImage first = desktop.settledScreenshot(shown);
+        const QRect around = shown.adjusted(-80, -40, 16, 40) & first.rect();
+        QVERIFY(desktop.keep(first.copy(around), "pinglark-notification.png"));
+
+        const FeedFixture::Entry newest = entry("Bridge closed", "https://news.example/bridge");
+        server.serve(feedPath, FeedFixture::rdf(QList{newest} + two + firstEntries));
+        QVERIFY2(waitFor([&] { return desktop.screenshot().copy(shown) != first.copy(shown); }),
+                 "the notification did not change");
+        QCOMPARE(notifications().size(), 1);
+        // XFCE's server shows the default action as a button, at the bottom right.
+        QVERIFY(
+            desktop.click(notifications().constFirst().geometry.bottomRight() - QPoint(30, 30)));
+        QVERIFY2(waitFor([&] { return !desktop.openerCalls().isEmpty(); }),
+                 "xdg-open was not called");
+        QCOMPARE(desktop.openerCalls(), QList<QStringList>{{*newest.link}});
+        QVERIFY(waitFor([&] { return notifications().isEmpty(); }));
+    }
+
+    // `pinglark --quit` ends the running program; with none running, it starts none.
+    void quitFromTheCommandLine() {
+        QVERIFY(desktop.run(PINGLARK_BINARY, {"--quit"}));
+        QVERIFY(waitFor([&] { return desktop.app()->state() == QProcess::NotRunning; }));
+        QCOMPARE(desktop.stopApp(), 0);
+        QVERIFY(desktop.run(PINGLARK_BINARY, {"--quit"}, 5000));
     }
 };
 
