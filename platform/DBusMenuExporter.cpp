@@ -89,8 +89,12 @@ QString DBusMenuExporter::textDirection() const {
 
 uint DBusMenuExporter::GetLayout(int parentId, int recursionDepth, const QStringList& propertyNames,
                                  DBusMenuLayoutItem& layout) {
-    if (!this->layout(parentId, recursionDepth, propertyNames, layout))
+    if (!this->layout(parentId, recursionDepth, propertyNames, layout)) {
         refuse(QStringLiteral("No menu item %1").arg(parentId));
+    } else if (parentId == rootId && calledFromDBus()) {
+        m_reader = message().service();
+        m_readerTakes = QDeadlineTimer(takingLimit);
+    }
     return m_revision;
 }
 
@@ -124,11 +128,13 @@ QDBusVariant DBusMenuExporter::GetProperty(int id, const QString& name) {
 
 void DBusMenuExporter::Event(int id, const QString& eventId, const QDBusVariant& /*data*/,
                              uint /*timestamp*/) {
+    m_reader.clear();
     if (!handleEvent(id, eventId))
         refuse(QStringLiteral("No menu item %1").arg(id));
 }
 
 QList<int> DBusMenuExporter::EventGroup(const DBusMenuEventList& events) {
+    m_reader.clear();
     QList<int> idErrors;
     for (const DBusMenuEvent& event : events) {
         if (!handleEvent(event.id, event.eventId))
@@ -139,22 +145,30 @@ QList<int> DBusMenuExporter::EventGroup(const DBusMenuEventList& events) {
 
 bool DBusMenuExporter::AboutToShow(int id) {
     bool known = false;
-    const bool needUpdate = aboutToShow(id, &known);
+    const bool needUpdate = aboutToShow(id, !takesMenu(), &known);
     if (!known)
         refuse(QStringLiteral("No menu item %1").arg(id));
     return needUpdate;
 }
 
 QList<int> DBusMenuExporter::AboutToShowGroup(const QList<int>& ids, QList<int>& idErrors) {
+    const bool opens = !takesMenu();
     QList<int> updatesNeeded;
     for (const int id : ids) {
         bool known = false;
-        if (aboutToShow(id, &known))
+        if (aboutToShow(id, opens, &known))
             updatesNeeded.append(id);
         if (!known)
             idErrors.append(id);
     }
     return updatesNeeded;
+}
+
+bool DBusMenuExporter::takesMenu() {
+    const bool takes = calledFromDBus() && !m_reader.isEmpty() && message().service() == m_reader &&
+                       !m_readerTakes.hasExpired();
+    m_reader.clear();
+    return takes;
 }
 
 void DBusMenuExporter::refuse(const QString& message) {
@@ -393,7 +407,7 @@ void DBusMenuExporter::click(QAction* action) {
         action->trigger();
 }
 
-bool DBusMenuExporter::aboutToShow(int id, bool* known) {
+bool DBusMenuExporter::aboutToShow(int id, bool opens, bool* known) {
     *known = isKnown(id);
     QMenu* menu = menuFor(id);
     if (!menu)
@@ -401,7 +415,8 @@ bool DBusMenuExporter::aboutToShow(int id, bool* known) {
     // Announce what changed before, so that only the opening's own changes count below.
     if (m_flushTimer.isActive())
         flush();
-    m_openings.begin(menu, false);
+    if (opens)
+        m_openings.begin(menu, false);
     // The program may bring items up to date as the menu opens (a check mark, say): the host
     // hears of it before this call returns, and fetches the menu again.
     const bool changed = !m_changedMenus.isEmpty() || !m_changedItems.isEmpty();

@@ -7,6 +7,7 @@
 
 #include <QDBusConnection>
 #include <QDBusContext>
+#include <QDeadlineTimer>
 #include <QHash>
 #include <QList>
 #include <QMenu>
@@ -31,7 +32,11 @@
 // the menu (actions added, removed or changed) are gathered until control returns to the event
 // loop and then announced at once: one LayoutUpdated per changed menu and one
 // ItemsPropertiesUpdated, however many actions a refresh rewrote. "clicked" triggers the action.
-// Whether the host shows a menu is for DBusMenuOpenings to decide.
+// Whether the host shows a menu is for DBusMenuOpenings to decide, except for one call that never
+// means it: GNOME's AppIndicator extension takes an item by reading its whole menu and calling
+// AboutToShow straight after, with nothing on screen. A host's AboutToShow that follows its
+// reading of the whole menu within takingLimit, with no event between, is answered but is no
+// opening ("opened" still makes one).
 class DBusMenuExporter : public QObject, protected QDBusContext {
     Q_OBJECT
     // The interface's properties, read by its adaptor.
@@ -50,6 +55,8 @@ public:
 
     // The exported menu; null exports an empty menu.
     void setMenu(QMenu* menu);
+
+    static constexpr std::chrono::milliseconds takingLimit{1000};
 
     // Tests shorten how long a menu counts as open (see DBusMenuOpenings).
     void setOpeningLimits(std::chrono::milliseconds unconfirmed, std::chrono::milliseconds limit) {
@@ -90,8 +97,11 @@ private:
     // The exported action that stands now for what a retired or removed item's id stood for.
     QAction* successor(int id) const;
     static void click(QAction* action);
-    // Whether the host should fetch the item again (something changed while it opened).
-    bool aboutToShow(int id, bool* known);
+    // Whether the host should fetch the item again (something changed while it opened). Without
+    // `opens`, nothing opens: the host only takes the menu.
+    bool aboutToShow(int id, bool opens, bool* known);
+    // Whether the AboutToShow being served is how its host takes the menu (see above).
+    bool takesMenu();
     // Answers the D-Bus call being served with an InvalidArgs error.
     void refuse(const QString& message);
     bool isExported(QAction* action) const;
@@ -120,4 +130,7 @@ private:
     QTimer m_flushTimer;
     DBusMenuItemProperties m_properties;
     DBusMenuOpenings m_openings;
+    // The host that has just read the whole menu, and until when its AboutToShow takes it.
+    QString m_reader;
+    QDeadlineTimer m_readerTakes;
 };

@@ -13,8 +13,9 @@ class QMenu;
 // Which menus a tray host shows now. The program hears of it as from a menu of its own: the
 // QMenu's aboutToShow and aboutToHide signals, each once per opening.
 //
-// Hosts differ: LXQt's panel calls AboutToShow, then sends "opened" and, when its menu goes,
-// "closed"; XFCE's panel and waybar only call AboutToShow and never say that the menu closed. So
+// Hosts differ: LXQt's panel and KDE's call AboutToShow, then send "opened" and, when the menu
+// goes, "closed"; GNOME's AppIndicator extension sends "opened" before AboutToShow; XFCE's panel
+// and waybar only call AboutToShow (or AboutToShowGroup) and never say that the menu closed. So
 // a menu counts as open from "opened" to "closed"; after an AboutToShow that no "opened" follows,
 // for a moment only; and never longer than a minute, for a host whose "closed" never comes.
 class DBusMenuOpenings : public QObject {

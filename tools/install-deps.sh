@@ -23,6 +23,9 @@ packages=(
     # XFCE's panel, whose systray plugin hosts StatusNotifierItems, and its notification server
     # (e2e_xfce)
     xfce4-panel xfce4-notifyd
+    # GNOME Shell and its AppIndicator extension, which hosts them on GNOME (e2e_gnome): about
+    # 110 MB to download, 380 MB installed
+    gnome-shell gnome-shell-extension-appindicator
     # checks of the files installed for the desktop (gio launches the autostart entry)
     desktop-file-utils appstream libglib2.0-bin
     # the .deb: dpkg-shlibdeps works out its dependencies, CPack's Debian generator runs `file`

@@ -1,5 +1,9 @@
 #include "Desktop.h"
 
+#include <QColor>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVariant>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -24,6 +28,34 @@ bool mayEmpty(const QString& folder) {
 }
 
 } // namespace
+
+QRect areaWhere(const QRect& area, const std::function<bool(QPoint)>& test) {
+    QRect found;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            if (test({x, y}))
+                found |= QRect(x, y, 1, 1);
+    return found;
+}
+
+QRect changedArea(const QImage& before, const QImage& after, const QRect& area) {
+    return areaWhere(area.intersected(before.rect()).intersected(after.rect()),
+                     [&](QPoint p) { return before.pixel(p) != after.pixel(p); });
+}
+
+QRect newEntryDot(const QImage& picture, const QRect& area) {
+    return areaWhere(area.intersected(picture.rect()), [&](QPoint p) {
+        const QColor c = picture.pixelColor(p);
+        return c.blue() > 150 && c.red() < 120 && c.green() < 170;
+    });
+}
+
+bool nextRefresh(const HttpServer& server) {
+    const int before = server.requestCount(feedPath);
+    return waitFor([&] {
+        return server.requestCount(feedPath) > before && server.lastRequest(feedPath)->completed;
+    });
+}
 
 Desktop::Desktop(const QString& home) : m_home(mayEmpty(home) ? home : QString()) {
     if (m_home.isEmpty()) {
@@ -126,10 +158,32 @@ QString Desktop::log(const QString& logName) const {
     return log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QString();
 }
 
+bool Desktop::statusNotifierHost() const {
+    const QString watcher = "org.kde.StatusNotifierWatcher";
+    QDBusMessage get = QDBusMessage::createMethodCall(watcher, "/StatusNotifierWatcher",
+                                                      "org.freedesktop.DBus.Properties", "Get");
+    get << watcher << "IsStatusNotifierHostRegistered";
+    get.setAutoStartService(false);
+    const QDBusMessage answer =
+        QDBusConnection::connectToBus(busAddress(), "desktop").call(get, QDBus::Block, 5000);
+    return answer.arguments().value(0).value<QDBusVariant>().variant().toBool();
+}
+
 bool Desktop::startApp() {
     m_app = process("pinglark");
     m_app->start(PINGLARK_BINARY, {});
     return m_app->waitForStarted(10000);
+}
+
+QRect Desktop::startAppAndFindIcon(const QRect& area) {
+    const QImage empty = settledScreenshot(area);
+    QRect icon;
+    // (A tray may draw its empty edge first, and hold still a moment before the icon.)
+    const bool found = startApp() && waitFor([&] {
+                           icon = changedArea(empty, settledScreenshot(area), area);
+                           return icon.width() >= 12 && icon.height() >= 12;
+                       });
+    return found ? icon : QRect();
 }
 
 int Desktop::stopApp() {

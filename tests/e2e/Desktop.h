@@ -10,6 +10,7 @@
 #include <QTest>
 
 #include "FeedFixture.h"
+#include "HttpServer.h"
 #include "SessionServer.h"
 
 #include <functional>
@@ -41,6 +42,15 @@ inline bool waitFor(const std::function<bool()>& predicate, int timeoutMs = 1500
     return QTest::qWaitFor(predicate, timeoutMs);
 }
 
+// The smallest rectangle around the pixels of the area that pass the test; around those that
+// differ between two pictures.
+QRect areaWhere(const QRect& area, const std::function<bool(QPoint)>& test);
+QRect changedArea(const QImage& before, const QImage& after, const QRect& area);
+// Where the picture shows the new-entry dot (blue) in the area.
+QRect newEntryDot(const QImage& picture, const QRect& area);
+// Waits until the next download of the feed has been answered in full.
+bool nextRefresh(const HttpServer& server);
+
 struct Window {
     qulonglong id = 0;
     QRect geometry; // in root coordinates
@@ -71,8 +81,14 @@ public:
                                   int timeoutMs = 15000) const;
     QString log(const QString& logName) const;
 
+    // Whether the session's StatusNotifierWatcher has a host that shows the items.
+    bool statusNotifierHost() const;
+
     // The program under test, on the xcb platform of the display; its output is log("pinglark").
     bool startApp();
+    // Starts it and waits until it draws its icon in the area, and the area holds still: where the
+    // icon is (12 px at least), or an empty rectangle.
+    QRect startAppAndFindIcon(const QRect& area);
     QProcess* app() const { return m_app.get(); }
     // Ends the program (SIGTERM) if it still runs; its exit code, or -1 when it had to be killed.
     int stopApp();

@@ -9,7 +9,6 @@
 #include "HttpServer.h"
 
 #include <QImage>
-#include <QtDBus>
 #include <QtTest>
 
 using namespace e2e;
@@ -18,20 +17,8 @@ namespace {
 
 // The panel's own processes: the panel, and the wrapper that runs the systray plugin.
 const QString panelClasses = "^(xfce4-panel|wrapper-2\\.0)$";
-const QString watcherService = "org.kde.StatusNotifierWatcher";
 
 constexpr int periodSeconds = 5;
-
-// The smallest rectangle around the pixels of the area that differ between two pictures.
-QRect changedArea(const QImage& before, const QImage& after, const QRect& area) {
-    QRect changed;
-    const QRect inside = area.intersected(before.rect()).intersected(after.rect());
-    for (int y = inside.top(); y <= inside.bottom(); ++y)
-        for (int x = inside.left(); x <= inside.right(); ++x)
-            if (before.pixel(x, y) != after.pixel(x, y))
-                changed |= QRect(x, y, 1, 1);
-    return changed;
-}
 
 } // namespace
 
@@ -39,7 +26,6 @@ class E2EXfce : public QObject {
     Q_OBJECT
 
     Desktop desktop{qEnvironmentVariable("PINGLARK_E2E_HOME")};
-    QDBusConnection bus{QString()};
     HttpServer server;
     QElapsedTimer clock;
     QList<qint64> requestTimes; // when each request for the feed arrived
@@ -55,14 +41,6 @@ class E2EXfce : public QObject {
                 return w;
         return std::nullopt;
     }
-    QVariant watcherProperty(const QString& name) {
-        QDBusMessage get = QDBusMessage::createMethodCall(watcherService, "/StatusNotifierWatcher",
-                                                          "org.freedesktop.DBus.Properties", "Get");
-        get << watcherService << name;
-        get.setAutoStartService(false);
-        const QDBusMessage answer = bus.call(get, QDBus::Block, 5000);
-        return answer.arguments().value(0).value<QDBusVariant>().variant();
-    }
 
 private Q_SLOTS:
     void initTestCase() {
@@ -70,7 +48,6 @@ private Q_SLOTS:
         QCOMPARE(desktop.startSession(
                      {"xfce4-panel", "dbus-update-activation-environment", "xdotool", "import"}),
                  QString());
-        bus = QDBusConnection::connectToBus(desktop.busAddress(), "test");
 
         // xfconfd is started by the bus when the panel first asks for it; like a desktop
         // session's start-up, hand the bus the session's folders and display for it.
@@ -87,15 +64,13 @@ private Q_SLOTS:
             "env", {"NO_AT_BRIDGE=1", "xfce4-panel", "--disable-wm-check", "--sm-client-disable"},
             "xfce4-panel");
         QVERIFY2(
-            waitFor([&] { return watcherProperty("IsStatusNotifierHostRegistered").toBool(); },
-                    30000),
+            waitFor([&] { return desktop.statusNotifierHost(); }, 30000),
             qPrintable("the panel's status tray did not start: " + desktop.log("xfce4-panel")));
         panel = desktop.windows("^xfce4-panel$").value(0);
-        // XFCE's notification server, started by the bus, keeps notifications for a minute.
+        // XFCE's notification server, which the bus starts for the first notification, keeps
+        // notifications for a minute.
         QVERIFY(desktop.run("xfconf-query", {"-c", "xfce4-notifyd", "-p", "/expire-timeout", "-n",
                                              "-t", "int", "-s", "60"}));
-        QVERIFY2(bus.interface()->startService("org.freedesktop.Notifications").isValid(),
-                 "no notification server (tools/install-deps.sh installs xfce4-notifyd)");
 
         connect(&server, &HttpServer::requestReceived, this,
                 [this] { requestTimes.append(clock.elapsed()); });
@@ -110,19 +85,11 @@ private Q_SLOTS:
     }
 
     void theIconRegistersWithThePanelAndIsDrawnInItsTray() {
-        const QImage empty = desktop.screenshot();
-        QVERIFY(desktop.startApp());
         // Registered with the panel's watcher, and drawn where the tray is once the panel has
         // placed it and stopped moving things.
-        QImage shot;
-        // (The tray may draw its empty edge first, and hold still a moment before the icon.)
-        QVERIFY2(waitFor([&] {
-                     shot = desktop.settledScreenshot(panel.geometry);
-                     icon = changedArea(empty, shot, panel.geometry);
-                     return icon.width() >= 12 && icon.height() >= 12;
-                 }),
-                 "no icon appears on the panel");
-        normalIcon = shot.copy(icon);
+        icon = desktop.startAppAndFindIcon(panel.geometry);
+        QVERIFY2(icon.isValid(), "no icon appears on the panel");
+        normalIcon = desktop.screenshot().copy(icon);
         const std::optional<Window> tray = panelWindow(false);
         QVERIFY2(tray, "the panel has no status tray window");
         QVERIFY2(tray->geometry.contains(icon), "the panel changed outside its status tray");
@@ -171,7 +138,8 @@ private Q_SLOTS:
             entry("Harbour reopens", "https://news.example/harbour"),
             entry("Ferry timetable", "https://news.example/ferry")};
         server.serve(feedPath, FeedFixture::rdf(two + firstEntries));
-        QVERIFY2(waitFor([&] { return notifications().size() == 1; }), "no notification appears");
+        QVERIFY2(waitFor([&] { return notifications().size() == 1; }),
+                 "no notification appears (tools/install-deps.sh installs xfce4-notifyd)");
         const QRect shown = notifications().constFirst().geometry;
         const QImage first = desktop.settledScreenshot(shown);
         QVERIFY(desktop.keep(first.copy(shown.adjusted(-80, -40, 16, 40) & first.rect()),

@@ -46,6 +46,8 @@ QList<QDBusMessage> Watcher::menuOpening(const QString& service, const QString& 
     QList<QDBusMessage> calls{menuCall(service, path)};
     if (menuHost == MenuHost::Lxqt)
         calls.append(menuCall(service, path, QStringLiteral("opened")));
+    if (menuHost == MenuHost::Gnome)
+        calls.prepend(menuCall(service, path, QStringLiteral("opened")));
     return calls;
 }
 

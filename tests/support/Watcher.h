@@ -10,9 +10,9 @@
 #include <QStringList>
 
 // How the panel's host shows an item's menu. LXQt's panel calls AboutToShow, then sends the
-// "opened" event and, once the menu is gone, "closed"; XFCE's panel and waybar call AboutToShow
-// alone and never say more.
-enum class MenuHost { Xfce, Lxqt };
+// "opened" event and, once the menu is gone, "closed"; GNOME's sends "opened" first; XFCE's panel
+// and waybar call AboutToShow alone and never say more.
+enum class MenuHost { Xfce, Lxqt, Gnome };
 
 // Exported with QDBusConnection::ExportAdaptors.
 class Watcher : public QObject, protected QDBusContext {
