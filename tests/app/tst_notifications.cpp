@@ -10,8 +10,6 @@
 #include <QDBusConnection>
 #include <QPushButton>
 
-using namespace std::chrono_literals;
-
 namespace {
 
 class Notifications : public QObject {
@@ -60,7 +58,8 @@ private Q_SLOTS:
         AppHarness h({entry("1"), entry("2")});
         UserDefaults::standardUserDefaults().setBool(true, PreferenceKeys::NotifyNewEntries);
         AppController& app = h.start();
-        app.statusItem()->setNoTrayGrace(1h); // no tray here: the notice comes when asked for
+        // No tray here: its notice comes when the test asks for it.
+        app.statusItem()->setNoTrayGrace(std::chrono::hours(1));
         const auto after = [&](const QList<FeedEntry>& feed, qsizetype count) {
             h.serveFeed(feed);
             return h.refresh() && QTest::qWaitFor([&] { return server.shown.size() == count; })
@@ -105,7 +104,7 @@ private Q_SLOTS:
         server.capabilities = QStringList{"actions"};
         QTRY_VERIFY(app.statusItem()->isTrayIconShown());
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("needs a panel with a system tray"));
-        app.statusItem()->setNoTrayGrace(0ms);
+        app.statusItem()->setNoTrayGrace({});
         QTRY_COMPARE(server.shown.size(), 5);
         QCOMPARE(server.shown.last().section('|', 0, 1) + '|' + server.shown.last().section('|', 3),
                  "0|No system tray|notify,Notify me of new entries instead|pinglark pinglark");

@@ -131,16 +131,14 @@ private Q_SLOTS:
     // A refresh with new entries shows a notification; the next one's takes its place, and a
     // click on it opens the newest entry.
     void newEntriesAreNotified() {
-        const auto notifications = [&] {
-            return desktop.windows("^xfce4-notifyd$");
-        };
+        const QString notifyd = "^xfce4-notifyd$";
         const QList<FeedFixture::Entry> two{
             entry("Harbour reopens", "https://news.example/harbour"),
             entry("Ferry timetable", "https://news.example/ferry")};
         server.serve(feedPath, FeedFixture::rdf(two + firstEntries));
-        QVERIFY2(waitFor([&] { return notifications().size() == 1; }),
+        QVERIFY2(waitFor([&] { return desktop.windows(notifyd).size() == 1; }),
                  "no notification appears (tools/install-deps.sh installs xfce4-notifyd)");
-        const QRect shown = notifications().constFirst().geometry;
+        const QRect shown = desktop.windows(notifyd).value(0).geometry;
         const QImage first = desktop.settledScreenshot(shown);
         QVERIFY(desktop.keep(first.copy(shown.adjusted(-80, -40, 16, 40) & first.rect()),
                              "pinglark-notification.png"));
@@ -149,10 +147,9 @@ private Q_SLOTS:
         server.serve(feedPath, FeedFixture::rdf(QList{newest} + two + firstEntries));
         QVERIFY2(waitFor([&] { return desktop.screenshot().copy(shown) != first.copy(shown); }),
                  "the notification did not change");
-        QCOMPARE(notifications().size(), 1);
+        QCOMPARE(desktop.windows(notifyd).size(), 1);
         // XFCE's server shows the default action as a button, at the bottom right.
-        QVERIFY(
-            desktop.click(notifications().constFirst().geometry.bottomRight() - QPoint(30, 30)));
+        QVERIFY(desktop.click(desktop.windows(notifyd)[0].geometry.bottomRight() - QPoint(30, 30)));
         QVERIFY2(waitFor([&] { return !desktop.openerCalls().isEmpty(); }),
                  "xdg-open was not called");
         QCOMPARE(desktop.openerCalls(), QList<QStringList>{{*newest.link}});
