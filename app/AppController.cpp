@@ -11,6 +11,7 @@
 #include "WaylandFrames.h"
 
 #include <QApplication>
+#include <QDBusConnection>
 #include <QDesktopServices>
 #include <QGridLayout>
 #include <QMenu>
@@ -104,6 +105,13 @@ void AppController::awakeFromNib() {
         m_showSource = defaults.boolForKey(PreferenceKeys::ShowSource);
         m_trimTitle = defaults.boolForKey(PreferenceKeys::TrimTitle);
     }
+    m_notifyNewEntries = defaults.boolForKey(PreferenceKeys::NotifyNewEntries);
+    m_notification = std::make_unique<DesktopNotification>(QDBusConnection::sessionBus());
+    connect(m_notification.get(), &DesktopNotification::actionInvoked, this,
+            [this](const QString& key) {
+                if (key == DesktopNotification::defaultAction)
+                    openURL(m_notifiedLink);
+            });
 
     // The check mark shows what is in effect from the start: some tray hosts read the menu
     // without announcing that they show it.
@@ -125,6 +133,8 @@ void AppController::awakeFromNib() {
     // blinking too.
     connect(m_statusItem.get(), &StatusItem::activated, this,
             [this] { menuNeedsUpdate(m_barMenu.get()); });
+    connect(&m_statusItem->noTrayNotice(), &NoTrayNotice::notificationsChosen, this,
+            &AppController::notifyInsteadOfTray);
 
     m_site.feed = feedAddressInForce();
     showHome(std::nullopt, std::nullopt);
@@ -253,7 +263,15 @@ void AppController::onPreferencesUpdate(PreferenceController* /*sender*/) {
         m_showSource = showSource;
         updateMenuView();
     }
+    m_notifyNewEntries = defaults.boolForKey(PreferenceKeys::NotifyNewEntries);
     applyFeedAddress();
+}
+
+void AppController::notifyInsteadOfTray() {
+    UserDefaults::standardUserDefaults().setBool(true, PreferenceKeys::NotifyNewEntries);
+    m_notifyNewEntries = true;
+    if (m_preferencesController)
+        m_preferencesController->loadNotifyNewEntries();
 }
 
 void AppController::enabledAutoStart(bool enabled) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "DesktopNotification.h"
 #include "FeedDownload.h"
 #include "PreferenceController.h"
 #include "StatusItem.h"
@@ -8,6 +9,7 @@
 #include <QDateTime>
 #include <QIcon>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QTimer>
 #include <QUrl>
@@ -16,6 +18,7 @@
 #include <optional>
 
 class FeedMenuItem;
+struct FeedContent;
 class QAction;
 class QMenu;
 
@@ -74,6 +77,9 @@ public:
     // The preferences window: opened from the menu; a save applies the stored settings.
     void openPrefs();
     void onPreferencesUpdate(PreferenceController* sender) override;
+    // Notifications of new entries instead of a tray (the no-tray notice offers them): on, kept
+    // in the settings, and shown by the preferences window.
+    void notifyInsteadOfTray();
 
     // A feed address handed over by a later start: kept in the settings and read at once. An
     // address that is not an absolute http(s) URL is refused with a log line.
@@ -107,6 +113,7 @@ public:
     PreferenceController* preferencesController() const { return m_preferencesController.get(); }
     bool showSource() const { return m_showSource; }
     bool trimTitle() const { return m_trimTitle; }
+    bool notifyNewEntries() const { return m_notifyNewEntries; }
     bool isRefreshing() const { return m_download.isRunning(); }
     FeedDownload& download() { return m_download; }
     SystemEvents& systemEvents() { return m_systemEvents; }
@@ -136,6 +143,8 @@ private:
     // The home item: the built-in site's page for the built-in feed; for a feed of the user's,
     // its title and site link, as far as a refresh has read them.
     void showHome(const std::optional<QString>& feedTitle, const std::optional<QString>& siteLink);
+    // The desktop notification of a refresh's new entries (newest first) in the feed read.
+    void notifyOf(const QList<qsizetype>& fresh, const FeedContent& feed);
 
     // The status item and its menu, the two timers, what the refresh remembers of the feed, the
     // images, the preferences window, the fixed items and the display options in force.
@@ -177,4 +186,13 @@ private:
     // counts sleep).
     SystemEvents m_systemEvents;
     std::chrono::milliseconds m_periodStart{};
+
+    // Notifications of new entries: whether they are on, the one shown (replaced by the next),
+    // the link its default action opens, and what identifies each entry of the last feed read in
+    // this run (its link, else its title), which a notification's entries are new to. A failed
+    // refresh empties the menu, but not this.
+    bool m_notifyNewEntries = false;
+    std::unique_ptr<DesktopNotification> m_notification;
+    std::optional<QString> m_notifiedLink;
+    QSet<QString> m_lastReadEntries;
 };

@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QSet>
 
+#include <algorithm>
 #include <utility>
 
 void AppController::updateData() {
@@ -131,6 +132,10 @@ void AppController::finishRefresh(const std::optional<QByteArray>& body, const Q
 
     int inserted = 0;
     bool blink = false;
+    // New to notifications: entries of this feed that the last one read in this run did not have.
+    QSet<QString> readEntries;
+    readEntries.reserve(feed->entries.size());
+    QList<qsizetype> fresh;
     for (const FeedContent::Entry& item : feed->entries) {
         const std::optional<QString>& link = item.link;
         if (inserted == 0) {
@@ -147,6 +152,11 @@ void AppController::finishRefresh(const std::optional<QByteArray>& body, const Q
         const QString& title = item.title;
         const std::optional<QString>& source = item.source;
         const bool unseen = !link || !previousLinks.contains(*link);
+        // An entry without a link is known by its title: it is not news at every refresh.
+        const QString& identity = link ? *link : title;
+        if (!m_firstCheck && !m_lastReadEntries.contains(identity))
+            fresh.append(inserted);
+        readEntries.insert(identity);
 
         FeedMenuItem* entry = nullptr;
         if (inserted < previous.size()) {
@@ -175,8 +185,38 @@ void AppController::finishRefresh(const std::optional<QByteArray>& body, const Q
         updateMenuView();
     if (blink)
         toggleBlink(true);
+    m_lastReadEntries = std::move(readEntries);
+    if (m_notifyNewEntries && m_notification && !fresh.isEmpty())
+        notifyOf(fresh, *feed);
     m_firstCheck = false;
     Q_EMIT refreshFinished();
+}
+
+void AppController::notifyOf(const QList<qsizetype>& fresh, const FeedContent& feed) {
+    // One line each: a title may hold line breaks of its own.
+    const auto title = [&](qsizetype index) {
+        return feed.entries[index].title.simplified();
+    };
+    QString summary;
+    QString body;
+    if (fresh.size() == 1) {
+        summary = title(fresh.first());
+        const QString feedTitle = feed.title.value_or(QString()).simplified();
+        body = feedTitle.isEmpty() ? applicationName : feedTitle;
+    } else {
+        summary = QStringLiteral("%1 new entries").arg(fresh.size());
+        constexpr qsizetype shownTitles = 3;
+        QStringList titles;
+        for (qsizetype i = 0; i < std::min(fresh.size(), shownTitles); ++i)
+            titles.append(title(fresh[i]));
+        body = titles.join(u'\n');
+    }
+    // A click opens the newest of them.
+    m_notifiedLink = feed.entries[fresh.first()].link;
+    QList<DesktopNotification::Action> actions;
+    if (m_notifiedLink)
+        actions.append({DesktopNotification::defaultAction, QStringLiteral("Open")});
+    m_notification->show(summary, body, actions);
 }
 
 void AppController::clearMenu() {

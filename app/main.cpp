@@ -17,6 +17,7 @@ namespace {
 struct Request {
     std::optional<int> exitStatus; // end at once, with this status
     std::optional<QString> feed;   // read the feed at this address from now on
+    bool quit = false;             // ask the running program to quit, and start none
 };
 
 // Reads the command line: --help and --version are answered here; an unknown option or a feed
@@ -34,6 +35,9 @@ std::optional<Request> readCommandLine(const QStringList& arguments, bool strict
         QStringLiteral("Read the feed at <url>, an http or https address, from now on."),
         QStringLiteral("url"));
     parser.addOption(feed);
+    const QCommandLineOption quit(QStringLiteral("quit"),
+                                  QStringLiteral("Ask the running Pinglark to quit."));
+    parser.addOption(quit);
     const bool parsed = parser.parse(arguments);
     if (!parsed && !strict && !parser.unknownOptionNames().isEmpty())
         return std::nullopt;
@@ -54,6 +58,8 @@ std::optional<Request> readCommandLine(const QStringList& arguments, bool strict
         std::printf("%s %s\n", qUtf8Printable(AppController::applicationName), PINGLARK_VERSION);
         return Request{0, {}};
     }
+    if (parser.isSet(quit))
+        return Request{std::nullopt, {}, true};
     if (!parser.isSet(feed))
         return Request{};
     const QString address = parser.value(feed).trimmed();
@@ -65,6 +71,14 @@ std::optional<Request> readCommandLine(const QStringList& arguments, bool strict
         return Request{2, {}};
     }
     return Request{std::nullopt, address};
+}
+
+// --quit: the running program, if any, is asked to quit; none is started.
+int askToQuit() {
+    if (SingleInstance::tell(SingleInstance::Request::quit()))
+        return 0;
+    std::fputs("pinglark: the running Pinglark did not quit.\n", stderr);
+    return 1;
 }
 
 QStringList argumentList(int argc, char* argv[]) {
@@ -81,6 +95,11 @@ int main(int argc, char* argv[]) {
     std::optional<Request> request = readCommandLine(argumentList(argc, argv), false);
     if (request && request->exitStatus)
         return *request->exitStatus;
+    if (request && request->quit) {
+        // Only the bus is needed: no window system.
+        const QCoreApplication core(argc, argv);
+        return askToQuit();
+    }
 
     // Before Qt starts: no OpenGL comes in for the frames of our windows where the compositor
     // draws them.
@@ -96,6 +115,8 @@ int main(int argc, char* argv[]) {
         request = readCommandLine(QApplication::arguments(), true);
     if (request->exitStatus)
         return *request->exitStatus;
+    if (request->quit)
+        return askToQuit();
 
     quitOnTerminationSignals();
 

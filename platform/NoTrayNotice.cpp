@@ -1,6 +1,6 @@
 #include "NoTrayNotice.h"
 
-#include "notificationsproxy.h"
+#include "DesktopNotification.h"
 
 #include <QDBusConnection>
 #include <QGuiApplication>
@@ -32,12 +32,13 @@ void NoTrayNotice::report() {
     qWarning("%s", qUtf8Printable(text));
     if (m_busConnection.isEmpty())
         return;
-    NotificationsProxy notifications(QStringLiteral("org.freedesktop.Notifications"),
-                                     QStringLiteral("/org/freedesktop/Notifications"),
-                                     QDBusConnection(m_busConnection));
-    // The notification it replaces (none), the icon, the summary, the body, no actions, no hints,
-    // and the desktop's own timeout. The answer is not awaited: a desktop without notifications
-    // only answers with an error.
-    notifications.Notify(application, 0, QGuiApplication::desktopFileName(),
-                         QStringLiteral("No system tray"), text, {}, {}, -1);
+    m_notification = new DesktopNotification(QDBusConnection(m_busConnection), this);
+    const QString notify = QStringLiteral("notify");
+    connect(m_notification, &DesktopNotification::actionInvoked, this,
+            [this, notify](const QString& key) {
+                if (key == notify)
+                    Q_EMIT notificationsChosen();
+            });
+    m_notification->show(QStringLiteral("No system tray"), text,
+                         {{notify, QStringLiteral("Notify me of new entries instead")}});
 }

@@ -7,9 +7,12 @@
 #include <chrono>
 #include <functional>
 
+class DesktopNotification;
+
 // Says once that no tray shows the program's item (GNOME without its AppIndicator extension, or a
 // panel that never started): a line on stderr, and a desktop notification where the desktop shows
-// them. A tray that comes within a grace period, as at login, avoids the word.
+// them. A tray that comes within a grace period, as at login, avoids the word. The notification
+// offers desktop notifications of new entries instead.
 class NoTrayNotice : public QObject {
     Q_OBJECT
 public:
@@ -25,11 +28,16 @@ public:
     // The item has no panel now: the notice comes when the grace is up and none shows it by then.
     void arm();
 
+Q_SIGNALS:
+    // The user chose, from the notification, to hear of new entries through notifications.
+    void notificationsChosen();
+
 private:
     void report();
 
     std::function<bool()> m_hosted;
     QString m_busConnection;
     QTimer m_timer;
+    DesktopNotification* m_notification = nullptr;
     bool m_reported = false;
 };

@@ -51,11 +51,22 @@ bool SingleInstance::claim(const Request& request) {
     if (claimed.value() == QDBusConnectionInterface::ServiceRegistered)
         return true;
 
-    // Another program holds the name: hand it the request.
+    // Another program holds the name: hand it the request. Should it not answer (it hangs, or
+    // refuses the request), a program that works is better than none, and the name comes here
+    // once that one goes.
+    return handOver(bus, request) != true;
+}
+
+bool SingleInstance::tell(const Request& request) {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    return !bus.isConnected() || handOver(bus, request) != false;
+}
+
+std::optional<bool> SingleInstance::handOver(QDBusConnection& bus, const Request& request) {
     for (int attempt = 0; attempt < handOverAttempts; ++attempt) {
         const QString owner = bus.interface()->serviceOwner(serviceName);
         if (owner.isEmpty() || owner == bus.baseService())
-            return true; // it went, and the name is this start's now (or the bus cannot say)
+            return std::nullopt; // it went, or there was none (or the bus cannot say)
         // To the owner's own address: the answer comes from the program that was asked.
         QDBusMessage call =
             QDBusMessage::createMethodCall(owner, objectPath, interfaceName, request.method);
@@ -63,17 +74,15 @@ bool SingleInstance::claim(const Request& request) {
         const QDBusMessage answer = bus.call(call, QDBus::Block, answerTimeoutMs);
         if (answer.type() == QDBusMessage::ReplyMessage) {
             qInfo("Pinglark runs already in this session: the request went to it");
-            return false;
-        }
-        if (bus.interface()->serviceOwner(serviceName).value() == owner) {
-            // It is there but does not answer (it hangs, or refuses the request): a program that
-            // works is better than none, and the name comes here once that one goes.
-            qWarning("Single instance: the running Pinglark did not answer (%s); starting anyway",
-                     qPrintable(answer.errorMessage()));
             return true;
         }
+        if (bus.interface()->serviceOwner(serviceName).value() == owner) {
+            qWarning("Single instance: the running Pinglark did not take the request (%s)",
+                     qPrintable(answer.errorMessage()));
+            return false;
+        }
     }
-    return true;
+    return std::nullopt;
 }
 
 void SingleInstance::release() {

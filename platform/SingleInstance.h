@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QObject>
 #include <QString>
@@ -36,6 +37,7 @@ public:
         static Request useFeed(const QString& address) {
             return {QStringLiteral("UseFeed"), {address}};
         }
+        static Request quit() { return {QStringLiteral("Quit"), {}}; }
     };
 
     explicit SingleInstance(QObject* parent = nullptr);
@@ -47,6 +49,11 @@ public:
     // the running program took `request`: this start has nothing more to do.
     bool claim(const Request& request);
 
+    // Hands request to the program that runs in this session, if one does, and never claims the
+    // name: this start does not become the program. False only when the running program did not
+    // take the request.
+    static bool tell(const Request& request);
+
     // Gives the name up (at the latest when the object goes): a start from now on runs.
     void release();
 
@@ -57,10 +64,16 @@ Q_SIGNALS:
     void feedRequested(const QString& address);
 
 private:
+    // Asks the program that holds the name now to take the request: whether it did, or nothing
+    // when the name has no owner (or only this start's own connection holds it).
+    static std::optional<bool> handOver(QDBusConnection& bus, const Request& request);
+
     // The interface's methods, called by its adaptor.
     friend class InstanceAdaptor;
     void OpenPreferences() { Q_EMIT preferencesRequested(); }
     void UseFeed(const QString& address) { Q_EMIT feedRequested(address); }
+    // (The answer goes out before the event loop ends.)
+    void Quit() { QCoreApplication::quit(); }
 
     std::optional<QDBusConnection> m_bus;
 };

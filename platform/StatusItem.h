@@ -78,6 +78,7 @@ public:
     // How long the item waits for a tray before it says that there is none. Tests shorten it.
     static constexpr std::chrono::milliseconds noTrayGrace = NoTrayNotice::defaultGrace;
     void setNoTrayGrace(std::chrono::milliseconds grace) { m_notice.setGrace(grace); }
+    NoTrayNotice& noTrayNotice() { return m_notice; }
 
 Q_SIGNALS:
     // The item was clicked or otherwise activated in the panel. Some panels open the menu

@@ -66,6 +66,7 @@ QWidget* PreferenceController::window() {
     m_intervalCombo = m_ui->intervalCombo;
     m_showSourceButton = m_ui->showSourceButton;
     m_trimTitleButton = m_ui->trimTitleButton;
+    m_notifyNewEntriesButton = m_ui->notifyNewEntriesButton;
     m_feedAddressEdit = m_ui->feedAddressEdit;
     m_feedAddressEdit->setPlaceholderText(m_builtInFeedAddress);
     m_feedAddressMark = m_feedAddressEdit->addAction(
@@ -99,6 +100,12 @@ void PreferenceController::loadFeedAddress() {
                                    .stringForKey(PreferenceKeys::FeedURL)
                                    .value_or(QString()));
     markFeedAddress(false);
+}
+
+void PreferenceController::loadNotifyNewEntries() {
+    m_defaultNotifyNewEntries =
+        UserDefaults::standardUserDefaults().boolForKey(PreferenceKeys::NotifyNewEntries);
+    m_notifyNewEntriesButton->setChecked(m_defaultNotifyNewEntries);
 }
 
 void PreferenceController::markFeedAddress(bool wrong) {
@@ -141,6 +148,7 @@ void PreferenceController::awakeFromNib() {
     m_trimTitleButton->setChecked(trimTitle);
     m_intervalCombo->setCurrentIndex(index);
     loadFeedAddress();
+    loadNotifyNewEntries();
 
     m_defaultSelectedIndex = index;
     m_defaultShowSource = showSource;
@@ -163,11 +171,13 @@ void PreferenceController::updateCheckDataInterval() {
         period = 0.0f;
     const bool showSource = m_showSourceButton->isChecked();
     const bool trimTitle = m_trimTitleButton->isChecked();
+    const bool notifyNewEntries = m_notifyNewEntriesButton->isChecked();
 
     UserDefaults defaults = UserDefaults::standardUserDefaults();
     defaults.setFloat(period, PreferenceKeys::DataRefreshInterval);
     defaults.setBool(showSource, PreferenceKeys::ShowSource);
     defaults.setBool(trimTitle, PreferenceKeys::TrimTitle);
+    defaults.setBool(notifyNewEntries, PreferenceKeys::NotifyNewEntries);
     // An empty field means the built-in feed: no address of the user's is kept.
     if (feedAddress.isEmpty())
         defaults.remove(PreferenceKeys::FeedURL);
@@ -179,6 +189,7 @@ void PreferenceController::updateCheckDataInterval() {
     m_defaultSelectedIndex = index;
     m_defaultShowSource = showSource;
     m_defaultTrimEntry = trimTitle;
+    m_defaultNotifyNewEntries = notifyNewEntries;
 
     if (!m_delegate)
         throw PreferenceError(delegateError.toStdString());
@@ -211,6 +222,7 @@ void PreferenceController::windowWillClose() {
     m_intervalCombo->setCurrentIndex(m_defaultSelectedIndex);
     m_showSourceButton->setChecked(m_defaultShowSource);
     m_trimTitleButton->setChecked(m_defaultTrimEntry);
+    m_notifyNewEntriesButton->setChecked(m_defaultNotifyNewEntries);
     loadFeedAddress();
 }
 

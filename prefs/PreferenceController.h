@@ -36,7 +36,8 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// The preferences window: the feed address, the refresh period and the two display options. The
+// The preferences window: the feed address, the refresh period, the two display options and the
+// notifications of new entries. The
 // window is built from Preferences.ui at the first request for it and lives as long as the
 // controller. Its controls show the store's values when it is built; a save writes them back and
 // tells the delegate; a close without a save drops the edits.
@@ -78,6 +79,8 @@ public:
     // Shows the stored feed address in the field, as after a save: someone else (a later start
     // of the program) has stored another one.
     void loadFeedAddress();
+    // Likewise for the notifications of new entries, turned on elsewhere.
+    void loadNotifyNewEntries();
 
     // The save: writes the choices, tells the delegate and closes the window. Throws
     // PreferenceError when there is no delegate; the store is written by then and the window
@@ -89,6 +92,7 @@ public:
     QComboBox* intervalCombo() const { return m_intervalCombo; }
     QCheckBox* showSourceButton() const { return m_showSourceButton; }
     QCheckBox* trimTitleButton() const { return m_trimTitleButton; }
+    QCheckBox* notifyNewEntriesButton() const { return m_notifyNewEntriesButton; }
     QLineEdit* feedAddressEdit() const { return m_feedAddressEdit; }
     QLabel* feedAddressMessage() const;
     QPushButton* saveButton() const;
@@ -112,12 +116,14 @@ private:
     QComboBox* m_intervalCombo = nullptr;
     QCheckBox* m_showSourceButton = nullptr;
     QCheckBox* m_trimTitleButton = nullptr;
+    QCheckBox* m_notifyNewEntriesButton = nullptr;
     QLineEdit* m_feedAddressEdit = nullptr;
     QAction* m_feedAddressMark = nullptr;
     QString m_builtInFeedAddress;
     int m_defaultSelectedIndex = 0;
     bool m_defaultShowSource = false;
     bool m_defaultTrimEntry = false;
+    bool m_defaultNotifyNewEntries = false;
     PreferenceDelegate* m_delegate = nullptr;
     bool m_saving = false;
 

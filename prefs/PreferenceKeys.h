@@ -14,4 +14,6 @@ inline const QString TrimTitle = QStringLiteral("TrimTitle");
 inline const QString DataRefreshInterval = QStringLiteral("DataRefreshInterval");
 // the address of a feed of the user's (absolute http or https); absent or empty: the built-in feed.
 inline const QString FeedURL = QStringLiteral("FeedURL");
+// show a desktop notification when a refresh brings new entries; absent: off.
+inline const QString NotifyNewEntries = QStringLiteral("NotifyNewEntries");
 } // namespace PreferenceKeys

@@ -20,8 +20,9 @@ packages=(
     sway
     # a desktop to run in when there is none: X server, tray host, clicks, screenshots, fonts
     xvfb xauth trayer xdotool imagemagick x11-utils x11-xserver-utils dbus dbus-x11 fonts-dejavu-core
-    # XFCE's panel, whose systray plugin hosts StatusNotifierItems (e2e_xfce)
-    xfce4-panel
+    # XFCE's panel, whose systray plugin hosts StatusNotifierItems, and its notification server
+    # (e2e_xfce)
+    xfce4-panel xfce4-notifyd
     # GNOME Shell and its AppIndicator extension, which hosts them on GNOME (e2e_gnome): about
     # 110 MB to download, 380 MB installed
     gnome-shell gnome-shell-extension-appindicator

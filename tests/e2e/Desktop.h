@@ -105,7 +105,7 @@ public:
     // settles.
     QImage settledScreenshot(const QRect& area) const;
     // Saves a picture in the session folder and, for the README, where PINGLARK_E2E_SCREENSHOT
-    // says.
+    // says when that path ends in fileName.
     bool keep(const QImage& picture, const QString& fileName) const;
 
 private:

@@ -1,7 +1,8 @@
 // The real program in XFCE's own panel: xfce4-panel on a virtual display, with a status tray
 // (its systray plugin, which hosts StatusNotifierItems as well as XEmbed icons) at the right end
 // of a bar along the top, its layout read from xfconfd on the session's private bus. The panel
-// draws the program's menu itself and never tells the program that it closed. The test serves the
+// draws the program's menu itself and never tells the program that it closed. XFCE's notification
+// server (xfce4-notifyd) shows the program's notifications of new entries. The test serves the
 // feed, looks at the screen, clicks and presses keys as a user does.
 
 #include "Desktop.h"
@@ -54,6 +55,9 @@ private Q_SLOTS:
         QVERIFY(QDir().mkpath(channels));
         // One panel along the top: a separator that takes the free room, then the status tray.
         QVERIFY(QFile::copy(XFCE_PANEL_LAYOUT, channels + "/xfce4-panel.xml"));
+        // The program's icon where an installed one's would be found, for its notifications.
+        const QString icons = desktop.home() + "/data/icons/hicolor/scalable/apps";
+        QVERIFY(QDir().mkpath(icons) && QFile::copy(PINGLARK_ICON, icons + "/pinglark.svg"));
         QVERIFY(desktop.run("dbus-update-activation-environment", {"--all"}));
         // (No accessibility bus: nothing here reads it.)
         desktop.start(
@@ -63,12 +67,17 @@ private Q_SLOTS:
             waitFor([&] { return desktop.statusNotifierHost(); }, 30000),
             qPrintable("the panel's status tray did not start: " + desktop.log("xfce4-panel")));
         panel = desktop.windows("^xfce4-panel$").value(0);
+        // XFCE's notification server, which the bus starts for the first notification, keeps
+        // notifications for a minute.
+        QVERIFY(desktop.run("xfconf-query", {"-c", "xfce4-notifyd", "-p", "/expire-timeout", "-n",
+                                             "-t", "int", "-s", "60"}));
 
         connect(&server, &HttpServer::requestReceived, this,
                 [this] { requestTimes.append(clock.elapsed()); });
         QVERIFY2(server.listen(feedPort), qPrintable(portTaken));
         server.serve(feedPath, FeedFixture::rdf(firstEntries));
-        desktop.writeSettings("DataRefreshInterval=" + QByteArray::number(periodSeconds) + "\n");
+        desktop.writeSettings("DataRefreshInterval=" + QByteArray::number(periodSeconds) +
+                              "\nNotifyNewEntries=true\n");
     }
 
     void cleanupTestCase() {
@@ -117,6 +126,41 @@ private Q_SLOTS:
                 waitFor([&] { return requestTimes.last() > last; },
                         int(std::max<qint64>(0, last + periodSeconds * 1500 - clock.elapsed()))),
                 "the refreshes stopped or came late after the menu closed");
+    }
+
+    // A refresh with new entries shows a notification; the next one's takes its place, and a
+    // click on it opens the newest entry.
+    void newEntriesAreNotified() {
+        const QString notifyd = "^xfce4-notifyd$";
+        const QList<FeedFixture::Entry> two{
+            entry("Harbour reopens", "https://news.example/harbour"),
+            entry("Ferry timetable", "https://news.example/ferry")};
+        server.serve(feedPath, FeedFixture::rdf(two + firstEntries));
+        QVERIFY2(waitFor([&] { return desktop.windows(notifyd).size() == 1; }),
+                 "no notification appears (tools/install-deps.sh installs xfce4-notifyd)");
+        const QRect shown = desktop.windows(notifyd).value(0).geometry;
+        const QImage first = desktop.settledScreenshot(shown);
+        QVERIFY(desktop.keep(first.copy(shown.adjusted(-80, -40, 16, 40) & first.rect()),
+                             "pinglark-notification.png"));
+
+        const FeedFixture::Entry newest = entry("Bridge closed", "https://news.example/bridge");
+        server.serve(feedPath, FeedFixture::rdf(QList{newest} + two + firstEntries));
+        QVERIFY2(waitFor([&] { return desktop.screenshot().copy(shown) != first.copy(shown); }),
+                 "the notification did not change");
+        QCOMPARE(desktop.windows(notifyd).size(), 1);
+        // XFCE's server shows the default action as a button, at the bottom right.
+        QVERIFY(desktop.click(desktop.windows(notifyd)[0].geometry.bottomRight() - QPoint(30, 30)));
+        QVERIFY2(waitFor([&] { return !desktop.openerCalls().isEmpty(); }),
+                 "xdg-open was not called");
+        QCOMPARE(desktop.openerCalls(), QList<QStringList>{{*newest.link}});
+    }
+
+    // `pinglark --quit` ends the running program; with none running, it starts none.
+    void quitFromTheCommandLine() {
+        QVERIFY(desktop.run(PINGLARK_BINARY, {"--quit"}));
+        QVERIFY(waitFor([&] { return desktop.app()->state() == QProcess::NotRunning; }));
+        QCOMPARE(desktop.stopApp(), 0);
+        QVERIFY(desktop.run(PINGLARK_BINARY, {"--quit"}, 5000));
     }
 };
 

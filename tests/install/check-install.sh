@@ -33,10 +33,13 @@ check_desktop_files() {
         fail "appstreamcli rejects the metainfo"
     ! grep -E '^[EWI]:' <<<"$report" >&2 || fail "appstreamcli reports issues in the metainfo"
 
-    local exec_line=$(sed -n 's/^Exec=//p' "$desktop") icon=$(sed -n 's/^Icon=//p' "$desktop")
+    local exec_line icon=$(sed -n 's/^Icon=//p' "$desktop")
     local launchable=$(sed -n 's:.*<launchable type="desktop-id">\(.*\)</launchable>.*:\1:p' "$metainfo")
     local binary=$(sed -n 's:.*<binary>\(.*\)</binary>.*:\1:p' "$metainfo")
-    [ -x "$root/bin/${exec_line%% *}" ] || fail "Exec=$exec_line is not an installed program"
+    # The entry's and each of its actions'.
+    sed -n 's/^Exec=//p' "$desktop" | while read -r exec_line; do
+        [ -x "$root/bin/${exec_line%% *}" ] || fail "Exec=$exec_line is not an installed program"
+    done
     [ -f "$root/share/icons/hicolor/scalable/apps/$icon.svg" ] || fail "Icon=$icon is not installed"
     [ -f "$root/share/applications/$launchable" ] || fail "the metainfo launches '$launchable'"
     [ -x "$root/bin/$binary" ] || fail "the metainfo provides '$binary', which is not installed"

@@ -100,9 +100,11 @@ private Q_SLOTS:
         QWidget* window = show(prefs);
         QCOMPARE(controls(prefs), QStringLiteral("4|0|1|http://old.example/feed"));
         edit(prefs, 3, true, false, "http://news.example/feed");
+        prefs.notifyNewEntriesButton()->setChecked(true);
         QVERIFY(window->close());
         QCOMPARE(controls(prefs) + ' ' + stored(),
                  "4|0|1|http://old.example/feed 600|-|true|http://old.example/feed");
+        QVERIFY(!prefs.notifyNewEntriesButton()->isChecked());
 
         // A save writes the store as booleans and a trimmed address, then tells the delegate.
         // With nobody to tell it throws; from the button that error, and a delegate's own, go to
