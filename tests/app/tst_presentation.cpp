@@ -57,6 +57,7 @@ private Q_SLOTS:
             return item->image().cacheKey() == app.icon().cacheKey();
         };
         app.toggleBlink(true);
+        QCOMPARE(app.blinkTimer()->interval(), 750);
         QVERIFY(item->hasImage()); // nothing changes before the first phase ends
         QVERIFY(blank());
         QTRY_VERIFY_WITH_TIMEOUT(item->hasImage(), 1500);

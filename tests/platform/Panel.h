@@ -115,9 +115,6 @@ protected:
         property(item, "Status");
         QCoreApplication::processEvents();
     }
-    bool ownsName(const QString& name) {
-        return panel.interface()->isServiceRegistered(name).value();
-    }
 
     struct Fixture {
         QMenu menu;
