@@ -24,8 +24,9 @@ packages=(
     # (e2e_xfce)
     xfce4-panel xfce4-notifyd
     # GNOME Shell and its AppIndicator extension, which hosts them on GNOME (e2e_gnome): about
-    # 110 MB to download, 380 MB installed
-    gnome-shell gnome-shell-extension-appindicator
+    # 110 MB to download, 380 MB installed; and GTK's SVG loader, which every GNOME desktop has
+    # (GTK recommends it): without it the extension finds no icon by name in IconThemePath
+    gnome-shell gnome-shell-extension-appindicator librsvg2-common
     # checks of the files installed for the desktop (gio launches the autostart entry)
     desktop-file-utils appstream libglib2.0-bin
     # the .deb: dpkg-shlibdeps works out its dependencies, CPack's Debian generator runs `file`
