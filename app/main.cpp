@@ -1,4 +1,5 @@
 #include "AppController.h"
+#include "ImageResource.h"
 #include "PreferenceKeys.h"
 #include "SingleInstance.h"
 #include "TerminationSignals.h"
@@ -108,7 +109,7 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationName(AppController::applicationName);
     QApplication::setOrganizationName(QStringLiteral("Veltrano"));
     QApplication::setApplicationVersion(QStringLiteral(PINGLARK_VERSION));
-    identifyWindows(QStringLiteral("pinglark"), QStringLiteral(":/pinglark.svg"));
+    identifyWindows(QStringLiteral("pinglark"), programIcon());
     // The program lives in the tray: closing a window (About, Preferences) must not end it.
     QApplication::setQuitOnLastWindowClosed(false);
     if (!request)

@@ -127,16 +127,23 @@ QString writtenThemeFolder() {
     return folder;
 }
 
-} // namespace
-
-QIcon imageNamed(const QString& baseName) {
-    const QString path = resourcePath(baseName);
+QIcon svgIcon(const QString& path, const QString& name) {
     if (!QFile::exists(path))
         return {};
     auto renderer = std::make_shared<QSvgRenderer>(path);
     if (!renderer->isValid())
         return {};
-    return QIcon(new ResourceIconEngine(std::move(renderer), imageName(baseName)));
+    return QIcon(new ResourceIconEngine(std::move(renderer), name));
+}
+
+} // namespace
+
+QIcon imageNamed(const QString& baseName) {
+    return svgIcon(resourcePath(baseName), imageName(baseName));
+}
+
+QIcon programIcon() {
+    return svgIcon(QStringLiteral(":/pinglark.svg"), QStringLiteral("pinglark"));
 }
 
 QString imageName(const QString& baseName) {

@@ -9,6 +9,11 @@
 // iconThemePath() can draw the picture itself, at its own size and scale.
 QIcon imageNamed(const QString& baseName);
 
+// The program's own icon, the one its desktop file names ("pinglark"), for its windows: rendered
+// at the same small sizes, each once. (Qt renders an icon without sizes of its own at up to
+// 128 px for every window it makes, and does it on threads that linger.)
+QIcon programIcon();
+
 // The name under which iconThemePath() holds a resource image ("pinglark-plinth_bar"): the
 // program's prefix keeps it apart from the icons of the user's theme. Empty for a base name that
 // is not among the resources.

@@ -1,7 +1,6 @@
 #include "WindowIdentity.h"
 
 #include <QGuiApplication>
-#include <QIcon>
 #include <QPlatformSurfaceEvent>
 #include <QWindow>
 #include <QtGui/qguiapplication_platform.h>
@@ -22,41 +21,54 @@ xcb_atom_t atom(xcb_connection_t* connection, const char* name) {
     return found;
 }
 
-// Puts the desktop file's name on each X11 window as Qt creates it, before it is shown.
-class DesktopFileOnX11Windows : public QObject {
+// Gives each window that a window manager frames (not the tray icon's, not a menu) the program's
+// icon and, on X11, the desktop file's name, as Qt creates it, before it is shown. Not the
+// application's window icon: Qt would render it for the tray icon's window at start-up too.
+class WindowIdentity : public QObject {
 public:
-    DesktopFileOnX11Windows(xcb_connection_t* connection, const QString& desktopFileName)
-        : QObject(qGuiApp), m_connection(connection), m_name(desktopFileName.toUtf8()),
-          m_property(atom(connection, "_KDE_NET_WM_DESKTOP_FILE")),
-          m_utf8(atom(connection, "UTF8_STRING")) {}
+    WindowIdentity(const QString& desktopFileName, const QIcon& icon)
+        : QObject(qGuiApp), m_name(desktopFileName.toUtf8()), m_icon(icon) {
+        auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+        m_connection = x11 ? x11->connection() : nullptr;
+        if (m_connection) {
+            m_property = atom(m_connection, "_KDE_NET_WM_DESKTOP_FILE");
+            m_utf8 = atom(m_connection, "UTF8_STRING");
+        }
+    }
 
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::PlatformSurface && watched->isWindowType() &&
+        const QEvent::Type type = event->type();
+        if ((type != QEvent::PlatformSurface && type != QEvent::Show) || !watched->isWindowType())
+            return false;
+        auto* window = static_cast<QWindow*>(watched);
+        if ((window->type() != Qt::Window && window->type() != Qt::Dialog) ||
+            window->flags() & (Qt::FramelessWindowHint | Qt::BypassWindowManagerHint))
+            return false;
+        // As it is shown: a widget hands its own icon (none) to its window once it is created.
+        if (type == QEvent::Show && window->icon().isNull())
+            window->setIcon(m_icon);
+        if (type == QEvent::PlatformSurface && m_property != XCB_ATOM_NONE &&
+            m_utf8 != XCB_ATOM_NONE &&
             static_cast<QPlatformSurfaceEvent*>(event)->surfaceEventType() ==
-                QPlatformSurfaceEvent::SurfaceCreated &&
-            m_property != XCB_ATOM_NONE && m_utf8 != XCB_ATOM_NONE) {
-            xcb_change_property(m_connection, XCB_PROP_MODE_REPLACE,
-                                xcb_window_t(static_cast<QWindow*>(watched)->winId()), m_property,
-                                m_utf8, 8, uint32_t(m_name.size()), m_name.constData());
+                QPlatformSurfaceEvent::SurfaceCreated) {
+            xcb_change_property(m_connection, XCB_PROP_MODE_REPLACE, xcb_window_t(window->winId()),
+                                m_property, m_utf8, 8, uint32_t(m_name.size()), m_name.constData());
             xcb_flush(m_connection);
         }
         return false;
     }
 
 private:
-    xcb_connection_t* m_connection;
     QByteArray m_name;
-    xcb_atom_t m_property;
-    xcb_atom_t m_utf8;
+    QIcon m_icon;
+    xcb_connection_t* m_connection = nullptr;
+    xcb_atom_t m_property = XCB_ATOM_NONE;
+    xcb_atom_t m_utf8 = XCB_ATOM_NONE;
 };
 
 } // namespace
 
-void identifyWindows(const QString& desktopFileName, const QString& iconFile) {
+void identifyWindows(const QString& desktopFileName, const QIcon& icon) {
     QGuiApplication::setDesktopFileName(desktopFileName);
-    QGuiApplication::setWindowIcon(QIcon(iconFile));
-    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    if (!x11 || !x11->connection())
-        return;
-    qGuiApp->installEventFilter(new DesktopFileOnX11Windows(x11->connection(), desktopFileName));
+    qGuiApp->installEventFilter(new WindowIdentity(desktopFileName, icon));
 }
