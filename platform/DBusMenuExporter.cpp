@@ -91,8 +91,9 @@ uint DBusMenuExporter::GetLayout(int parentId, int recursionDepth, const QString
                                  DBusMenuLayoutItem& layout) {
     if (!this->layout(parentId, recursionDepth, propertyNames, layout)) {
         refuse(QStringLiteral("No menu item %1").arg(parentId));
-    } else if (parentId == rootId && calledFromDBus()) {
+    } else if (parentId == rootId && calledFromDBus() && !m_readers.contains(message().service())) {
         m_reader = message().service();
+        m_readers.insert(m_reader);
         m_readerTakes = QDeadlineTimer(takingLimit);
     }
     return m_revision;

@@ -35,8 +35,9 @@
 // Whether the host shows a menu is for DBusMenuOpenings to decide, except for one call that never
 // means it: GNOME's AppIndicator extension takes an item by reading its whole menu and calling
 // AboutToShow straight after, with nothing on screen. A host's AboutToShow that follows its
-// reading of the whole menu within takingLimit, with no event between, is answered but is no
-// opening ("opened" still makes one).
+// first reading of the whole menu within takingLimit, with no event between, is answered but is
+// no opening ("opened" still makes one). Later readings are a host catching up with a change,
+// after which XFCE's panel may well open the menu at once.
 class DBusMenuExporter : public QObject, protected QDBusContext {
     Q_OBJECT
     // The interface's properties, read by its adaptor.
@@ -130,7 +131,9 @@ private:
     QTimer m_flushTimer;
     DBusMenuItemProperties m_properties;
     DBusMenuOpenings m_openings;
-    // The host that has just read the whole menu, and until when its AboutToShow takes it.
+    // The hosts that have read the whole menu; the one that has just read it for the first time,
+    // and until when its AboutToShow takes it.
+    QSet<QString> m_readers;
     QString m_reader;
     QDeadlineTimer m_readerTakes;
 };

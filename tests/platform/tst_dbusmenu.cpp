@@ -261,10 +261,12 @@ private Q_SLOTS:
         layout(f.item);
         menuCall(f.item, "AboutToShow", {0});
         QVERIFY(shown.isEmpty());
+        layout(f.item); // read again after a change: the menu may open straight after
         QElapsedTimer clock;
         clock.start();
         for (const QDBusMessage& message : watcher.menuOpening(service, "/MenuBar"))
             panel.call(message, QDBus::BlockWithGui);
+        QCOMPARE(shown.count(), 1);
         // The host reads the menu again while it shows it: the same opening.
         menuCall(f.item, "AboutToShow", {0});
         QCOMPARE(shown.count(), 1);
