@@ -54,7 +54,10 @@ bool SingleInstance::claim(const Request& request) {
     // Another program holds the name: hand it the request. Should it not answer (it hangs, or
     // refuses the request), a program that works is better than none, and the name comes here
     // once that one goes.
-    return handOver(bus, request) != true;
+    if (handOver(bus, request) != true)
+        return true;
+    qInfo("Pinglark runs already in this session: the request went to it");
+    return false;
 }
 
 bool SingleInstance::tell(const Request& request) {
@@ -72,10 +75,8 @@ std::optional<bool> SingleInstance::handOver(QDBusConnection& bus, const Request
             QDBusMessage::createMethodCall(owner, objectPath, interfaceName, request.method);
         call.setArguments(request.arguments);
         const QDBusMessage answer = bus.call(call, QDBus::Block, answerTimeoutMs);
-        if (answer.type() == QDBusMessage::ReplyMessage) {
-            qInfo("Pinglark runs already in this session: the request went to it");
+        if (answer.type() == QDBusMessage::ReplyMessage)
             return true;
-        }
         if (bus.interface()->serviceOwner(serviceName).value() == owner) {
             qWarning("Single instance: the running Pinglark did not take the request (%s)",
                      qPrintable(answer.errorMessage()));
