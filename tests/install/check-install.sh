@@ -9,7 +9,8 @@ apps=share/pinglark/icons/hicolor/scalable/apps
 
 # Everything installed, and nothing else (no tests, no demo server, no static libraries).
 expected_files=(bin/pinglark share/applications/pinglark.desktop share/icons/hicolor/scalable/apps/pinglark.svg
-    share/metainfo/io.github.veltrano.pinglark.metainfo.xml
+    share/metainfo/io.github.veltrano.pinglark.metainfo.xml share/man/man1/pinglark.1.gz
+    share/doc/pinglark/{changelog.gz,copyright}
     $apps/pinglark-{blank,blank_entry_icon,new_entry_icon,new_entry_icon_clicked,plinth_bar,plinth_bar_alt}.svg)
 
 failures=0
