@@ -29,8 +29,9 @@ packages=(
     gnome-shell gnome-shell-extension-appindicator librsvg2-common
     # checks of the files installed for the desktop (gio launches the autostart entry)
     desktop-file-utils appstream libglib2.0-bin
-    # the .deb: dpkg-shlibdeps works out its dependencies, CPack's Debian generator runs `file`
-    dpkg-dev file
+    # the .deb: dpkg-shlibdeps works out its dependencies, CPack's Debian generator runs `file`,
+    # lintian checks the package against Debian's policy
+    dpkg-dev file lintian
 )
 
 missing=()

@@ -55,7 +55,7 @@ check_tree() {
 }
 
 check_package() {
-    for tool in dpkg-deb dpkg-shlibdeps readelf "$cpack"; do
+    for tool in dpkg-deb dpkg-shlibdeps readelf lintian "$cpack"; do
         command -v "$tool" >/dev/null || { echo "SKIP: $tool is not available"; exit 77; }
     done
     (cd "$build" && "$cpack" --config CPackConfig.cmake -G DEB -B "$scratch/pkg") \
@@ -88,7 +88,11 @@ check_package() {
     ! dpkg-deb -c "$deb" | awk '$2 != "root/root" || substr($1, 6, 1) == "w" ||
         substr($1, 9, 1) == "w"' | grep . >&2 || fail "entries not owned by root or writable by others"
 
+    lintian --fail-on error,warning "$deb" >&2 || fail "lintian reports errors or warnings"
+
     dpkg-deb -x "$deb" "$scratch/unpacked"
+    [[ $(zcat "$scratch/unpacked/usr/share/doc/pinglark/changelog.gz") == "pinglark ($version) "* ]] ||
+        fail "the changelog's latest entry is not $version"
     check_desktop_files "$scratch/unpacked/usr"
     ! readelf -d "$scratch/unpacked/usr/bin/pinglark" | grep -E 'RPATH|RUNPATH' >&2 ||
         fail "the packaged binary carries a library search path"
