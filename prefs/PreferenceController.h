@@ -40,7 +40,8 @@ public:
 // notifications of new entries. The
 // window is built from Preferences.ui at the first request for it and lives as long as the
 // controller. Its controls show the store's values when it is built; a save writes them back and
-// tells the delegate; a close without a save drops the edits.
+// tells the delegate; a close without a save drops the edits. As in a dialog, Enter saves and
+// Escape closes.
 class PreferenceController : public QObject {
     Q_OBJECT
 public:
