@@ -121,6 +121,8 @@ void PreferenceController::loadNotifyNewEntries() {
 void PreferenceController::markFeedAddress(bool wrong) {
     m_feedAddressMark->setVisible(wrong);
     m_ui->feedAddressMessage->setVisible(wrong);
+    // A screen reader cannot see the mark: the field's description says why it is there.
+    m_feedAddressEdit->setAccessibleDescription(wrong ? feedAddressProblem : feedAddressFormat);
     if (wrong) {
         m_feedAddressEdit->setFocus();
         m_feedAddressEdit->selectAll();

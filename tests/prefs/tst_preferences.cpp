@@ -141,7 +141,8 @@ private Q_SLOTS:
         for (const char* refused : {"ftp://news.example/feed", "http://", "http://news example/"}) {
             edit(prefs, 3, false, false, QString::fromLatin1(refused));
             save(prefs);
-            QVERIFY(window->isVisible() && prefs.feedAddressMessage()->isVisible());
+            QVERIFY(window->isVisible() && prefs.feedAddressMessage()->isVisible() &&
+                    prefs.feedAddressEdit()->accessibleDescription().startsWith("Use a full"));
         }
         QCOMPARE(delegate.calls.size(), 2);
         QTest::keyClick(prefs.feedAddressEdit(), Qt::Key_Backspace);
