@@ -168,6 +168,8 @@ void AppController::showAbout() {
         QMessageBox::Information, QStringLiteral("About %1").arg(applicationName),
         QStringLiteral("%1 %2").arg(applicationName, QStringLiteral(PINGLARK_VERSION)),
         QMessageBox::Ok);
+    // Plain text, as a screen reader reads it, and never taken for markup.
+    box->setTextFormat(Qt::PlainText);
     box->setInformativeText(QStringLiteral("The newest Veltrano news, one click away."));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setIconPixmap(m_icon.pixmap(48, 48));

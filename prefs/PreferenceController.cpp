@@ -7,6 +7,7 @@
 
 #include <QCloseEvent>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QStringList>
@@ -73,6 +74,15 @@ QWidget* PreferenceController::window() {
         m_window->style()->standardIcon(QStyle::SP_MessageBoxWarning), QLineEdit::TrailingPosition);
     m_feedAddressMark->setToolTip(feedAddressProblem);
     m_ui->feedAddressMessage->setText(feedAddressProblem);
+    // An address of 45 characters in view, beside the mark of a refused one. Around the text go
+    // the field's frame and 2 px of padding on either side, and the mark's room: its icon, 6 px
+    // around it and a quarter of it apart from the text (as QLineEdit lays out its actions). The
+    // window, as large as its content, grows with the field.
+    const QStyle* style = m_feedAddressEdit->style();
+    const int frame = style->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, m_feedAddressEdit);
+    const int icon = style->pixelMetric(QStyle::PM_SmallIconSize, nullptr, m_feedAddressEdit);
+    m_feedAddressEdit->setMinimumWidth(45 * m_feedAddressEdit->fontMetrics().averageCharWidth() +
+                                       2 * (frame + 2) + icon + 6 + icon / 4);
     connect(m_feedAddressEdit, &QLineEdit::textEdited, this, [this] { markFeedAddress(false); });
     m_window->installEventFilter(this);
     connect(m_ui->saveButton, &QPushButton::clicked, this, &PreferenceController::onSaveClicked);
@@ -111,6 +121,8 @@ void PreferenceController::loadNotifyNewEntries() {
 void PreferenceController::markFeedAddress(bool wrong) {
     m_feedAddressMark->setVisible(wrong);
     m_ui->feedAddressMessage->setVisible(wrong);
+    // A screen reader cannot see the mark: the field's description says why it is there.
+    m_feedAddressEdit->setAccessibleDescription(wrong ? feedAddressProblem : feedAddressFormat);
     if (wrong) {
         m_feedAddressEdit->setFocus();
         m_feedAddressEdit->selectAll();
@@ -212,6 +224,21 @@ void PreferenceController::onSaveClicked() {
 bool PreferenceController::eventFilter(QObject* watched, QEvent* event) {
     if (watched == m_window.get() && event->type() == QEvent::Close)
         windowWillClose();
+    // As in a dialog, for the keys the focused control leaves alone (an open list of periods
+    // keeps its own): Enter saves, Escape closes without saving.
+    if (watched == m_window.get() && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<const QKeyEvent*>(event);
+        if ((key->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier)
+            return false;
+        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+            onSaveClicked();
+            return true;
+        }
+        if (key->key() == Qt::Key_Escape) {
+            m_window->close();
+            return true;
+        }
+    }
     return QObject::eventFilter(watched, event);
 }
 

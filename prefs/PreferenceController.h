@@ -40,7 +40,8 @@ public:
 // notifications of new entries. The
 // window is built from Preferences.ui at the first request for it and lives as long as the
 // controller. Its controls show the store's values when it is built; a save writes them back and
-// tells the delegate; a close without a save drops the edits.
+// tells the delegate; a close without a save drops the edits. As in a dialog, Enter saves and
+// Escape closes.
 class PreferenceController : public QObject {
     Q_OBJECT
 public:
@@ -51,6 +52,9 @@ public:
         QStringLiteral("Delegate doesn't respond to our Delegate");
     static inline const QString feedAddressProblem =
         QStringLiteral("Use a full web address, starting with http:// or https://");
+    // What a screen reader tells of the address field, beside its name.
+    static inline const QString feedAddressFormat =
+        QStringLiteral("An http or https address; empty for the built-in feed");
 
     // The pop-up's choices, in order, with their periods in seconds. A stored period that is
     // none of them (set by hand) follows them as an item of its own.

@@ -128,10 +128,11 @@ private Q_SLOTS:
                  QStringList(2, "900|true|false|https://news.example/feed.xml|open"));
         QVERIFY(!window->isVisible());
         QCOMPARE(controls(prefs), QStringLiteral("0|1|0| https://news.example/feed.xml "));
-        // The saved choices are what a later unsaved close goes back to.
+        // The saved choices are what a later unsaved close, as by Escape, goes back to.
         show(prefs);
         edit(prefs, 2, false, false);
-        QVERIFY(window->close());
+        QTest::keyClick(prefs.feedAddressEdit(), Qt::Key_Escape);
+        QVERIFY(!window->isVisible());
         QCOMPARE(controls(prefs), QStringLiteral("0|1|0|https://news.example/feed.xml"));
 
         // An address that would not be read is refused: nothing written, nobody told, the window
@@ -140,14 +141,15 @@ private Q_SLOTS:
         for (const char* refused : {"ftp://news.example/feed", "http://", "http://news example/"}) {
             edit(prefs, 3, false, false, QString::fromLatin1(refused));
             save(prefs);
-            QVERIFY(window->isVisible() && prefs.feedAddressMessage()->isVisible());
+            QVERIFY(window->isVisible() && prefs.feedAddressMessage()->isVisible() &&
+                    prefs.feedAddressEdit()->accessibleDescription().startsWith("Use a full"));
         }
         QCOMPARE(delegate.calls.size(), 2);
         QTest::keyClick(prefs.feedAddressEdit(), Qt::Key_Backspace);
         QVERIFY(!prefs.feedAddressMessage()->isVisible());
-        // An empty address means the built-in feed: none is kept.
+        // An empty address means the built-in feed: none is kept. Enter saves too.
         prefs.feedAddressEdit()->clear();
-        save(prefs);
+        QTest::keyClick(prefs.feedAddressEdit(), Qt::Key_Return);
         QCOMPARE(delegate.calls.value(2), QStringLiteral("0|false|false|-|open"));
     }
 
@@ -163,6 +165,17 @@ private Q_SLOTS:
             QVERIFY(window->windowType() == Qt::Dialog &&
                     window->minimumSize() == window->maximumSize());
             place = QRect(QPoint(120, 90), window->size());
+            // From the keyboard: Tab goes from the top to Save, through named controls only. The
+            // address field shows 45 characters.
+            QWidget* control = prefs.feedAddressEdit();
+            QVERIFY(control->width() >= 45 * control->fontMetrics().averageCharWidth());
+            for (QWidget* next : QWidgetList{prefs.intervalCombo(), prefs.showSourceButton(),
+                                             prefs.trimTitleButton(),
+                                             prefs.notifyNewEntriesButton(), prefs.saveButton()}) {
+                QTest::keyClick(control, Qt::Key_Tab);
+                QVERIFY(window->focusWidget() == next && !control->accessibleName().isEmpty());
+                control = next;
+            }
             QCOMPARE(window->geometry(), place);
             QVERIFY(window->close());
         }
