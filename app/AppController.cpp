@@ -71,9 +71,9 @@ void AppController::buildMainMenu() {
     m_homeMenuItem = m_barMenu->addAction(QString());
     connect(m_homeMenuItem, &QAction::triggered, this, &AppController::onHomeClick);
     m_barMenu->addSeparator();
-    m_preferencesMenuItem = m_barMenu->addAction(QStringLiteral("Preferences\u2026"));
+    m_preferencesMenuItem = m_barMenu->addAction(tr("Preferences\u2026"));
     connect(m_preferencesMenuItem, &QAction::triggered, this, &AppController::openPrefs);
-    m_launchAtLoginMenuItem = m_barMenu->addAction(QStringLiteral("Launch at Login"));
+    m_launchAtLoginMenuItem = m_barMenu->addAction(tr("Launch at Login"));
     m_launchAtLoginMenuItem->setCheckable(true);
     connect(m_launchAtLoginMenuItem, &QAction::triggered, this, &AppController::enabledAutoStart);
     m_barMenu->addSeparator();
@@ -138,8 +138,8 @@ void AppController::awakeFromNib() {
 
     m_site.feed = feedAddressInForce();
     showHome(std::nullopt, std::nullopt);
-    m_aboutMenuItem->setText(QStringLiteral("About %1").arg(applicationName));
-    m_quitMenuItem->setText(QStringLiteral("Quit %1").arg(applicationName));
+    m_aboutMenuItem->setText(tr("About %1").arg(applicationName));
+    m_quitMenuItem->setText(tr("Quit %1").arg(applicationName));
 
     updateDataRefreshInterval();
     m_firstCheck = true;
@@ -165,12 +165,12 @@ void AppController::onHomeClick() {
 
 void AppController::showAbout() {
     auto* box = new QMessageBox(
-        QMessageBox::Information, QStringLiteral("About %1").arg(applicationName),
+        QMessageBox::Information, tr("About %1").arg(applicationName),
         QStringLiteral("%1 %2").arg(applicationName, QStringLiteral(PINGLARK_VERSION)),
         QMessageBox::Ok);
     // Plain text, as a screen reader reads it, and never taken for markup.
     box->setTextFormat(Qt::PlainText);
-    box->setInformativeText(QStringLiteral("The newest Veltrano news, one click away."));
+    box->setInformativeText(tr("The newest Veltrano news, one click away."));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setIconPixmap(m_icon.pixmap(48, 48));
     // A message box is only as wide as its text, and a window manager puts the title between
@@ -245,7 +245,7 @@ void AppController::openPrefs() {
         m_preferencesController->setBuiltInFeedAddress(m_builtIn.feed.toString());
         // The first request builds the window and sets its controls from the store.
         m_preferencesController->window()->setWindowTitle(
-            QStringLiteral("%1 Preferences").arg(applicationName));
+            tr("%1 Preferences").arg(applicationName));
     }
     QWidget* window = m_preferencesController->window();
     window->setWindowState(window->windowState() & ~Qt::WindowMinimized);

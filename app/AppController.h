@@ -36,7 +36,7 @@ class AppController : public QObject, public PreferenceDelegate {
     Q_OBJECT
 public:
     static inline const QString applicationName = QStringLiteral("Pinglark");
-    static inline const QString placeholderTitle = QStringLiteral("No Data Loaded");
+    static constexpr const char* placeholderTitle = QT_TR_NOOP("No Data Loaded");
     static constexpr int blinkPhaseMs = 750;
     static constexpr int trimLength = 35;
 

@@ -75,7 +75,7 @@ void AppController::showHome(const std::optional<QString>& feedTitle,
                              const std::optional<QString>& siteLink) {
     if (m_site.feed == m_builtIn.feed) {
         m_site.home = m_builtIn.home;
-        m_homeMenuItem->setText(QStringLiteral("Veltrano Feeds"));
+        m_homeMenuItem->setText(tr("Veltrano Feeds"));
         m_homeMenuItem->setEnabled(true);
         return;
     }

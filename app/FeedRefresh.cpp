@@ -60,22 +60,24 @@ void AppController::describeLastUpdate() {
         const QLocale locale;
         const QString clock = locale.toString(time.time(), QLocale::ShortFormat);
         if (time.date() == QDate::currentDate())
-            return QStringLiteral("at %1").arg(clock);
-        return QStringLiteral("on %1 at %2")
-            .arg(locale.toString(time.date(), QLocale::ShortFormat), clock);
+            //: When the feed was read today; %1 is the time
+            return tr("at %1").arg(clock);
+        //: When the feed was read on another day; %1 is the date, %2 the time
+        return tr("on %1 at %2").arg(locale.toString(time.date(), QLocale::ShortFormat), clock);
     };
     // A time of today goes without its day: once the day is over, the day is named.
     const QDateTime now = QDateTime::currentDateTime();
     m_dayChange.start(int(now.msecsTo(now.date().addDays(1).startOfDay())) + 1000);
     if (m_lastFailure.isEmpty()) {
         m_lastUpdate = m_lastAttempt;
-        m_statusItem->setToolTipDescription(QStringLiteral("Updated %1").arg(when(m_lastUpdate)));
+        m_statusItem->setToolTipDescription(tr("Updated %1").arg(when(m_lastUpdate)));
         return;
     }
     QString text =
-        QStringLiteral("Could not update %1: %2").arg(when(m_lastAttempt), m_lastFailure);
+        //: %1 is when (see "at %1"), %2 why
+        tr("Could not update %1: %2").arg(when(m_lastAttempt), m_lastFailure);
     if (m_lastUpdate.isValid())
-        text += QStringLiteral(" (last updated %1)").arg(when(m_lastUpdate));
+        text += tr(" (last updated %1)").arg(when(m_lastUpdate));
     m_statusItem->setToolTipDescription(text);
 }
 
@@ -96,8 +98,7 @@ void AppController::finishRefresh(const std::optional<QByteArray>& body, const Q
                      qUtf8Printable(unreadable));
         qWarning("Invalid data feed format: RSS element not found.");
         if (m_lastFailure.isEmpty())
-            m_lastFailure =
-                unreadable.isEmpty() ? QStringLiteral("not a readable feed") : unreadable;
+            m_lastFailure = unreadable.isEmpty() ? tr("not a readable feed") : unreadable;
         clearMenu();
         setNoDataMenu();
         Q_EMIT refreshFinished();
@@ -204,7 +205,7 @@ void AppController::notifyOf(const QList<qsizetype>& fresh, const FeedContent& f
         const QString feedTitle = feed.title.value_or(QString()).simplified();
         body = feedTitle.isEmpty() ? applicationName : feedTitle;
     } else {
-        summary = QStringLiteral("%1 new entries").arg(fresh.size());
+        summary = tr("%n new entries", nullptr, int(fresh.size()));
         constexpr qsizetype shownTitles = 3;
         QStringList titles;
         for (qsizetype i = 0; i < std::min(fresh.size(), shownTitles); ++i)
@@ -215,7 +216,7 @@ void AppController::notifyOf(const QList<qsizetype>& fresh, const FeedContent& f
     m_notifiedLink = feed.entries[fresh.first()].link;
     QList<DesktopNotification::Action> actions;
     if (m_notifiedLink)
-        actions.append({DesktopNotification::defaultAction, QStringLiteral("Open")});
+        actions.append({DesktopNotification::defaultAction, tr("Open")});
     m_notification->show(summary, body, actions);
 }
 
@@ -232,7 +233,7 @@ void AppController::clearMenu() {
 }
 
 void AppController::setNoDataMenu() {
-    auto* placeholder = new FeedMenuItem(placeholderTitle, m_barMenu.get());
+    auto* placeholder = new FeedMenuItem(tr(placeholderTitle), m_barMenu.get());
     placeholder->setEnabled(false);
     m_barMenu->insertAction(m_barMenu->actions().value(0), placeholder);
 }

@@ -3,6 +3,7 @@
 #include "PreferenceKeys.h"
 #include "SingleInstance.h"
 #include "TerminationSignals.h"
+#include "Translations.h"
 #include "UserDefaults.h"
 #include "WaylandFrames.h"
 #include "WindowIdentity.h"
@@ -109,6 +110,7 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationName(AppController::applicationName);
     QApplication::setOrganizationName(QStringLiteral("Veltrano"));
     QApplication::setApplicationVersion(QStringLiteral(PINGLARK_VERSION));
+    installTranslations();
     identifyWindows(QStringLiteral("pinglark"), programIcon());
     // The program lives in the tray: closing a window (About, Preferences) must not end it.
     QApplication::setQuitOnLastWindowClosed(false);

@@ -25,11 +25,11 @@ void NoTrayNotice::report() {
         return;
     m_reported = true;
     const QString application = QGuiApplication::applicationDisplayName();
-    const QString text =
-        QStringLiteral("%1 needs a panel with a system tray; on GNOME, enable the AppIndicator "
-                       "extension")
-            .arg(application);
-    qWarning("%s", qUtf8Printable(text));
+    static constexpr const char* needsTray =
+        QT_TR_NOOP("%1 needs a panel with a system tray; on GNOME, enable the AppIndicator "
+                   "extension");
+    // The log stays in English; the notification is in the user's language.
+    qWarning("%s", qUtf8Printable(QString::fromLatin1(needsTray).arg(application)));
     if (m_busConnection.isEmpty())
         return;
     m_notification = new DesktopNotification(QDBusConnection(m_busConnection), this);
@@ -39,6 +39,6 @@ void NoTrayNotice::report() {
                 if (key == notify)
                     Q_EMIT notificationsChosen();
             });
-    m_notification->show(QStringLiteral("No system tray"), text,
-                         {{notify, QStringLiteral("Notify me of new entries instead")}});
+    m_notification->show(tr("No system tray"), tr(needsTray).arg(application),
+                         {{notify, tr("Notify me of new entries instead")}});
 }

@@ -23,28 +23,31 @@ namespace {
 // divides it.
 QString periodTitle(float seconds) {
     if (seconds == std::floor(seconds) && seconds < 1e9f) {
-        struct Unit {
-            long long seconds;
-            const char* one;
-            const char* many;
-        };
-        static constexpr Unit units[] = {{86400, "Every day", "Every %1 days"},
-                                         {3600, "Every hour", "Every %1 hours"},
-                                         {60, "Every minute", "Every %1 minutes"},
-                                         {1, "Every second", "Every %1 seconds"}};
-        const auto whole = static_cast<long long>(seconds);
-        for (const Unit& unit : units) {
-            if (whole % unit.seconds == 0) {
-                const long long count = whole / unit.seconds;
-                return count == 1 ? QString::fromLatin1(unit.one)
-                                  : QString::fromLatin1(unit.many).arg(count);
-            }
+        const auto whole = static_cast<int>(seconds);
+        if (whole % 86400 == 0) {
+            const int days = whole / 86400;
+            return days == 1 ? PreferenceController::tr("Every day")
+                             : PreferenceController::tr("Every %n days", nullptr, days);
         }
+        if (whole % 3600 == 0) {
+            const int hours = whole / 3600;
+            return hours == 1 ? PreferenceController::tr("Every hour")
+                              : PreferenceController::tr("Every %n hours", nullptr, hours);
+        }
+        if (whole % 60 == 0) {
+            const int minutes = whole / 60;
+            return minutes == 1 ? PreferenceController::tr("Every minute")
+                                : PreferenceController::tr("Every %n minutes", nullptr, minutes);
+        }
+        return whole == 1 ? PreferenceController::tr("Every second")
+                          : PreferenceController::tr("Every %n seconds", nullptr, whole);
     }
     // A fraction of a second, or too long to count: the number as the store writes it.
     char buffer[64];
     const auto result = std::to_chars(buffer, buffer + sizeof buffer, seconds);
-    return QStringLiteral("Every %1 seconds").arg(QLatin1String(buffer, result.ptr - buffer));
+    //: A period that is no whole number of seconds, such as 2.5
+    return PreferenceController::tr("Every %1 seconds")
+        .arg(QLatin1String(buffer, result.ptr - buffer));
 }
 
 } // namespace
@@ -72,8 +75,8 @@ QWidget* PreferenceController::window() {
     m_feedAddressEdit->setPlaceholderText(m_builtInFeedAddress);
     m_feedAddressMark = m_feedAddressEdit->addAction(
         m_window->style()->standardIcon(QStyle::SP_MessageBoxWarning), QLineEdit::TrailingPosition);
-    m_feedAddressMark->setToolTip(feedAddressProblem);
-    m_ui->feedAddressMessage->setText(feedAddressProblem);
+    m_feedAddressMark->setToolTip(tr(feedAddressProblem));
+    m_ui->feedAddressMessage->setText(tr(feedAddressProblem));
     // An address of 45 characters in view, beside the mark of a refused one. Around the text go
     // the field's frame and 2 px of padding on either side, and the mark's room: its icon, 6 px
     // around it and a quarter of it apart from the text (as QLineEdit lays out its actions). The
@@ -122,7 +125,7 @@ void PreferenceController::markFeedAddress(bool wrong) {
     m_feedAddressMark->setVisible(wrong);
     m_ui->feedAddressMessage->setVisible(wrong);
     // A screen reader cannot see the mark: the field's description says why it is there.
-    m_feedAddressEdit->setAccessibleDescription(wrong ? feedAddressProblem : feedAddressFormat);
+    m_feedAddressEdit->setAccessibleDescription(tr(wrong ? feedAddressProblem : feedAddressFormat));
     if (wrong) {
         m_feedAddressEdit->setFocus();
         m_feedAddressEdit->selectAll();
@@ -133,7 +136,7 @@ void PreferenceController::awakeFromNib() {
     m_intervalCombo->clear();
     int row = 0;
     for (const IntervalChoice& choice : intervalChoices) {
-        m_intervalCombo->insertItem(row, QString::fromLatin1(choice.title));
+        m_intervalCombo->insertItem(row, tr(choice.title));
         m_intervalCombo->setItemData(row, QVariant::fromValue(choice.seconds));
         ++row;
     }

@@ -50,11 +50,11 @@ public:
     static QString frameKey() { return frameAutosaveName + QStringLiteral("Frame"); }
     static inline const QString delegateError =
         QStringLiteral("Delegate doesn't respond to our Delegate");
-    static inline const QString feedAddressProblem =
-        QStringLiteral("Use a full web address, starting with http:// or https://");
+    static constexpr const char* feedAddressProblem =
+        QT_TR_NOOP("Use a full web address, starting with http:// or https://");
     // What a screen reader tells of the address field, beside its name.
-    static inline const QString feedAddressFormat =
-        QStringLiteral("An http or https address; empty for the built-in feed");
+    static constexpr const char* feedAddressFormat =
+        QT_TR_NOOP("An http or https address; empty for the built-in feed");
 
     // The pop-up's choices, in order, with their periods in seconds. A stored period that is
     // none of them (set by hand) follows them as an item of its own.
@@ -63,10 +63,10 @@ public:
         float seconds;
     };
     static constexpr IntervalChoice intervalChoices[] = {
-        {"Every 15 minutes", 900.0f},
-        {"Every 30 minutes", 1800.0f},
-        {"Every 60 minutes", 3600.0f},
-        {"Never", 0.0f},
+        {QT_TR_NOOP("Every 15 minutes"), 900.0f},
+        {QT_TR_NOOP("Every 30 minutes"), 1800.0f},
+        {QT_TR_NOOP("Every 60 minutes"), 3600.0f},
+        {QT_TR_NOOP("Never"), 0.0f},
     };
 
     explicit PreferenceController(QObject* parent = nullptr);

@@ -8,6 +8,9 @@ packages=(
     build-essential cmake pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6svg6 qt6-qpa-plugins
     libexpat1-dev zlib1g-dev libxcb1-dev
+    # translations: lupdate and lrelease, their CMake package (in qt6-tools-dev), and Qt's own
+    # translations, which the program loads beside its own
+    qt6-l10n-tools qt6-tools-dev qt6-translations-l10n
     # the tests' HTTP server (Qt's CMake package for it also looks for Qt WebSockets)
     qt6-httpserver-dev qt6-websockets-dev
     # Qt's Wayland platform (without it Qt falls back to Xwayland)

@@ -1,0 +1,223 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="fr">
+<context>
+    <name>AppController</name>
+    <message>
+        <source>Preferences…</source>
+        <translation>Préférences…</translation>
+    </message>
+    <message>
+        <source>Launch at Login</source>
+        <translation>Lancer à l&apos;ouverture de session</translation>
+    </message>
+    <message>
+        <source>About %1</source>
+        <translation>À propos de %1</translation>
+    </message>
+    <message>
+        <source>Quit %1</source>
+        <translation>Quitter %1</translation>
+    </message>
+    <message>
+        <source>The newest Veltrano news, one click away.</source>
+        <translation>Les dernières nouvelles de Veltrano, à portée de clic.</translation>
+    </message>
+    <message>
+        <source>%1 Preferences</source>
+        <translation>Préférences de %1</translation>
+    </message>
+    <message>
+        <source>No Data Loaded</source>
+        <translation>Aucune donnée chargée</translation>
+    </message>
+    <message>
+        <source>Veltrano Feeds</source>
+        <translation>Flux Veltrano</translation>
+    </message>
+    <message>
+        <source>at %1</source>
+        <extracomment>When the feed was read today; %1 is the time</extracomment>
+        <translation>à %1</translation>
+    </message>
+    <message>
+        <source>on %1 at %2</source>
+        <extracomment>When the feed was read on another day; %1 is the date, %2 the time</extracomment>
+        <translation>le %1 à %2</translation>
+    </message>
+    <message>
+        <source>Updated %1</source>
+        <translation>Mis à jour %1</translation>
+    </message>
+    <message>
+        <source>Could not update %1: %2</source>
+        <extracomment>%1 is when (see &quot;at %1&quot;), %2 why</extracomment>
+        <translation>Échec de la mise à jour %1&#xa0;: %2</translation>
+    </message>
+    <message>
+        <source> (last updated %1)</source>
+        <translation> (dernière mise à jour %1)</translation>
+    </message>
+    <message>
+        <source>not a readable feed</source>
+        <translation>flux illisible</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n new entries</source>
+        <translation>
+            <numerusform>%n nouvel article</numerusform>
+            <numerusform>%n nouveaux articles</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Open</source>
+        <translation>Ouvrir</translation>
+    </message>
+</context>
+<context>
+    <name>NoTrayNotice</name>
+    <message>
+        <source>%1 needs a panel with a system tray; on GNOME, enable the AppIndicator extension</source>
+        <translation>%1 a besoin d&apos;un tableau de bord avec une zone de notification&#xa0;; sous GNOME, activez l&apos;extension AppIndicator</translation>
+    </message>
+    <message>
+        <source>No system tray</source>
+        <translation>Aucune zone de notification</translation>
+    </message>
+    <message>
+        <source>Notify me of new entries instead</source>
+        <translation>M&apos;avertir plutôt des nouveaux articles</translation>
+    </message>
+</context>
+<context>
+    <name>PreferenceController</name>
+    <message>
+        <source>Every day</source>
+        <translation>Tous les jours</translation>
+    </message>
+    <message numerus="yes">
+        <source>Every %n days</source>
+        <translation>
+            <numerusform>Tous les %n jours</numerusform>
+            <numerusform>Tous les %n jours</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Every hour</source>
+        <translation>Toutes les heures</translation>
+    </message>
+    <message numerus="yes">
+        <source>Every %n hours</source>
+        <translation>
+            <numerusform>Toutes les %n heures</numerusform>
+            <numerusform>Toutes les %n heures</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Every minute</source>
+        <translation>Toutes les minutes</translation>
+    </message>
+    <message numerus="yes">
+        <source>Every %n minutes</source>
+        <translation>
+            <numerusform>Toutes les %n minutes</numerusform>
+            <numerusform>Toutes les %n minutes</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Every second</source>
+        <translation>Toutes les secondes</translation>
+    </message>
+    <message numerus="yes">
+        <source>Every %n seconds</source>
+        <translation>
+            <numerusform>Toutes les %n secondes</numerusform>
+            <numerusform>Toutes les %n secondes</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Every %1 seconds</source>
+        <extracomment>A period that is no whole number of seconds, such as 2.5</extracomment>
+        <translation>Toutes les %1 secondes</translation>
+    </message>
+    <message>
+        <source>Use a full web address, starting with http:// or https://</source>
+        <translation>Saisissez une adresse web complète, commençant par http:// ou https://</translation>
+    </message>
+    <message>
+        <source>An http or https address; empty for the built-in feed</source>
+        <translation>Une adresse http ou https&#xa0;; vide pour le flux intégré</translation>
+    </message>
+    <message>
+        <source>Every 15 minutes</source>
+        <translation>Toutes les 15 minutes</translation>
+    </message>
+    <message>
+        <source>Every 30 minutes</source>
+        <translation>Toutes les 30 minutes</translation>
+    </message>
+    <message>
+        <source>Every 60 minutes</source>
+        <translation>Toutes les 60 minutes</translation>
+    </message>
+    <message>
+        <source>Never</source>
+        <translation>Jamais</translation>
+    </message>
+</context>
+<context>
+    <name>Preferences</name>
+    <message>
+        <source>Preferences</source>
+        <translation>Préférences</translation>
+    </message>
+    <message>
+        <source>&amp;Feed address:</source>
+        <translation>&amp;Adresse du flux&#xa0;:</translation>
+    </message>
+    <message>
+        <source>Feed address</source>
+        <translation>Adresse du flux</translation>
+    </message>
+    <message>
+        <source>&amp;Check for news:</source>
+        <translation>&amp;Vérifier les nouveautés&#xa0;:</translation>
+    </message>
+    <message>
+        <source>Check for news</source>
+        <translation>Vérifier les nouveautés</translation>
+    </message>
+    <message>
+        <source>Show each entry&apos;s source</source>
+        <translation>Afficher la source de chaque article</translation>
+    </message>
+    <message>
+        <source>Show &amp;each entry&apos;s source</source>
+        <translation>Afficher la &amp;source de chaque article</translation>
+    </message>
+    <message>
+        <source>Shorten long titles</source>
+        <translation>Raccourcir les titres longs</translation>
+    </message>
+    <message>
+        <source>Shorten long &amp;titles</source>
+        <translation>&amp;Raccourcir les titres longs</translation>
+    </message>
+    <message>
+        <source>Show a notification for new entries</source>
+        <translation>Afficher une notification pour les nouveaux articles</translation>
+    </message>
+    <message>
+        <source>Show a &amp;notification for new entries</source>
+        <translation>Afficher une &amp;notification pour les nouveaux articles</translation>
+    </message>
+    <message>
+        <source>Save</source>
+        <translation>Enregistrer</translation>
+    </message>
+    <message>
+        <source>&amp;Save</source>
+        <translation>&amp;Enregistrer</translation>
+    </message>
+</context>
+</TS>
