@@ -5,6 +5,7 @@
 #include "AppHarness.h"
 
 #include "PreferenceKeys.h"
+#include "Translations.h"
 #include "UserDefaults.h"
 
 #include <QCheckBox>
@@ -220,6 +221,41 @@ private Q_SLOTS:
         UrlRecorder recorder;
         app.homeMenuItem()->trigger();
         QCOMPARE(recorder.opened, QList{h.server.url("/go/rss_info")});
+    }
+
+    // Each language as main installs it, C last: the menu and preferences texts, none in English.
+    void textsInEachLanguage_data() {
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("C") << QStringList{"Preferences…", "Quit Pinglark", "Pinglark Preferences"};
+        QTest::newRow("de") << QStringList{"Einstellungen…", "Pinglark beenden", "Nie"};
+        QTest::newRow("fr") << QStringList{"Préférences…", "À propos de Pinglark", "Jamais"};
+        QTest::newRow("es") << QStringList{"Preferencias…", "Acerca de Pinglark", "&Guardar"};
+        QTest::newRow("it") << QStringList{"Preferenze…", "Esci da Pinglark", "Ogni 30 minuti"};
+        QTest::newRow("pt_BR") << QStringList{"Preferências…", "Sobre o Pinglark", "&Salvar"};
+        QTest::newRow("ja") << QStringList{"設定…", "Pinglarkについて", "保存(&S)", "30分ごと"};
+    }
+    void textsInEachLanguage() {
+        QFETCH(QStringList, expected);
+        QStringList texts[2]; // in the row's language, then in C
+        for (QStringList& all : texts) {
+            installTranslations(QLocale(&all == texts ? QTest::currentDataTag() : "C"));
+            AppHarness h;
+            AppController& app = h.start();
+            app.preferencesMenuItem()->trigger();
+            for (const QAction* item : app.barMenu()->actions()) // "No Data Loaded" among them
+                all << item->text();
+            PreferenceController* prefs = app.preferencesController();
+            for (const QWidget* widget : prefs->window()->findChildren<QWidget*>())
+                all << widget->window()->windowTitle() << widget->accessibleName()
+                    << widget->accessibleDescription() << widget->property("text").toString();
+            for (int i = 0; i < prefs->intervalCombo()->count(); ++i)
+                all << prefs->intervalCombo()->itemText(i);
+            all.removeAll(QString());
+        }
+        for (const QString& text : expected)
+            QVERIFY2(texts[0].contains(text), qPrintable(text));
+        for (const QString& text : texts[0])
+            QVERIFY2(texts[1].contains(text) == (texts[0] == texts[1]), qPrintable(text));
     }
 };
 
