@@ -9,6 +9,7 @@
 #include "PreferenceKeys.h"
 #include "UserDefaults.h"
 #include "WaylandFrames.h"
+#include "WebAddress.h"
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -152,7 +153,7 @@ void AppController::openURL(const std::optional<QString>& address) {
         return;
     // Links come from a document on the network: only web addresses go to the desktop. (Feeds
     // often indent the text of their link elements: the blanks around an address do not count.)
-    if (const std::optional<QUrl> url = FeedDownload::webAddress(*address)) {
+    if (const std::optional<QUrl> url = webAddress(*address)) {
         // The browser does not inherit what we set for our own windows.
         const OwnWindowFramesSettingWithheld withheld;
         QDesktopServices::openUrl(*url);

@@ -6,6 +6,7 @@
 #include "FeedMenuItem.h"
 #include "PreferenceKeys.h"
 #include "UserDefaults.h"
+#include "WebAddress.h"
 
 #include <QAction>
 
@@ -27,7 +28,7 @@ QUrl AppController::feedAddressInForce() const {
                                .value_or(QString());
     if (stored.trimmed().isEmpty())
         return m_builtIn.feed;
-    if (const std::optional<QUrl> address = FeedDownload::webAddress(stored))
+    if (const std::optional<QUrl> address = webAddress(stored))
         return *address;
     // The user's text stays in the settings as written, for them to mend.
     qWarning("FeedURL \"%s\" is not an absolute http or https address: reading the built-in feed",
@@ -36,7 +37,7 @@ QUrl AppController::feedAddressInForce() const {
 }
 
 void AppController::useFeedAddress(const QString& address) {
-    if (!FeedDownload::webAddress(address)) {
+    if (!webAddress(address)) {
         qWarning("Feed address \"%s\" refused: it is not an absolute http or https address",
                  qUtf8Printable(address));
         return;
@@ -84,6 +85,6 @@ void AppController::showHome(const std::optional<QString>& feedTitle,
                               ? displayTitle(*feedTitle, std::nullopt, true, false)
                               : m_site.feed.host();
     m_homeMenuItem->setText(FeedMenuItem::actionText(title));
-    m_site.home = siteLink ? FeedDownload::webAddress(*siteLink).value_or(QUrl()) : QUrl();
+    m_site.home = siteLink ? webAddress(*siteLink).value_or(QUrl()) : QUrl();
     m_homeMenuItem->setEnabled(!m_site.home.isEmpty());
 }

@@ -6,6 +6,7 @@
 #include "Translations.h"
 #include "UserDefaults.h"
 #include "WaylandFrames.h"
+#include "WebAddress.h"
 #include "WindowIdentity.h"
 
 #include <QApplication>
@@ -65,7 +66,7 @@ std::optional<Request> readCommandLine(const QStringList& arguments, bool strict
     if (!parser.isSet(feed))
         return Request{};
     const QString address = parser.value(feed).trimmed();
-    if (!FeedDownload::webAddress(address)) {
+    if (!webAddress(address)) {
         std::fprintf(stderr,
                      "pinglark: --feed '%s' is not a feed address: give an absolute http:// or "
                      "https:// URL.\n",

@@ -1,8 +1,8 @@
 #include "PreferenceController.h"
 
-#include "FeedDownload.h"
 #include "PreferenceKeys.h"
 #include "UserDefaults.h"
+#include "WebAddress.h"
 #include "ui_Preferences.h"
 
 #include <QCloseEvent>
@@ -175,7 +175,7 @@ void PreferenceController::updateCheckDataInterval() {
     QWidget* const win = window();
     // An address that would not be read is refused before anything is written.
     const QString feedAddress = m_feedAddressEdit->text().trimmed();
-    if (!feedAddress.isEmpty() && !FeedDownload::webAddress(feedAddress)) {
+    if (!feedAddress.isEmpty() && !webAddress(feedAddress)) {
         markFeedAddress(true);
         return;
     }

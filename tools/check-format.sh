@@ -5,7 +5,7 @@
 set -euo pipefail
 source_dir=${1:-$(dirname "$0")/..}
 cd "$source_dir"
-mapfile -d '' files < <(find app xml prefs platform tests bench tools fuzz \
+mapfile -d '' files < <(find app xml prefs tray net platform tests bench tools fuzz \
     \( -name '*.cpp' -o -name '*.h' \) -type f -print0 | sort -z)
 clang-format-14 --dry-run --Werror "${files[@]}"
 echo "${#files[@]} files formatted as .clang-format says"

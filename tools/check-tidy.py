@@ -21,7 +21,7 @@ import sys
 from pathlib import Path
 
 TIDY = "clang-tidy-14"
-FOLDERS = ("app", "xml", "prefs", "platform", "tools")
+FOLDERS = ("app", "xml", "prefs", "tray", "net", "platform", "tools")
 
 
 def preprocess_command(command):

@@ -77,10 +77,6 @@ public:
     // others go.
     void setCacheDirectory(const QString& directory);
 
-    // The text as a web address: an absolute http or https URL with a host (blanks around the
-    // text do not count). Nothing otherwise.
-    static std::optional<QUrl> webAddress(const QString& text);
-
     // Starts fetching url. Returns false, and starts nothing, while a fetch is in flight.
     bool start(const QUrl& url);
     bool isRunning() const;

@@ -1,5 +1,7 @@
 #include "FeedDownload.h"
 
+#include "WebAddress.h"
+
 #include <QLoggingCategory>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -20,10 +22,6 @@ constexpr int maximumRedirects = 10;
 // How much Qt may read ahead of us: the size cap is checked as the bytes come, so a body far
 // over the cap is stopped after little more than the cap has been read.
 constexpr qint64 readAhead = 256 * 1024;
-
-bool isHttp(const QUrl& url) {
-    return url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https");
-}
 
 // Text a server chose (a reason phrase, a redirect's target, what Qt makes of an odd answer) as
 // it may go into a log line or a tooltip: printable characters only, on one line, and not too long.
@@ -147,13 +145,6 @@ void FeedDownload::setCacheDirectory(const QString& directory) {
     forget();
     m_cacheKept.clear();
     m_cache.emplace(directory);
-}
-
-std::optional<QUrl> FeedDownload::webAddress(const QString& text) {
-    const QUrl url(text.trimmed(), QUrl::StrictMode);
-    if (!url.isValid() || !isHttp(url) || url.host().isEmpty())
-        return std::nullopt;
-    return url;
 }
 
 bool FeedDownload::start(const QUrl& url) {
