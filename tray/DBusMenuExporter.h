@@ -116,6 +116,9 @@ private:
     void schedule();
     void flush();
 
+    // Item 0 is the menu itself.
+    static constexpr int rootId = 0;
+
     QDBusConnection m_connection;
     QString m_objectPath;
     bool m_published = false;
