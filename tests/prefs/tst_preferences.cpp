@@ -190,6 +190,8 @@ private Q_SLOTS:
             QTRY_COMPARE(window->geometry(), place.translated(30, 20));
         }
         QCOMPARE(text(key), "150,110" + size);
+        PreferenceController().window(); // never shown: it has no place to remember
+        QCOMPARE(text(key), "150,110" + size);
 
         // A place on no screen is dropped; a damaged entry is ignored.
         defaults().setString(QStringLiteral("30000,30000,420,260"), key);
