@@ -37,7 +37,7 @@ void AppController::menuClosed() {
 
 void AppController::downloadFinished(const DownloadResult& result) {
     m_lastAttempt = QDateTime::currentDateTime();
-    m_lastFailure = result.cause;
+    m_lastFailure = result.translatedCause;
     if (!result.body) {
         qWarning("Could not update the feed from %s: %s",
                  qUtf8Printable(m_site.feed.toDisplayString()), qUtf8Printable(result.cause));

@@ -96,23 +96,30 @@ QByteArray charsetOf(const QByteArray& contentType) {
     return {};
 }
 
-QString sizeText(qint64 bytes) {
-    if (bytes % (1024 * 1024) == 0)
-        return QStringLiteral("%1 MiB").arg(bytes / (1024 * 1024));
-    if (bytes % 1024 == 0)
-        return QStringLiteral("%1 KiB").arg(bytes / 1024);
-    return QStringLiteral("%1 bytes").arg(bytes);
+} // namespace
+
+template <typename... Texts>
+FeedDownload::Cause FeedDownload::because(const char* phrase, const Texts&... arguments) {
+    Cause cause{QString::fromUtf8(phrase), tr(phrase)};
+    if constexpr (sizeof...(Texts) > 0) {
+        cause.english = cause.english.arg(arguments...);
+        cause.translated = cause.translated.arg(arguments...);
+    }
+    return cause;
 }
 
-} // namespace
+FeedDownload::Cause FeedDownload::because(const char* phrase, const Cause& part) {
+    return {QString::fromUtf8(phrase).arg(part.english), tr(phrase).arg(part.translated)};
+}
 
 FeedDownload::FeedDownload(QObject* parent)
     : QObject(parent), m_network(new QNetworkAccessManager(this)),
       m_deadlineTimer(new QTimer(this)) {
     m_deadlineTimer->setSingleShot(true);
     connect(m_deadlineTimer, &QTimer::timeout, this, [this] {
-        fail(DownloadResult::Error::Deadline, QStringLiteral("no complete answer within %1 s")
-                                                  .arg(double(m_deadline.count()) / 1000));
+        fail(DownloadResult::Error::Deadline,
+             because(QT_TR_NOOP("no complete answer within %1 s"),
+                     QString::number(double(m_deadline.count()) / 1000)));
     });
 }
 
@@ -165,7 +172,7 @@ bool FeedDownload::start(const QUrl& url) {
             this,
             [this, fetch = m_fetch] {
                 failFetch(fetch, DownloadResult::Error::NotHttp,
-                          QStringLiteral("not a web address: %1").arg(addressText(m_url)));
+                          because(QT_TR_NOOP("not a web address: %1"), addressText(m_url)));
             },
             Qt::QueuedConnection);
         return true;
@@ -275,20 +282,20 @@ void FeedDownload::onReadyRead() {
 void FeedDownload::onRedirected(const QUrl& target) {
     if (!isHttp(target)) {
         fail(DownloadResult::Error::Redirect,
-             QStringLiteral("redirect to %1 refused").arg(addressText(target)));
+             because(QT_TR_NOOP("redirect to %1 refused"), addressText(target)));
         return;
     }
     if (m_currentUrl.scheme() == QLatin1String("https") &&
         target.scheme() == QLatin1String("http")) {
         fail(DownloadResult::Error::Redirect,
-             QStringLiteral("redirect from HTTPS to %1 refused").arg(addressText(target)));
+             because(QT_TR_NOOP("redirect from HTTPS to %1 refused"), addressText(target)));
         return;
     }
     if (m_hops.contains(target)) {
         // Qt 6.4 goes round a loop a few times and then ends the reply as if nothing had
         // gone wrong, with no final answer at all.
         fail(DownloadResult::Error::Redirect,
-             QStringLiteral("redirect loop at %1").arg(addressText(target)));
+             because(QT_TR_NOOP("redirect loop at %1"), addressText(target)));
         return;
     }
     m_hops.append(target);
@@ -325,7 +332,9 @@ void FeedDownload::onFinished() {
     }
     if (status == 304) {
         fail(DownloadResult::Error::HttpStatus,
-             QStringLiteral("%1 without an earlier copy").arg(httpStatus()));
+             //: %1 is "HTTP 304 Not Modified": an answer that means "use your copy", sent when
+             //: there is none
+             because(QT_TR_NOOP("%1 without an earlier copy"), httpStatus()));
         return;
     }
     if (status < 200 || status > 299) {
@@ -355,26 +364,40 @@ void FeedDownload::onFinished() {
     finish(DownloadResult::success(m_body, m_currentUrl, charset));
 }
 
-QString FeedDownload::httpStatus() const {
+FeedDownload::Cause FeedDownload::httpStatus() const {
     const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     const QString reason =
         plain(QString::fromLatin1(
                   m_reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray()),
               60);
-    return reason.isEmpty() ? QStringLiteral("HTTP %1").arg(status)
-                            : QStringLiteral("HTTP %1 %2").arg(status).arg(reason);
+    // The reason phrase is the server's: it goes in as it is, in every language.
+    return reason.isEmpty() ? because(QT_TR_NOOP("HTTP %1"), QString::number(status))
+                            //: %1 is the status code, %2 the server's own words for it
+                            : because(QT_TR_NOOP("HTTP %1 %2"), QString::number(status), reason);
 }
 
 void FeedDownload::failTooLarge() {
-    fail(DownloadResult::Error::TooLarge,
-         QStringLiteral("the document is larger than %1").arg(sizeText(m_maximumSize)));
+    // The cap in the largest unit that gives a whole number.
+    constexpr qint64 mib = 1024 * 1024;
+    Cause cause;
+    if (m_maximumSize % mib == 0)
+        cause = because(QT_TR_NOOP("the document is larger than %1 MiB"),
+                        QString::number(m_maximumSize / mib));
+    else if (m_maximumSize % 1024 == 0)
+        cause = because(QT_TR_NOOP("the document is larger than %1 KiB"),
+                        QString::number(m_maximumSize / 1024));
+    else
+        cause = because(QT_TR_NOOP("the document is larger than %1 bytes"),
+                        QString::number(m_maximumSize));
+    fail(DownloadResult::Error::TooLarge, cause);
 }
 
 void FeedDownload::failFromReply() {
     using Error = DownloadResult::Error;
     switch (m_reply->error()) {
     case QNetworkReply::TooManyRedirectsError:
-        fail(Error::Redirect, QStringLiteral("more than %1 redirects").arg(maximumRedirects));
+        fail(Error::Redirect,
+             because(QT_TR_NOOP("more than %1 redirects"), QString::number(maximumRedirects)));
         return;
     case QNetworkReply::ProtocolUnknownError:
     case QNetworkReply::InsecureRedirectError: {
@@ -384,21 +407,22 @@ void FeedDownload::failFromReply() {
             break;
         const QByteArray location = m_reply->rawHeader("Location");
         if (location.isEmpty())
-            fail(Error::Redirect, QStringLiteral("%1 without a target").arg(httpStatus()));
+            //: %1 is a redirect such as "HTTP 302 Found" that names no address to go to
+            fail(Error::Redirect, because(QT_TR_NOOP("%1 without a target"), httpStatus()));
         else
             fail(Error::Redirect,
-                 QStringLiteral("redirect to %1 refused")
-                     .arg(addressText(m_currentUrl.resolved(QUrl::fromEncoded(location)))));
+                 because(QT_TR_NOOP("redirect to %1 refused"),
+                         addressText(m_currentUrl.resolved(QUrl::fromEncoded(location)))));
         return;
     }
     case QNetworkReply::SslHandshakeFailedError:
-        fail(Error::Tls, QStringLiteral("TLS: %1").arg(plain(m_reply->errorString(), 200)));
+        fail(Error::Tls, because(QT_TR_NOOP("TLS: %1"), plain(m_reply->errorString(), 200)));
         return;
     case QNetworkReply::HostNotFoundError:
-        fail(Error::HostNotFound, QStringLiteral("host not found: %1").arg(m_currentUrl.host()));
+        fail(Error::HostNotFound, because(QT_TR_NOOP("host not found: %1"), m_currentUrl.host()));
         return;
     case QNetworkReply::ConnectionRefusedError:
-        fail(Error::ConnectionRefused, QStringLiteral("connection refused"));
+        fail(Error::ConnectionRefused, because(QT_TR_NOOP("connection refused")));
         return;
     default:
         break;
@@ -409,19 +433,21 @@ void FeedDownload::failFromReply() {
         fail(Error::HttpStatus, httpStatus());
     else if (m_reply->error() == QNetworkReply::UnknownContentError)
         // A body Qt cannot decode: a broken gzip stream, or one its own check takes for a bomb.
-        fail(Error::Network, QStringLiteral("could not unpack the compressed document"));
-    else
-        fail(Error::Network, plain(m_reply->errorString(), 200));
+        fail(Error::Network, because(QT_TR_NOOP("could not unpack the compressed document")));
+    else {
+        const QString text = plain(m_reply->errorString(), 200); // Qt's words, as Qt gives them
+        fail(Error::Network, {text, text});
+    }
 }
 
-void FeedDownload::fail(DownloadResult::Error error, const QString& cause) {
+void FeedDownload::fail(DownloadResult::Error error, const Cause& cause) {
     if (!m_running)
         return;
-    qCDebug(lcDownload) << "fetch of" << m_url << "failed:" << cause;
-    finish(DownloadResult::failure(error, cause));
+    qCDebug(lcDownload) << "fetch of" << m_url << "failed:" << cause.english;
+    finish(DownloadResult::failure(error, cause.english, cause.translated));
 }
 
-void FeedDownload::failFetch(quint64 fetch, DownloadResult::Error error, const QString& cause) {
+void FeedDownload::failFetch(quint64 fetch, DownloadResult::Error error, const Cause& cause) {
     if (fetch == m_fetch)
         fail(error, cause);
 }

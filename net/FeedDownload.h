@@ -33,7 +33,10 @@ struct DownloadResult {
 
     std::optional<QByteArray> body; // present exactly when error is None
     Error error = Error::None;
-    QString cause; // for a failure, a short plain phrase: "HTTP 404 Not Found"
+    // For a failure, a short plain phrase: in English, for the log ("HTTP 404 Not Found"), and
+    // in the user's language, for display.
+    QString cause;
+    QString translatedCause;
     // Where the body came from: the last hop of redirects, or the address that answered a 304.
     // Relative links in the document resolve against it, not against the address asked for.
     // Empty for a failure.
@@ -45,10 +48,11 @@ struct DownloadResult {
 
     static DownloadResult success(const QByteArray& body, const QUrl& url = {},
                                   const QByteArray& charset = {}) {
-        return {body, Error::None, {}, url, charset};
+        return {body, Error::None, {}, {}, url, charset};
     }
-    static DownloadResult failure(Error error, const QString& cause) {
-        return {std::nullopt, error, cause, {}, {}};
+    static DownloadResult failure(Error error, const QString& cause,
+                                  const QString& translatedCause) {
+        return {std::nullopt, error, cause, translatedCause, {}, {}};
     }
 };
 
@@ -89,6 +93,18 @@ Q_SIGNALS:
     void finished(const DownloadResult& result);
 
 private:
+    // Why a fetch failed: in English, and in the user's language.
+    struct Cause {
+        QString english;
+        QString translated;
+    };
+    // A phrase of ours, marked with QT_TR_NOOP, with its arguments put in all at once: a "%1" in
+    // one of them (a server's text) stays as it is. A Cause as the argument goes into each
+    // language's phrase in that language.
+    template <typename... Texts>
+    static Cause because(const char* phrase, const Texts&... arguments);
+    static Cause because(const char* phrase, const Cause& part);
+
     // Sends the request for m_url: conditional when a good answer of it is remembered.
     void send();
     // Lets go of the reply in flight.
@@ -101,14 +117,14 @@ private:
     void onRedirected(const QUrl& target);
     void onFinished();
     void finish(const DownloadResult& result);
-    void fail(DownloadResult::Error error, const QString& cause);
+    void fail(DownloadResult::Error error, const Cause& cause);
     // fail() if the fetch numbered `fetch` is still the one in flight.
-    void failFetch(quint64 fetch, DownloadResult::Error error, const QString& cause);
+    void failFetch(quint64 fetch, DownloadResult::Error error, const Cause& cause);
     // Fails with what the reply says went wrong.
     void failFromReply();
     void failTooLarge();
     // The reply's status line: "HTTP 404 Not Found".
-    QString httpStatus() const;
+    Cause httpStatus() const;
 
     QNetworkAccessManager* m_network = nullptr;
     QPointer<QNetworkReply> m_reply;

@@ -75,6 +75,80 @@
     </message>
 </context>
 <context>
+    <name>FeedDownload</name>
+    <message>
+        <source>no complete answer within %1 s</source>
+        <translation>keine vollständige Antwort innerhalb von %1 s</translation>
+    </message>
+    <message>
+        <source>not a web address: %1</source>
+        <translation>keine Webadresse: %1</translation>
+    </message>
+    <message>
+        <source>redirect to %1 refused</source>
+        <translation>Weiterleitung zu %1 abgelehnt</translation>
+    </message>
+    <message>
+        <source>redirect from HTTPS to %1 refused</source>
+        <translation>Weiterleitung von HTTPS zu %1 abgelehnt</translation>
+    </message>
+    <message>
+        <source>redirect loop at %1</source>
+        <translation>Weiterleitungsschleife bei %1</translation>
+    </message>
+    <message>
+        <source>%1 without an earlier copy</source>
+        <extracomment>%1 is &quot;HTTP 304 Not Modified&quot;: an answer that means &quot;use your copy&quot;, sent when there is none</extracomment>
+        <translation>%1, aber keine frühere Kopie vorhanden</translation>
+    </message>
+    <message>
+        <source>HTTP %1</source>
+        <translation>HTTP %1</translation>
+    </message>
+    <message>
+        <source>HTTP %1 %2</source>
+        <extracomment>%1 is the status code, %2 the server&apos;s own words for it</extracomment>
+        <translation>HTTP %1 %2</translation>
+    </message>
+    <message>
+        <source>the document is larger than %1 MiB</source>
+        <translation>das Dokument ist größer als %1 MiB</translation>
+    </message>
+    <message>
+        <source>the document is larger than %1 KiB</source>
+        <translation>das Dokument ist größer als %1 KiB</translation>
+    </message>
+    <message>
+        <source>the document is larger than %1 bytes</source>
+        <translation>das Dokument ist größer als %1 Byte</translation>
+    </message>
+    <message>
+        <source>more than %1 redirects</source>
+        <translation>mehr als %1 Weiterleitungen</translation>
+    </message>
+    <message>
+        <source>%1 without a target</source>
+        <extracomment>%1 is a redirect such as &quot;HTTP 302 Found&quot; that names no address to go to</extracomment>
+        <translation>%1 ohne Weiterleitungsziel</translation>
+    </message>
+    <message>
+        <source>TLS: %1</source>
+        <translation>TLS: %1</translation>
+    </message>
+    <message>
+        <source>host not found: %1</source>
+        <translation>Host nicht gefunden: %1</translation>
+    </message>
+    <message>
+        <source>connection refused</source>
+        <translation>Verbindung abgelehnt</translation>
+    </message>
+    <message>
+        <source>could not unpack the compressed document</source>
+        <translation>das komprimierte Dokument konnte nicht entpackt werden</translation>
+    </message>
+</context>
+<context>
     <name>NoTrayNotice</name>
     <message>
         <source>%1 needs a panel with a system tray; on GNOME, enable the AppIndicator extension</source>

@@ -75,6 +75,80 @@
     </message>
 </context>
 <context>
+    <name>FeedDownload</name>
+    <message>
+        <source>no complete answer within %1 s</source>
+        <translation>sin respuesta completa en %1 s</translation>
+    </message>
+    <message>
+        <source>not a web address: %1</source>
+        <translation>no es una dirección web: %1</translation>
+    </message>
+    <message>
+        <source>redirect to %1 refused</source>
+        <translation>redirección a %1 rechazada</translation>
+    </message>
+    <message>
+        <source>redirect from HTTPS to %1 refused</source>
+        <translation>redirección de HTTPS a %1 rechazada</translation>
+    </message>
+    <message>
+        <source>redirect loop at %1</source>
+        <translation>bucle de redirecciones en %1</translation>
+    </message>
+    <message>
+        <source>%1 without an earlier copy</source>
+        <extracomment>%1 is &quot;HTTP 304 Not Modified&quot;: an answer that means &quot;use your copy&quot;, sent when there is none</extracomment>
+        <translation>%1 sin una copia anterior</translation>
+    </message>
+    <message>
+        <source>HTTP %1</source>
+        <translation>HTTP %1</translation>
+    </message>
+    <message>
+        <source>HTTP %1 %2</source>
+        <extracomment>%1 is the status code, %2 the server&apos;s own words for it</extracomment>
+        <translation>HTTP %1 %2</translation>
+    </message>
+    <message>
+        <source>the document is larger than %1 MiB</source>
+        <translation>el documento supera los %1 MiB</translation>
+    </message>
+    <message>
+        <source>the document is larger than %1 KiB</source>
+        <translation>el documento supera los %1 KiB</translation>
+    </message>
+    <message>
+        <source>the document is larger than %1 bytes</source>
+        <translation>el documento supera los %1 bytes</translation>
+    </message>
+    <message>
+        <source>more than %1 redirects</source>
+        <translation>más de %1 redirecciones</translation>
+    </message>
+    <message>
+        <source>%1 without a target</source>
+        <extracomment>%1 is a redirect such as &quot;HTTP 302 Found&quot; that names no address to go to</extracomment>
+        <translation>%1 sin dirección de destino</translation>
+    </message>
+    <message>
+        <source>TLS: %1</source>
+        <translation>TLS: %1</translation>
+    </message>
+    <message>
+        <source>host not found: %1</source>
+        <translation>no se encontró el servidor: %1</translation>
+    </message>
+    <message>
+        <source>connection refused</source>
+        <translation>conexión rechazada</translation>
+    </message>
+    <message>
+        <source>could not unpack the compressed document</source>
+        <translation>no se pudo descomprimir el documento</translation>
+    </message>
+</context>
+<context>
     <name>NoTrayNotice</name>
     <message>
         <source>%1 needs a panel with a system tray; on GNOME, enable the AppIndicator extension</source>

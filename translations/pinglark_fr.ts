@@ -75,6 +75,80 @@
     </message>
 </context>
 <context>
+    <name>FeedDownload</name>
+    <message>
+        <source>no complete answer within %1 s</source>
+        <translation>aucune réponse complète en %1&#xa0;s</translation>
+    </message>
+    <message>
+        <source>not a web address: %1</source>
+        <translation>ce n’est pas une adresse web&#xa0;: %1</translation>
+    </message>
+    <message>
+        <source>redirect to %1 refused</source>
+        <translation>redirection vers %1 refusée</translation>
+    </message>
+    <message>
+        <source>redirect from HTTPS to %1 refused</source>
+        <translation>redirection de HTTPS vers %1 refusée</translation>
+    </message>
+    <message>
+        <source>redirect loop at %1</source>
+        <translation>boucle de redirections sur %1</translation>
+    </message>
+    <message>
+        <source>%1 without an earlier copy</source>
+        <extracomment>%1 is &quot;HTTP 304 Not Modified&quot;: an answer that means &quot;use your copy&quot;, sent when there is none</extracomment>
+        <translation>%1 sans copie antérieure</translation>
+    </message>
+    <message>
+        <source>HTTP %1</source>
+        <translation>HTTP %1</translation>
+    </message>
+    <message>
+        <source>HTTP %1 %2</source>
+        <extracomment>%1 is the status code, %2 the server&apos;s own words for it</extracomment>
+        <translation>HTTP %1 %2</translation>
+    </message>
+    <message>
+        <source>the document is larger than %1 MiB</source>
+        <translation>le document dépasse %1&#xa0;Mio</translation>
+    </message>
+    <message>
+        <source>the document is larger than %1 KiB</source>
+        <translation>le document dépasse %1&#xa0;Kio</translation>
+    </message>
+    <message>
+        <source>the document is larger than %1 bytes</source>
+        <translation>le document dépasse %1&#xa0;octets</translation>
+    </message>
+    <message>
+        <source>more than %1 redirects</source>
+        <translation>plus de %1 redirections</translation>
+    </message>
+    <message>
+        <source>%1 without a target</source>
+        <extracomment>%1 is a redirect such as &quot;HTTP 302 Found&quot; that names no address to go to</extracomment>
+        <translation>%1 sans adresse de destination</translation>
+    </message>
+    <message>
+        <source>TLS: %1</source>
+        <translation>TLS&#xa0;: %1</translation>
+    </message>
+    <message>
+        <source>host not found: %1</source>
+        <translation>hôte introuvable&#xa0;: %1</translation>
+    </message>
+    <message>
+        <source>connection refused</source>
+        <translation>connexion refusée</translation>
+    </message>
+    <message>
+        <source>could not unpack the compressed document</source>
+        <translation>impossible de décompresser le document</translation>
+    </message>
+</context>
+<context>
     <name>NoTrayNotice</name>
     <message>
         <source>%1 needs a panel with a system tray; on GNOME, enable the AppIndicator extension</source>

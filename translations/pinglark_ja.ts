@@ -74,6 +74,80 @@
     </message>
 </context>
 <context>
+    <name>FeedDownload</name>
+    <message>
+        <source>no complete answer within %1 s</source>
+        <translation>%1秒以内に応答が完了しませんでした</translation>
+    </message>
+    <message>
+        <source>not a web address: %1</source>
+        <translation>Webアドレスではありません: %1</translation>
+    </message>
+    <message>
+        <source>redirect to %1 refused</source>
+        <translation>%1へのリダイレクトを拒否しました</translation>
+    </message>
+    <message>
+        <source>redirect from HTTPS to %1 refused</source>
+        <translation>HTTPSから%1へのリダイレクトを拒否しました</translation>
+    </message>
+    <message>
+        <source>redirect loop at %1</source>
+        <translation>%1でリダイレクトがループしています</translation>
+    </message>
+    <message>
+        <source>%1 without an earlier copy</source>
+        <extracomment>%1 is &quot;HTTP 304 Not Modified&quot;: an answer that means &quot;use your copy&quot;, sent when there is none</extracomment>
+        <translation>%1（以前のコピーがありません）</translation>
+    </message>
+    <message>
+        <source>HTTP %1</source>
+        <translation>HTTP %1</translation>
+    </message>
+    <message>
+        <source>HTTP %1 %2</source>
+        <extracomment>%1 is the status code, %2 the server&apos;s own words for it</extracomment>
+        <translation>HTTP %1 %2</translation>
+    </message>
+    <message>
+        <source>the document is larger than %1 MiB</source>
+        <translation>ドキュメントが%1 MiBを超えています</translation>
+    </message>
+    <message>
+        <source>the document is larger than %1 KiB</source>
+        <translation>ドキュメントが%1 KiBを超えています</translation>
+    </message>
+    <message>
+        <source>the document is larger than %1 bytes</source>
+        <translation>ドキュメントが%1バイトを超えています</translation>
+    </message>
+    <message>
+        <source>more than %1 redirects</source>
+        <translation>リダイレクトが%1回を超えました</translation>
+    </message>
+    <message>
+        <source>%1 without a target</source>
+        <extracomment>%1 is a redirect such as &quot;HTTP 302 Found&quot; that names no address to go to</extracomment>
+        <translation>%1（リダイレクト先がありません）</translation>
+    </message>
+    <message>
+        <source>TLS: %1</source>
+        <translation>TLS: %1</translation>
+    </message>
+    <message>
+        <source>host not found: %1</source>
+        <translation>ホストが見つかりません: %1</translation>
+    </message>
+    <message>
+        <source>connection refused</source>
+        <translation>接続が拒否されました</translation>
+    </message>
+    <message>
+        <source>could not unpack the compressed document</source>
+        <translation>圧縮されたドキュメントを展開できませんでした</translation>
+    </message>
+</context>
+<context>
     <name>NoTrayNotice</name>
     <message>
         <source>%1 needs a panel with a system tray; on GNOME, enable the AppIndicator extension</source>

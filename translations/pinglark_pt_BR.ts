@@ -75,6 +75,80 @@
     </message>
 </context>
 <context>
+    <name>FeedDownload</name>
+    <message>
+        <source>no complete answer within %1 s</source>
+        <translation>nenhuma resposta completa em %1 s</translation>
+    </message>
+    <message>
+        <source>not a web address: %1</source>
+        <translation>não é um endereço da web: %1</translation>
+    </message>
+    <message>
+        <source>redirect to %1 refused</source>
+        <translation>redirecionamento para %1 recusado</translation>
+    </message>
+    <message>
+        <source>redirect from HTTPS to %1 refused</source>
+        <translation>redirecionamento de HTTPS para %1 recusado</translation>
+    </message>
+    <message>
+        <source>redirect loop at %1</source>
+        <translation>loop de redirecionamento em %1</translation>
+    </message>
+    <message>
+        <source>%1 without an earlier copy</source>
+        <extracomment>%1 is &quot;HTTP 304 Not Modified&quot;: an answer that means &quot;use your copy&quot;, sent when there is none</extracomment>
+        <translation>%1 sem uma cópia anterior</translation>
+    </message>
+    <message>
+        <source>HTTP %1</source>
+        <translation>HTTP %1</translation>
+    </message>
+    <message>
+        <source>HTTP %1 %2</source>
+        <extracomment>%1 is the status code, %2 the server&apos;s own words for it</extracomment>
+        <translation>HTTP %1 %2</translation>
+    </message>
+    <message>
+        <source>the document is larger than %1 MiB</source>
+        <translation>o documento é maior que %1 MiB</translation>
+    </message>
+    <message>
+        <source>the document is larger than %1 KiB</source>
+        <translation>o documento é maior que %1 KiB</translation>
+    </message>
+    <message>
+        <source>the document is larger than %1 bytes</source>
+        <translation>o documento é maior que %1 bytes</translation>
+    </message>
+    <message>
+        <source>more than %1 redirects</source>
+        <translation>mais de %1 redirecionamentos</translation>
+    </message>
+    <message>
+        <source>%1 without a target</source>
+        <extracomment>%1 is a redirect such as &quot;HTTP 302 Found&quot; that names no address to go to</extracomment>
+        <translation>%1 sem endereço de destino</translation>
+    </message>
+    <message>
+        <source>TLS: %1</source>
+        <translation>TLS: %1</translation>
+    </message>
+    <message>
+        <source>host not found: %1</source>
+        <translation>host não encontrado: %1</translation>
+    </message>
+    <message>
+        <source>connection refused</source>
+        <translation>conexão recusada</translation>
+    </message>
+    <message>
+        <source>could not unpack the compressed document</source>
+        <translation>não foi possível descompactar o documento</translation>
+    </message>
+</context>
+<context>
     <name>NoTrayNotice</name>
     <message>
         <source>%1 needs a panel with a system tray; on GNOME, enable the AppIndicator extension</source>

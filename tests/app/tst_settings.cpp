@@ -223,16 +223,25 @@ private Q_SLOTS:
         QCOMPARE(recorder.opened, QList{h.server.url("/go/rss_info")});
     }
 
-    // Each language as main installs it, C last: the menu and preferences texts, none in English.
+    // Each language as main installs it, C last: the menu and preferences texts, and why the
+    // refresh failed in the tooltip, none in English; the log line stays in English.
     void textsInEachLanguage_data() {
         QTest::addColumn<QStringList>("expected");
-        QTest::newRow("C") << QStringList{"Preferences…", "Quit Pinglark", "Pinglark Preferences"};
-        QTest::newRow("de") << QStringList{"Einstellungen…", "Pinglark beenden", "Nie"};
-        QTest::newRow("fr") << QStringList{"Préférences…", "À propos de Pinglark", "Jamais"};
-        QTest::newRow("es") << QStringList{"Preferencias…", "Acerca de Pinglark", "&Guardar"};
-        QTest::newRow("it") << QStringList{"Preferenze…", "Esci da Pinglark", "Ogni 30 minuti"};
-        QTest::newRow("pt_BR") << QStringList{"Preferências…", "Sobre o Pinglark", "&Salvar"};
-        QTest::newRow("ja") << QStringList{"設定…", "Pinglarkについて", "保存(&S)", "30分ごと"};
+        QTest::newRow("C") << QStringList{"Preferences…", "Quit Pinglark", "Pinglark Preferences",
+                                          "HTTP 304 Not Modified without an earlier copy"};
+        QTest::newRow("de") << QStringList{
+            "Einstellungen…", "Pinglark beenden", "Nie",
+            "HTTP 304 Not Modified, aber keine frühere Kopie vorhanden"};
+        QTest::newRow("fr") << QStringList{"Préférences…", "À propos de Pinglark", "Jamais",
+                                           "HTTP 304 Not Modified sans copie antérieure"};
+        QTest::newRow("es") << QStringList{"Preferencias…", "Acerca de Pinglark", "&Guardar",
+                                           "HTTP 304 Not Modified sin una copia anterior"};
+        QTest::newRow("it") << QStringList{"Preferenze…", "Esci da Pinglark", "Ogni 30 minuti",
+                                           "HTTP 304 Not Modified senza una copia precedente"};
+        QTest::newRow("pt_BR") << QStringList{"Preferências…", "Sobre o Pinglark", "&Salvar",
+                                              "HTTP 304 Not Modified sem uma cópia anterior"};
+        QTest::newRow("ja") << QStringList{"設定…", "Pinglarkについて", "保存(&S)", "30分ごと",
+                                           "HTTP 304 Not Modified（以前のコピーがありません）"};
     }
     void textsInEachLanguage() {
         QFETCH(QStringList, expected);
@@ -240,7 +249,10 @@ private Q_SLOTS:
         for (QStringList& all : texts) {
             installTranslations(QLocale(&all == texts ? QTest::currentDataTag() : "C"));
             AppHarness h;
+            h.server.serveStatus(AppHarness::feedPath, 304); // a failure in words of our own
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("without an earlier copy$"));
             AppController& app = h.start();
+            all << app.statusItem()->toolTipDescription().section(": ", 1); // after the time
             app.preferencesMenuItem()->trigger();
             for (const QAction* item : app.barMenu()->actions()) // "No Data Loaded" among them
                 all << item->text();
