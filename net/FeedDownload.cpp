@@ -1,5 +1,6 @@
 #include "FeedDownload.h"
 
+#include "ServerText.h"
 #include "WebAddress.h"
 
 #include <QLoggingCategory>
@@ -7,9 +8,6 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QTimer>
-
-#include <algorithm>
-#include <string_view>
 
 namespace {
 
@@ -23,90 +21,7 @@ constexpr int maximumRedirects = 10;
 // over the cap is stopped after little more than the cap has been read.
 constexpr qint64 readAhead = 256 * 1024;
 
-// Text a server chose (a reason phrase, a redirect's target, what Qt makes of an odd answer) as
-// it may go into a log line or a tooltip: printable characters only, on one line, and not too long.
-QString plain(const QString& text, qsizetype maximumLength) {
-    QString result;
-    for (const QChar c : text)
-        result += c.isPrint() ? c : QChar(u' ');
-    result = result.simplified();
-    if (result.size() > maximumLength)
-        result = result.left(maximumLength - 1) + QChar(u'\u2026');
-    return result;
-}
-
-QString addressText(const QUrl& url) {
-    return plain(url.toString(QUrl::RemoveUserInfo | QUrl::FullyEncoded), 100);
-}
-
-// A character of an HTTP token (RFC 9110 §5.6.2).
-bool isTokenChar(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           (c != '\0' && std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos);
-}
-
-// The charset parameter of a Content-Type value (RFC 9110 §8.3.1): `text/xml; charset="Shift_JIS"`
-// gives Shift_JIS. The parameter's name is matched whatever its case, its value may be quoted, and
-// other parameters may come before and after it (a quoted one may hold ";" or "charset=").
-// Empty when there is none, when the parameters cannot be read, or when the value is no name an
-// encoding could have (one that is not a token).
-QByteArray charsetOf(const QByteArray& contentType) {
-    const qsizetype size = contentType.size();
-    qsizetype i = contentType.indexOf(';'); // type and subtype are tokens: no ';' in them
-    const auto skipBlanks = [&] {
-        while (i < size && (contentType[i] == ' ' || contentType[i] == '\t'))
-            ++i;
-    };
-    const auto token = [&] {
-        const qsizetype start = i;
-        while (i < size && isTokenChar(contentType[i]))
-            ++i;
-        return contentType.mid(start, i - start);
-    };
-    while (i >= 0 && i < size && contentType[i] == ';') {
-        ++i;
-        skipBlanks();
-        if (i == size || contentType[i] == ';')
-            continue; // an empty parameter
-        const QByteArray name = token();
-        if (name.isEmpty() || i == size || contentType[i] != '=')
-            return {};
-        ++i;
-        QByteArray value;
-        if (i < size && contentType[i] == '"') {
-            for (++i;; ++i) {
-                if (i == size)
-                    return {}; // the quotes are not closed
-                if (contentType[i] == '"')
-                    break;
-                if (contentType[i] == '\\' && i + 1 < size)
-                    ++i;
-                value += contentType[i];
-            }
-            ++i;
-        } else {
-            value = token();
-        }
-        if (name.compare("charset", Qt::CaseInsensitive) == 0)
-            return !value.isEmpty() && std::all_of(value.begin(), value.end(), isTokenChar)
-                       ? value
-                       : QByteArray();
-        skipBlanks();
-    }
-    return {};
-}
-
 } // namespace
-
-template <typename... Texts>
-FeedDownload::Cause FeedDownload::because(const char* phrase, const Texts&... arguments) {
-    Cause cause{QString::fromUtf8(phrase), tr(phrase)};
-    if constexpr (sizeof...(Texts) > 0) {
-        cause.english = cause.english.arg(arguments...);
-        cause.translated = cause.translated.arg(arguments...);
-    }
-    return cause;
-}
 
 FeedDownload::Cause FeedDownload::because(const char* phrase, const Cause& part) {
     return {QString::fromUtf8(phrase).arg(part.english), tr(phrase).arg(part.translated)};

@@ -150,3 +150,13 @@ private:
     bool m_conditional = false;
     QByteArray m_body;
 };
+
+template <typename... Texts>
+FeedDownload::Cause FeedDownload::because(const char* phrase, const Texts&... arguments) {
+    Cause cause{QString::fromUtf8(phrase), tr(phrase)};
+    if constexpr (sizeof...(Texts) > 0) {
+        cause.english = cause.english.arg(arguments...);
+        cause.translated = cause.translated.arg(arguments...);
+    }
+    return cause;
+}
