@@ -110,7 +110,7 @@ void Desktop::writeSettings(const QByteArray& generalSection) {
     file.write("[General]\n" + generalSection);
 }
 
-std::unique_ptr<QProcess> Desktop::process(const QString& logName) const {
+std::unique_ptr<QProcess> Desktop::process(const QString& logName, int deathSignal) const {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     // Nothing of the session the test itself may run in.
     for (const char* name :
@@ -127,7 +127,7 @@ std::unique_ptr<QProcess> Desktop::process(const QString& logName) const {
         env.insert("XDG_" + folder.toUpper() + "_HOME", m_home + "/" + folder);
     env.insert("PATH", m_home + "/bin:" + env.value("PATH", "/usr/bin:/bin"));
     auto process = std::make_unique<QProcess>();
-    SessionServer::dieWithParent(*process);
+    SessionServer::dieWithParent(*process, deathSignal);
     process->setProcessEnvironment(env);
     if (!logName.isEmpty()) {
         process->setProcessChannelMode(QProcess::MergedChannels);
@@ -137,8 +137,8 @@ std::unique_ptr<QProcess> Desktop::process(const QString& logName) const {
 }
 
 QProcess* Desktop::start(const QString& program, const QStringList& arguments,
-                         const QString& logName) {
-    m_children.push_back(process(logName));
+                         const QString& logName, int deathSignal) {
+    m_children.push_back(process(logName, deathSignal));
     m_children.back()->start(program, arguments);
     m_children.back()->waitForStarted(10000);
     return m_children.back().get();
