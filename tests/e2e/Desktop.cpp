@@ -117,7 +117,7 @@ std::unique_ptr<QProcess> Desktop::process(const QString& logName, int deathSign
          {"DBUS_SESSION_BUS_ADDRESS", "WAYLAND_DISPLAY", "XAUTHORITY", "XDG_CURRENT_DESKTOP",
           "XDG_SESSION_TYPE", "XDG_SESSION_DESKTOP", "DESKTOP_SESSION", "KDE_FULL_SESSION",
           "GNOME_DESKTOP_SESSION_ID", "SESSION_MANAGER", "BROWSER", "QT_QPA_PLATFORM",
-          "QT_QPA_PLATFORMTHEME", "QT_STYLE_OVERRIDE", "XDG_CONFIG_DIRS"})
+          "QT_QPA_PLATFORMTHEME", "QT_STYLE_OVERRIDE", "XDG_CONFIG_DIRS", "AT_SPI_BUS_ADDRESS"})
         env.remove(name);
     env.insert("DISPLAY", m_display);
     env.insert("DBUS_SESSION_BUS_ADDRESS", busAddress());
