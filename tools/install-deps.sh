@@ -23,6 +23,8 @@ packages=(
     sway
     # a desktop to run in when there is none: X server, tray host, clicks, screenshots, fonts
     xvfb xauth trayer xdotool imagemagick x11-utils x11-xserver-utils dbus dbus-x11 fonts-dejavu-core
+    # the accessibility bus (AT-SPI) that screen readers read the program through (e2e_dbus)
+    at-spi2-core
     # XFCE's panel, whose systray plugin hosts StatusNotifierItems, and its notification server
     # (e2e_xfce)
     xfce4-panel xfce4-notifyd

@@ -110,14 +110,14 @@ void Desktop::writeSettings(const QByteArray& generalSection) {
     file.write("[General]\n" + generalSection);
 }
 
-std::unique_ptr<QProcess> Desktop::process(const QString& logName) const {
+std::unique_ptr<QProcess> Desktop::process(const QString& logName, int deathSignal) const {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     // Nothing of the session the test itself may run in.
     for (const char* name :
          {"DBUS_SESSION_BUS_ADDRESS", "WAYLAND_DISPLAY", "XAUTHORITY", "XDG_CURRENT_DESKTOP",
           "XDG_SESSION_TYPE", "XDG_SESSION_DESKTOP", "DESKTOP_SESSION", "KDE_FULL_SESSION",
           "GNOME_DESKTOP_SESSION_ID", "SESSION_MANAGER", "BROWSER", "QT_QPA_PLATFORM",
-          "QT_QPA_PLATFORMTHEME", "QT_STYLE_OVERRIDE", "XDG_CONFIG_DIRS"})
+          "QT_QPA_PLATFORMTHEME", "QT_STYLE_OVERRIDE", "XDG_CONFIG_DIRS", "AT_SPI_BUS_ADDRESS"})
         env.remove(name);
     env.insert("DISPLAY", m_display);
     env.insert("DBUS_SESSION_BUS_ADDRESS", busAddress());
@@ -127,7 +127,7 @@ std::unique_ptr<QProcess> Desktop::process(const QString& logName) const {
         env.insert("XDG_" + folder.toUpper() + "_HOME", m_home + "/" + folder);
     env.insert("PATH", m_home + "/bin:" + env.value("PATH", "/usr/bin:/bin"));
     auto process = std::make_unique<QProcess>();
-    SessionServer::dieWithParent(*process);
+    SessionServer::dieWithParent(*process, deathSignal);
     process->setProcessEnvironment(env);
     if (!logName.isEmpty()) {
         process->setProcessChannelMode(QProcess::MergedChannels);
@@ -137,8 +137,8 @@ std::unique_ptr<QProcess> Desktop::process(const QString& logName) const {
 }
 
 QProcess* Desktop::start(const QString& program, const QStringList& arguments,
-                         const QString& logName) {
-    m_children.push_back(process(logName));
+                         const QString& logName, int deathSignal) {
+    m_children.push_back(process(logName, deathSignal));
     m_children.back()->start(program, arguments);
     m_children.back()->waitForStarted(10000);
     return m_children.back().get();

@@ -73,9 +73,10 @@ public:
     // The settings file the program reads, written before it starts.
     void writeSettings(const QByteArray& generalSection);
 
-    // A child process that dies with the test, ended with the session; output goes to
-    // <home>/<logName>.log.
-    QProcess* start(const QString& program, const QStringList& arguments, const QString& logName);
+    // A child process that dies with the test (by deathSignal, see SessionServer::dieWithParent),
+    // ended with the session; output goes to <home>/<logName>.log.
+    QProcess* start(const QString& program, const QStringList& arguments, const QString& logName,
+                    int deathSignal = SIGKILL);
     // A short command on the display; its standard output, or nothing when it failed.
     std::optional<QByteArray> run(const QString& program, const QStringList& arguments,
                                   int timeoutMs = 15000) const;
@@ -118,7 +119,7 @@ private:
     std::vector<std::unique_ptr<QProcess>> m_children;
 
     // A process that runs with the display, the bus, the folders and the opener first on PATH.
-    std::unique_ptr<QProcess> process(const QString& logName = {}) const;
+    std::unique_ptr<QProcess> process(const QString& logName = {}, int deathSignal = SIGKILL) const;
 };
 
 } // namespace e2e

@@ -2,7 +2,8 @@
 // extension, waybar): the test runs a private session bus and a virtual display, plays the panel
 // (the org.kde.StatusNotifierWatcher service with a registered host) and serves the feed. It
 // reads the item and its com.canonical.dbusmenu menu, and answers as a panel does, with its own
-// decoding of the wire format.
+// decoding of the wire format. Through the accessibility bus (AT-SPI) it reads the preferences
+// window as a screen reader does, and works it with keys alone.
 
 #include "Desktop.h"
 #include "HttpServer.h"
@@ -17,6 +18,12 @@ namespace {
 
 const QString itemInterface = "org.kde.StatusNotifierItem";
 const QString menuInterface = "com.canonical.dbusmenu";
+const QString a11yBus = "org.a11y.Bus";
+// AT-SPI's references to objects (bus name, path), their relations, and the numbers of the states
+// and the relation read here.
+using AtSpiReferences = QList<std::pair<QString, QDBusObjectPath>>;
+using AtSpiRelations = QList<std::pair<uint, AtSpiReferences>>;
+enum AtSpi : uint { active = 1, checked = 4, labelledBy = 2 };
 
 // One node of a dbusmenu layout, (ia{sv}av).
 struct MenuItem {
@@ -104,6 +111,11 @@ class E2EDBus : public QObject {
                     {id, name, QVariant::fromValue(QDBusVariant(0)), 0u})
             .type();
     }
+    // The settings file below this folder of the session's.
+    QByteArray settingsOf(const QString& folder) const {
+        QFile file(desktop.home() + "/" + folder + "/Veltrano/Pinglark.conf");
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<none>");
+    }
     // Polls the menu until its top item is this one; the labels as they were then.
     QStringList waitForTop(const QString& label) {
         QStringList labels;
@@ -134,6 +146,11 @@ private Q_SLOTS:
         QVERIFY2(server.listen(feedPort), qPrintable(portTaken));
         server.serve(feedPath, FeedFixture::rdf(firstEntries));
         desktop.writeSettings("DataRefreshInterval=1\n");
+        // The accessibility bus (AT-SPI), as a desktop whose screen reader runs has it. Its
+        // launcher ends the bus it started on SIGTERM, not on SIGKILL.
+        desktop.start("/usr/libexec/at-spi-bus-launcher", {"--screen-reader=1"}, "at-spi", SIGTERM);
+        QVERIFY2(waitFor([&] { return panel.interface()->isServiceRegistered(a11yBus).value(); }),
+                 "no accessibility bus: at-spi2-core (tools/install-deps.sh installs it)");
         QVERIFY(desktop.startApp());
     }
 
@@ -180,6 +197,99 @@ private Q_SLOTS:
         QVERIFY2(!waitFor([&] { return iconName() != plainIcon; }, 1600), "still blinking");
     }
 
+    // The preferences window as a screen reader reads it on the accessibility bus: each control's
+    // role, name, description, the label it has and whether it is checked. Keys alone change two
+    // choices there, and Enter saves them and closes the window.
+    void preferencesForScreenReadersAndKeys() {
+        const QDBusReply<QString> address =
+            QDBusInterface(a11yBus, "/org/a11y/bus", a11yBus, panel).call("GetAddress");
+        const QDBusConnection bus = QDBusConnection::connectToBus(address.value(), "a11y");
+        QString app; // the program's connection there
+        for (const QString& name : bus.interface()->registeredServiceNames().value())
+            app = bus.interface()->servicePid(name) == desktop.app()->processId() ? name : app;
+        QVERIFY2(!app.isEmpty(), "the program is not on the accessibility bus");
+        const auto ask = [&](const QString& path, const QString& method,
+                             const QVariantList& args = {},
+                             const QString& interface = "org.a11y.atspi.Accessible") {
+            QDBusMessage message = QDBusMessage::createMethodCall(app, path, interface, method);
+            message.setArguments(args);
+            return bus.call(message, QDBus::Block, 5000).arguments().value(0);
+        };
+        const auto text = [&](const QString& path, const QString& property) {
+            const QVariant value = ask(path, "Get", {"org.a11y.atspi.Accessible", property},
+                                       "org.freedesktop.DBus.Properties");
+            return value.value<QDBusVariant>().variant().toString();
+        };
+        const auto children = [&](const QString& path) {
+            QStringList paths;
+            for (const auto& [name, child] : qdbus_cast<AtSpiReferences>(ask(path, "GetChildren")))
+                paths.append(child.path());
+            return paths;
+        };
+        const auto has = [&](const QString& path, AtSpi state) {
+            return qdbus_cast<QList<uint>>(ask(path, "GetState")).value(0) & (1u << state);
+        };
+        const auto describe = [&](const QString& path) {
+            QString row = ask(path, "GetRoleName").toString() + ": " + text(path, "Name");
+            if (const QString description = text(path, "Description"); !description.isEmpty())
+                row += " (" + description + ")";
+            for (const auto& [type, targets] :
+                 qdbus_cast<AtSpiRelations>(ask(path, "GetRelationSet")))
+                if (type == labelledBy)
+                    row += ", labelled by " + text(targets.value(0).second.path(), "Name");
+            return row + (has(path, checked) ? ", checked" : "");
+        };
+        // The window's controls while it is open and has the keyboard, once they are as awaited.
+        const auto controls = [&](const QStringList& awaited) {
+            QStringList rows;
+            waitFor([&] {
+                rows.clear();
+                for (const QString& window : children("/org/a11y/atspi/accessible/root"))
+                    if (text(window, "Name") == "Pinglark Preferences" && has(window, active))
+                        for (const QString& control : children(window))
+                            rows.append(describe(control));
+                return rows == awaited;
+            });
+            return rows;
+        };
+        QStringList expected{
+            "label: Feed address:",
+            "text: Feed address (An http or https address; empty for the built-in feed), "
+            "labelled by Feed address:",
+            "label: Use a full web address, starting with http:// or https://",
+            "label: Check for news:",
+            "combo box: Every second, labelled by Check for news:",
+            "check box: Show each entry's source",
+            "check box: Shorten long titles, checked",
+            "check box: Show a notification for new entries",
+            "push button: Save",
+        };
+        // Keys; the two controls they change, as then read; what Enter saves.
+        const QStringList rounds[] = {
+            {"alt+t alt+c Up", "check box: Shorten long titles",
+             "combo box: Never, labelled by Check for news:", "\nTrimTitle=false\n",
+             "\nDataRefreshInterval=0\n"},
+            {"alt+t alt+c Down", expected[6], expected[4], "\nTrimTitle=true\n",
+             "\nDataRefreshInterval=1\n"},
+        };
+        for (const QStringList& round : rounds) {
+            QCOMPARE(event("Preferences\u2026"), QDBusMessage::ReplyMessage);
+            QCOMPARE(controls(expected), expected);
+            QVERIFY(desktop.run("xdotool", QStringList{"key"} + round[0].split(' ')));
+            expected[6] = round[1];
+            expected[4] = round[2];
+            QCOMPARE(controls(expected), expected);
+            QVERIFY(desktop.run("xdotool", {"key", "Return"}));
+            QVERIFY2(waitFor([&] {
+                         return settingsOf("config").contains(round[3].toUtf8()) &&
+                                settingsOf("config").contains(round[4].toUtf8());
+                     }),
+                     settingsOf("config").constData());
+            QVERIFY(waitFor(
+                [&] { return desktop.windows("^Pinglark Preferences$", "--name").isEmpty(); }));
+        }
+    }
+
     // Further starts: --help, --version and a bad --feed answer without a display and touch no
     // settings. A start while the program runs hands its request over (show the preferences, read
     // this feed) and ends; with no bus to ask on, a start runs, keeping the feed it was given.
@@ -189,10 +299,6 @@ private Q_SLOTS:
             const QString command = QString("%1 XDG_CONFIG_HOME=%2/%3 %4 %5")
                                         .arg(env, desktop.home(), name, PINGLARK_BINARY, args);
             return desktop.start("env", command.split(' ', Qt::SkipEmptyParts), name);
-        };
-        const auto settingsOf = [&](const QString& name) {
-            QFile file(desktop.home() + "/" + name + "/Veltrano/Pinglark.conf");
-            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<none>");
         };
         const QString preferences = "^Pinglark Preferences$";
         QVERIFY(desktop.windows(preferences, "--name").isEmpty());

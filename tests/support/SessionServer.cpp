@@ -41,8 +41,8 @@ void SessionServer::end(QProcess& process, int graceMs) {
     }
 }
 
-void SessionServer::dieWithParent(QProcess& process) {
-    process.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });
+void SessionServer::dieWithParent(QProcess& process, int signal) {
+    process.setChildProcessModifier([signal] { prctl(PR_SET_PDEATHSIG, signal); });
 }
 
 bool SessionServer::start(const QString& program, const QStringList& arguments,

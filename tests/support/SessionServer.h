@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <csignal>
 #include <memory>
 
 // The servers of a private desktop session, for the suites and benchmarks that play a desktop: a
@@ -24,8 +25,9 @@ public:
     // What clients are given: the bus address, or the display name (":N").
     QString address() const { return m_address; }
 
-    // Makes a process started afterwards die with this one.
-    static void dieWithParent(QProcess& process);
+    // Makes a process started afterwards die with this one, by this signal: SIGTERM for one that
+    // must end children of its own, which SIGKILL would leave behind.
+    static void dieWithParent(QProcess& process, int signal = SIGKILL);
     // Ends a process: SIGTERM, and SIGKILL when it is still there after graceMs.
     static void end(QProcess& process, int graceMs = 5000);
 
