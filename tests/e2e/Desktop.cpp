@@ -43,6 +43,13 @@ QRect changedArea(const QImage& before, const QImage& after, const QRect& area) 
                      [&](QPoint p) { return before.pixel(p) != after.pixel(p); });
 }
 
+QStringList fixtureLines(const QString& fileName) {
+    QFile file(QStringLiteral(E2E_FIXTURES "/") + fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        qFatal("cannot read %s", qPrintable(file.fileName()));
+    return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+}
+
 QRect newEntryDot(const QImage& picture, const QRect& area) {
     return areaWhere(area.intersected(picture.rect()), [&](QPoint p) {
         const QColor c = picture.pixelColor(p);
@@ -50,11 +57,14 @@ QRect newEntryDot(const QImage& picture, const QRect& area) {
     });
 }
 
-bool nextRefresh(const HttpServer& server) {
+bool refreshWith(HttpServer& server, const QList<FeedFixture::Entry>& newEntries) {
+    server.serve(feedPath, FeedFixture::rdf(newEntries + firstEntries));
     const int before = server.requestCount(feedPath);
-    return waitFor([&] {
+    const bool answered = waitFor([&] {
         return server.requestCount(feedPath) > before && server.lastRequest(feedPath)->completed;
     });
+    QTest::qWait(300); // read by the program
+    return answered;
 }
 
 Desktop::Desktop(const QString& home) : m_home(mayEmpty(home) ? home : QString()) {
@@ -82,6 +92,8 @@ Desktop::Desktop(const QString& home) : m_home(mayEmpty(home) ? home : QString()
 
 Desktop::~Desktop() {
     stopApp();
+    if (m_app)
+        qInfo().noquote() << "pinglark's output:\n" << log("pinglark");
     for (std::unique_ptr<QProcess>& child : m_children)
         SessionServer::end(*child);
 }
@@ -104,10 +116,14 @@ QString Desktop::startSession(const QStringList& tools) {
     return m_bus ? QString() : "dbus-daemon did not start (see dbus.log)";
 }
 
-void Desktop::writeSettings(const QByteArray& generalSection) {
+QString Desktop::serveFeed(HttpServer& server, const QByteArray& generalSection) {
+    server.serve(feedPath, FeedFixture::rdf(firstEntries));
     QFile file(m_home + "/config/Veltrano/Pinglark.conf");
     file.open(QIODevice::WriteOnly);
     file.write("[General]\n" + generalSection);
+    return server.listen(feedPort)
+               ? QString()
+               : QStringLiteral("port %1 is taken (is `make run` running?)").arg(feedPort);
 }
 
 std::unique_ptr<QProcess> Desktop::process(const QString& logName, int deathSignal) const {
@@ -193,6 +209,7 @@ int Desktop::stopApp() {
 }
 
 QList<QStringList> Desktop::openerCalls() const {
+    waitFor([&] { return !log("opened").isEmpty(); });
     QList<QStringList> calls;
     for (const QString& line : log("opened").split('\n', Qt::SkipEmptyParts))
         calls.append(line.split('\t').mid(1)); // after "xdg-open"

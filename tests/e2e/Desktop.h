@@ -23,8 +23,6 @@ namespace e2e {
 // The feed's address is built into the program: http://127.0.0.1:<feedPort><feedPath>.
 inline constexpr quint16 feedPort = E2E_FEED_PORT;
 inline const QString feedPath = QStringLiteral("/notifications/veltrano.xml");
-inline const QString portTaken =
-    QStringLiteral("port %1 is taken (is `make run` running?)").arg(feedPort);
 
 inline FeedFixture::Entry entry(const char* title, const char* link) {
     return {QString::fromUtf8(title), QString::fromUtf8(link), QStringLiteral("Veltrano desk")};
@@ -46,10 +44,13 @@ inline bool waitFor(const std::function<bool()>& predicate, int timeoutMs = 1500
 // differ between two pictures.
 QRect areaWhere(const QRect& area, const std::function<bool(QPoint)>& test);
 QRect changedArea(const QImage& before, const QImage& after, const QRect& area);
+// The lines of a file beside the suites' sources.
+QStringList fixtureLines(const QString& fileName);
 // Where the picture shows the new-entry dot (blue) in the area.
 QRect newEntryDot(const QImage& picture, const QRect& area);
-// Waits until the next download of the feed has been answered in full.
-bool nextRefresh(const HttpServer& server);
+// Serves these entries above the first ones, waits until the next download of the feed has been
+// answered in full, and gives the program a moment to read it.
+bool refreshWith(HttpServer& server, const QList<FeedFixture::Entry>& newEntries);
 
 struct Window {
     qulonglong id = 0;
@@ -70,8 +71,9 @@ public:
     QString busAddress() const { return m_bus ? m_bus->address() : QString(); }
     QString home() const { return m_home; }
 
-    // The settings file the program reads, written before it starts.
-    void writeSettings(const QByteArray& generalSection);
+    // Serves the first entries at the feed's address, and writes the settings file the program
+    // reads before it starts; what went wrong, or nothing.
+    QString serveFeed(HttpServer& server, const QByteArray& generalSection);
 
     // A child process that dies with the test (by deathSignal, see SessionServer::dieWithParent),
     // ended with the session; output goes to <home>/<logName>.log.
@@ -85,7 +87,8 @@ public:
     // Whether the session's StatusNotifierWatcher has a host that shows the items.
     bool statusNotifierHost() const;
 
-    // The program under test, on the xcb platform of the display; its output is log("pinglark").
+    // The program under test, on the xcb platform of the display; its output is log("pinglark"),
+    // shown when the session ends.
     bool startApp();
     // Starts it and waits until it draws its icon in the area, and the area holds still: where the
     // icon is (12 px at least), or an empty rectangle.
@@ -93,7 +96,8 @@ public:
     QProcess* app() const { return m_app.get(); }
     // Ends the program (SIGTERM) if it still runs; its exit code, or -1 when it had to be killed.
     int stopApp();
-    // The arguments the URL opener was called with, one call per entry.
+    // The arguments the URL opener was called with, one call per entry, once it has been called
+    // at all (or the time is up).
     QList<QStringList> openerCalls() const;
 
     // X: windows (on screen, unless asked otherwise) whose WM_CLASS (or, by "--name", title)

@@ -13,7 +13,7 @@ using namespace e2e;
 
 namespace {
 
-// The desktop's colour, set as the shell's background.
+// The desktop's colour, which gnome.gsettings sets as the shell's background.
 const QColor desktopColour("#3a4150");
 
 } // namespace
@@ -47,14 +47,8 @@ private Q_SLOTS:
         QVERIFY(systemBus);
         // The bus starts dconf's service for gsettings: hand it the session's folders first.
         QVERIFY(desktop.run("dbus-update-activation-environment", {"--all"}));
-        const QStringList settings{"shell enabled-extensions ['ubuntu-appindicators@ubuntu.com']",
-                                   "desktop.interface enable-animations false",
-                                   "desktop.lockdown disable-lock-screen true",
-                                   "desktop.session idle-delay 0",
-                                   "desktop.notifications show-banners false",
-                                   "desktop.background picture-options none",
-                                   "desktop.background primary-color " + desktopColour.name()};
-        for (const QString& setting : settings)
+        // The extension on; no animations, lock screen, banners or picture; the desktop's colour.
+        for (const QString& setting : fixtureLines("gnome.gsettings"))
             QVERIFY2(desktop.run("gsettings", ("set org.gnome." + setting).split(' ')),
                      qPrintable(setting));
         desktop.start("env",
@@ -80,9 +74,7 @@ private Q_SLOTS:
             ++bar;
         belowTheBar = QRect(0, bar, shot.width(), shot.height() - bar);
 
-        QVERIFY2(server.listen(feedPort), qPrintable(portTaken));
-        server.serve(feedPath, FeedFixture::rdf(firstEntries));
-        desktop.writeSettings("DataRefreshInterval=5\n");
+        QCOMPARE(desktop.serveFeed(server, "DataRefreshInterval=5\n"), QString());
     }
 
     void theIconAppearsOnTheTopBar() {
@@ -101,15 +93,11 @@ private Q_SLOTS:
         QVERIFY(newEntryDot(shot, menu).isEmpty()); // nothing is new at the first look
         // The menu's keys choose the second entry.
         QVERIFY(desktop.run("xdotool", {"key", "Down", "Down", "Return"}));
-        QVERIFY2(waitFor([&] { return !desktop.openerCalls().isEmpty(); }), "no link opened");
         QCOMPARE(desktop.openerCalls(), QList<QStringList>{{*firstEntries[1].link}});
     }
 
     void aNewEntryCarriesTheDot() {
-        server.serve(feedPath, FeedFixture::rdf(QList{entry("Fresh", "https://news.example/f")} +
-                                                firstEntries));
-        QVERIFY(nextRefresh(server));
-        QTest::qWait(300); // read by the program
+        QVERIFY(refreshWith(server, {entry("Fresh", "https://news.example/f")}));
         QRect menu;
         const QImage shot = openMenu(menu);
         const QRect dot = newEntryDot(shot, menu);
