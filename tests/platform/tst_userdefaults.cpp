@@ -1,10 +1,6 @@
 #include "UserDefaults.h"
 
 #include <QApplication>
-#include <QDir>
-#include <QFile>
-#include <QJsonArray>
-#include <QTemporaryDir>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;

@@ -5,13 +5,8 @@
 #include "PreferenceKeys.h"
 #include "UserDefaults.h"
 
-#include <QCheckBox>
-#include <QComboBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtTest>
+#include <QtWidgets>
 
 class TestPreferences : public QObject {
     Q_OBJECT
@@ -63,14 +58,12 @@ private Q_SLOTS:
     void init() { qputenv("XDG_CONFIG_HOME", m_config.emplace().path().toLocal8Bit()); }
 
     void periodsOffered() {
-        // As written in the file, then the items offered beyond the four built-in ones, and the
-        // index shown.
-        const QStringList cases =
-            QStringLiteral("900 @0;1800 @1;3600 @2;0 @3;-600 @3;600|Every 10 minutes 600 @4;"
-                           "45|Every 45 seconds 45 @4;60|Every minute 60 @4;"
-                           "1800.001|Every 1800.001 seconds 1800.001 @4")
-                .split(u';');
-        for (const QString& row : cases) {
+        // Each row: a period as the settings file holds it, then the items offered beyond the four
+        // built-in ones, and the index shown.
+        QFile cases(QFINDTESTDATA("periods.txt"));
+        QVERIFY(cases.open(QIODevice::ReadOnly));
+        for (const QString& row :
+             QString::fromUtf8(cases.readAll()).split(u'\n', Qt::SkipEmptyParts)) {
             const QString period = row.section(QRegularExpression("[ |]"), 0, 0);
             defaults().setString(period, PreferenceKeys::DataRefreshInterval);
             PreferenceController prefs;
