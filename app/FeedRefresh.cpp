@@ -88,17 +88,18 @@ void AppController::finishRefresh(const std::optional<QByteArray>& body, const Q
     // The document's tree is let go as soon as it is read, before the menu is built: both at
     // once would add their peaks.
     std::optional<FeedContent> feed;
-    QString unreadable;
+    XMLReadError unreadable;
     if (const std::optional<XMLTree> tree =
             body ? XMLTree::treeWithData(*body, base, charset, &unreadable) : std::nullopt)
         feed = readFeed(*tree, base);
     if (!feed) {
-        if (!unreadable.isEmpty())
+        if (!unreadable.text.isEmpty())
             qWarning("Could not read the feed from %s: %s", qUtf8Printable(base.toDisplayString()),
-                     qUtf8Printable(unreadable));
+                     qUtf8Printable(unreadable.text));
         qWarning("Invalid data feed format: RSS element not found.");
         if (m_lastFailure.isEmpty())
-            m_lastFailure = unreadable.isEmpty() ? tr("not a readable feed") : unreadable;
+            m_lastFailure =
+                unreadable.text.isEmpty() ? tr("not a readable feed") : unreadable.translated;
         clearMenu();
         setNoDataMenu();
         Q_EMIT refreshFinished();

@@ -294,4 +294,16 @@
         <translation>&amp;Speichern</translation>
     </message>
 </context>
+<context>
+    <name>XMLTree</name>
+    <message>
+        <source>unknown encoding &quot;%1&quot;</source>
+        <translation>unbekannte Zeichenkodierung „%1“</translation>
+    </message>
+    <message>
+        <source>text that is not %1</source>
+        <extracomment>%1 is the name of an encoding the feed&apos;s bytes do not follow, such as &quot;Shift_JIS&quot;</extracomment>
+        <translation>Text, der kein gültiges %1 ist</translation>
+    </message>
+</context>
 </TS>

@@ -294,4 +294,16 @@
         <translation>&amp;Guardar</translation>
     </message>
 </context>
+<context>
+    <name>XMLTree</name>
+    <message>
+        <source>unknown encoding &quot;%1&quot;</source>
+        <translation>codificación «%1» desconocida</translation>
+    </message>
+    <message>
+        <source>text that is not %1</source>
+        <extracomment>%1 is the name of an encoding the feed&apos;s bytes do not follow, such as &quot;Shift_JIS&quot;</extracomment>
+        <translation>texto que no es %1 válido</translation>
+    </message>
+</context>
 </TS>

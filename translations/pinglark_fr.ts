@@ -294,4 +294,16 @@
         <translation>&amp;Enregistrer</translation>
     </message>
 </context>
+<context>
+    <name>XMLTree</name>
+    <message>
+        <source>unknown encoding &quot;%1&quot;</source>
+        <translation>encodage «&#xa0;%1&#xa0;» inconnu</translation>
+    </message>
+    <message>
+        <source>text that is not %1</source>
+        <extracomment>%1 is the name of an encoding the feed&apos;s bytes do not follow, such as &quot;Shift_JIS&quot;</extracomment>
+        <translation>texte qui n’est pas du %1 valide</translation>
+    </message>
+</context>
 </TS>

@@ -294,4 +294,16 @@
         <translation>&amp;Salva</translation>
     </message>
 </context>
+<context>
+    <name>XMLTree</name>
+    <message>
+        <source>unknown encoding &quot;%1&quot;</source>
+        <translation>codifica «%1» sconosciuta</translation>
+    </message>
+    <message>
+        <source>text that is not %1</source>
+        <extracomment>%1 is the name of an encoding the feed&apos;s bytes do not follow, such as &quot;Shift_JIS&quot;</extracomment>
+        <translation>testo che non è %1 valido</translation>
+    </message>
+</context>
 </TS>

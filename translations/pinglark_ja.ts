@@ -289,4 +289,16 @@
         <translation>保存(&amp;S)</translation>
     </message>
 </context>
+<context>
+    <name>XMLTree</name>
+    <message>
+        <source>unknown encoding &quot;%1&quot;</source>
+        <translation>不明な文字コード「%1」</translation>
+    </message>
+    <message>
+        <source>text that is not %1</source>
+        <extracomment>%1 is the name of an encoding the feed&apos;s bytes do not follow, such as &quot;Shift_JIS&quot;</extracomment>
+        <translation>%1として正しくないテキスト</translation>
+    </message>
+</context>
 </TS>

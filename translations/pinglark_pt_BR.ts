@@ -294,4 +294,16 @@
         <translation>&amp;Salvar</translation>
     </message>
 </context>
+<context>
+    <name>XMLTree</name>
+    <message>
+        <source>unknown encoding &quot;%1&quot;</source>
+        <translation>codificação “%1” desconhecida</translation>
+    </message>
+    <message>
+        <source>text that is not %1</source>
+        <extracomment>%1 is the name of an encoding the feed&apos;s bytes do not follow, such as &quot;Shift_JIS&quot;</extracomment>
+        <translation>texto que não é %1 válido</translation>
+    </message>
+</context>
 </TS>

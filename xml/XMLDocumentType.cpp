@@ -16,6 +16,7 @@
 #include "XMLParserInternal.h"
 #include "XMLTreeBuilder.h"
 
+#include <QCoreApplication>
 #include <QStringDecoder>
 
 #include <algorithm>
@@ -215,7 +216,7 @@ QString encodingName(QByteArrayView name) {
 } // namespace
 
 std::optional<XMLSource> XMLSourceFor(const QByteArray& bytes, const QByteArray& charset,
-                                      QString* error) {
+                                      XMLReadError* error) {
     XMLSource source{bytes, {}, -1};
     // A byte order mark, or the zero bytes of UTF-16 text: expat tells the encoding itself.
     if (bytes.startsWith("\xEF\xBB\xBF") || bytes.startsWith("\xFE\xFF") ||
@@ -232,18 +233,19 @@ std::optional<XMLSource> XMLSourceFor(const QByteArray& bytes, const QByteArray&
     } else if (!name.isEmpty()) {
         // Any other encoding the system can decode is turned into UTF-8 here, whatever the
         // declaration then says.
+        const auto refuse = [&](const char* phrase) {
+            if (error)
+                *error = {QString::fromUtf8(phrase).arg(encodingName(name)),
+                          QCoreApplication::translate("XMLTree", phrase).arg(encodingName(name))};
+            return std::nullopt;
+        };
         QStringDecoder decoder(name.constData());
-        if (!decoder.isValid()) {
-            if (error)
-                *error = QStringLiteral("unknown encoding \"%1\"").arg(encodingName(name));
-            return std::nullopt;
-        }
+        if (!decoder.isValid())
+            return refuse(QT_TRANSLATE_NOOP("XMLTree", "unknown encoding \"%1\""));
         const QString text = decoder.decode(bytes);
-        if (decoder.hasError()) {
-            if (error)
-                *error = QStringLiteral("text that is not %1").arg(encodingName(name));
-            return std::nullopt;
-        }
+        if (decoder.hasError())
+            //: %1 is the name of an encoding the feed's bytes do not follow, such as "Shift_JIS"
+            return refuse(QT_TRANSLATE_NOOP("XMLTree", "text that is not %1"));
         source.bytes = text.toUtf8();
         source.encoding = QByteArrayLiteral("UTF-8");
     }

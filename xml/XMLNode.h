@@ -178,7 +178,7 @@ private:
 // a well-formed document. charset: the encoding the bytes came with from elsewhere, if any, used
 // where the document declares none. error, if given, says why an encoding could not be read.
 XMLNodePtr XMLParseDocument(const QByteArray& bytes, const QUrl& base,
-                            const QByteArray& charset = {}, QString* error = nullptr);
+                            const QByteArray& charset = {}, XMLReadError* error = nullptr);
 
 // Writes node and its subtree as XML text made of 7-bit ASCII only; nothing when a name (or other
 // text that has no escaped form, such as a comment) cannot be written in ASCII.

@@ -357,7 +357,7 @@ bool XMLHasCrowdedStartTag(QByteArrayView bytes, std::size_t limit) {
 }
 
 XMLNodePtr XMLParseDocument(const QByteArray& bytes, const QUrl& base, const QByteArray& charset,
-                            QString* error) {
+                            XMLReadError* error) {
     const std::optional<XMLSource> source = XMLSourceFor(bytes, charset, error);
     if (!source || XMLHasCrowdedStartTag(source->bytes, XMLTreeBuilder::MaxAttributes))
         return nullptr;

@@ -14,7 +14,7 @@ std::optional<XMLTree> XMLTree::treeWithData(const QByteArray& bytes, const QUrl
 }
 
 std::optional<XMLTree> XMLTree::treeWithData(const QByteArray& bytes, const QUrl& resolvingUrl,
-                                             const QByteArray& charset, QString* error) {
+                                             const QByteArray& charset, XMLReadError* error) {
     if (bytes.isNull())
         return std::nullopt;
     return treeWithNode(XMLParseDocument(bytes, resolvingUrl, charset, error));

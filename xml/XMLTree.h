@@ -64,6 +64,12 @@ enum XMLNodeKind : int {
 // An element's attributes as written in its start tag, in document order.
 using XMLAttributes = QList<std::pair<QString, QString>>;
 
+// Why a document's text could not be read: in English for a log, and in the user's language.
+struct XMLReadError {
+    QString text;
+    QString translated;
+};
+
 class XMLTree {
 public:
     XMLTree() = default; // the empty wrapper
@@ -76,7 +82,7 @@ public:
     // counts where the document declares no encoding. error, if given, says why a document whose
     // encoding cannot be read was refused (and stays as it was for any other refusal).
     static std::optional<XMLTree> treeWithData(const QByteArray& bytes, const QUrl& resolvingUrl,
-                                               const QByteArray& charset, QString* error);
+                                               const QByteArray& charset, XMLReadError* error);
     // Reads and parses the document at a local (file:) URL; nothing for other schemes.
     static std::optional<XMLTree> treeWithURL(const QUrl& url);
     // Wraps a node; nothing for a null node.

@@ -42,7 +42,7 @@ struct XMLSource {
 // here, multi-byte ones included. Nothing, and why in error, when the encoding is not known or
 // the bytes are not text in it.
 std::optional<XMLSource> XMLSourceFor(const QByteArray& bytes, const QByteArray& charset,
-                                      QString* error);
+                                      XMLReadError* error);
 
 class XMLTreeBuilder {
 public:
