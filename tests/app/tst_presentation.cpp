@@ -1,7 +1,7 @@
 // How entries look and act in the menu: shown titles, clicks, and the blinking icon; and feeds
-// and servers that mean harm or are simply broken, which leave the placeholder in the menu and
-// nothing a feed says opened unsafely. (How the download and the parser stand up to each kind of
-// attack, their own suites show.)
+// that mean harm, which get nothing they say opened unsafely. (Feeds and servers that leave the
+// placeholder in the menu are among tst_refresh's feeds/; how the download and the parser stand
+// up to each kind of attack, their own suites show.)
 
 #include "AppHarness.h"
 
@@ -82,41 +82,6 @@ private Q_SLOTS:
         QVERIFY(blank());
         Q_EMIT item->activated();
         QVERIFY(!app.blinkTimer() && item->hasImage());
-    }
-
-    void noEntriesShowThePlaceholder_data() {
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QByteArray>("document");
-        QTest::addColumn<bool>("read"); // whether the feed was read: the first check is over
-        QTest::newRow("404") << 404 << QByteArray("<html>not here</html>") << false;
-        QTest::newRow("feeds below another root")
-            << 200
-            << QByteArray("<page><rss><channel><item><title>t</title></item></channel></rss>"
-                          "<feed><entry><title>t</title></entry></feed></page>")
-            << false;
-        QTest::newRow("all untitled")
-            << 200 << FeedFixture::rdf({{{}, "http://x/1", {}}, {{}, "http://x/2", {}}}) << true;
-        QTest::newRow("empty feed element") << 200 << QByteArray("<rdf:RDF/>") << true;
-    }
-    void noEntriesShowThePlaceholder() {
-        QFETCH(int, status);
-        QFETCH(QByteArray, document);
-        QFETCH(bool, read);
-        AppHarness h;
-        h.server.serveStatus(AppHarness::feedPath, status, document);
-        if (!read)
-            QTest::ignoreMessage(QtWarningMsg, formatError);
-        if (status != 200)
-            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Could not update the feed"));
-        AppController& app = h.start();
-        const QList<FeedMenuItem*> items = h.feedItems();
-        QCOMPARE(items.size(), 1);
-        QCOMPARE(app.barMenu()->actions().indexOf(items[0]), 0);
-        QCOMPARE(items[0]->text(), QStringLiteral("No Data Loaded"));
-        QVERIFY(!items[0]->isEnabled() && items[0]->icon().isNull());
-        QCOMPARE(app.firstCheck(), !read);
-        // Once the feed has been read, a top link where none was recorded counts as new.
-        QCOMPARE(h.after({entry("1")}), read ? "new blinking" : "blank");
     }
 
     void titlesShowExactlyWhateverTheyHoldAndOnlyWebLinksOpen() {

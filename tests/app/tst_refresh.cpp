@@ -36,8 +36,6 @@ private Q_SLOTS:
     void whatEachRefreshMarksAndBlinks() {
         AppHarness h({entry("1"), entry("2"), entry("3")});
         AppController& app = h.start();
-        // Entries stand above the fixed items, in document order.
-        QCOMPARE(app.barMenu()->actions().indexOf(h.feedItems().at(2)), 2);
         QCOMPARE(shownText(h.feedItems().at(0)->toolTip()), QStringLiteral("Author 1"));
         QCOMPARE(h.state(), "blank blank blank");
         QCOMPARE(h.after({entry("1"), entry("2"), entry("3")}), "blank blank blank");
@@ -63,10 +61,12 @@ private Q_SLOTS:
     }
 
     // Each feed in feeds/, <name>.xml, read as a feed of the user's, gives the menu in <name>.menu:
-    // title|link|source per entry ("-" where absent), then the home item's text|what it opens ("-"
-    // when disabled), then the icon's tooltip. Lines "> Name: value" before them are headers the
-    // feed is served with; a Location is where the feed's address redirects to, and the feed is
-    // served there. {site} is the test server.
+    // title|link|source per entry ("-" where absent; "|disabled" and "|no image" follow where so),
+    // at the top of the menu, then the home item's text|what it opens ("-" when disabled), then the
+    // icon's tooltip. Lines "> Name: value" before them are headers the feed is served with; a
+    // Location is where the feed's address redirects to, and the feed is served there; a Status
+    // is the response's; a Warning (a pattern) is logged. A last line "then N M...: marks" gives
+    // the marks after the address next serves the entries N, M... {site} is the test server.
     void everyFormatReadsIntoEntries_data() {
         QTest::addColumn<QByteArray>("document");
         QTest::addColumn<QStringList>("read");
@@ -111,7 +111,12 @@ private Q_SLOTS:
                 servedAt = QString::fromUtf8(value);
             else if (name == u"Content-Type")
                 answer.contentType = value;
+            else if (name == u"Status")
+                answer.status = value.toInt();
+            else if (name == u"Warning")
+                QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QString::fromUtf8(value)));
         }
+        const QString then = read.last().startsWith("then ") ? read.takeLast() : QString();
         h.server.setRoute(servedAt, answer);
         if (servedAt != own)
             h.server.redirect(own, servedAt.toUtf8(), 301);
@@ -119,9 +124,13 @@ private Q_SLOTS:
                                                        PreferenceKeys::FeedURL);
         h.start();
         QStringList shown;
-        for (FeedMenuItem* item : h.feedItems())
+        for (FeedMenuItem* item : h.feedItems()) {
+            QCOMPARE(h.app->barMenu()->actions().indexOf(item), shown.size());
             shown.append(item->feedTitle().value_or(item->text()) + '|' +
-                         item->feedLink().value_or("-") + '|' + item->feedSource().value_or("-"));
+                         item->feedLink().value_or("-") + '|' + item->feedSource().value_or("-") +
+                         (item->isEnabled() ? "" : "|disabled") +
+                         (item->icon().isNull() ? "|no image" : ""));
+        }
         QAction* home = h.app->homeMenuItem();
         UrlRecorder recorder;
         home->trigger();
@@ -130,6 +139,14 @@ private Q_SLOTS:
         shown.append(h.app->statusItem()->toolTipDescription().replace(
             QRegularExpression("\\d+(:\\d\\d)+( [AP]M)?"), "<time>"));
         QCOMPARE(shown, read.replaceInStrings("{site}", h.site().chopped(1)));
+        if (!then.isEmpty()) {
+            QList<FeedEntry> next;
+            for (const QString& n : then.section(u':', 0, 0).split(u' ').mid(1))
+                next.append(entry(n));
+            h.server.setRoute(servedAt, {.body = FeedFixture::rdf(next)});
+            QVERIFY(h.refresh());
+            QCOMPARE(h.state(), then.section(": ", 1));
+        }
     }
 
     void failuresAreLoggedDescribedAndRetried() {
