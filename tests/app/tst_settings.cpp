@@ -224,7 +224,8 @@ private Q_SLOTS:
     }
 
     // Each language as main installs it, C last: the menu and preferences texts, and why the
-    // refresh failed in the tooltip, none in English; the log line stays in English.
+    // refresh failed in the tooltip (the download's words, then the reader's), none in English;
+    // the log lines stay in English.
     void textsInEachLanguage_data() {
         QTest::addColumn<QStringList>("expected");
         QTest::newRow("C") << QStringList{"Preferences…", "Quit Pinglark", "Pinglark Preferences",
@@ -253,6 +254,11 @@ private Q_SLOTS:
             QTest::ignoreMessage(QtWarningMsg, QRegularExpression("without an earlier copy$"));
             AppController& app = h.start();
             all << app.statusItem()->toolTipDescription().section(": ", 1); // after the time
+            h.server.serve(AppHarness::feedPath, "<?xml version='1.0' encoding='x-none'?><r/>");
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("unknown encoding \"x-none\"$"));
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("RSS element not found"));
+            QVERIFY(h.refresh());
+            all << app.statusItem()->toolTipDescription().section(": ", 1);
             app.preferencesMenuItem()->trigger();
             for (const QAction* item : app.barMenu()->actions()) // "No Data Loaded" among them
                 all << item->text();
