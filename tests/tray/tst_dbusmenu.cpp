@@ -72,8 +72,8 @@ private Q_SLOTS:
         connect(&f.menu, &QMenu::aboutToShow, f.checked, [&f] { f.checked->setChecked(true); });
         menuEvent(f.item, 0, "closed");
         ask(f.item, "AboutToShow", {0});
-        QTRY_COMPARE(bus.count("ItemsPropertiesUpdated"), 1);
-        see("ItemsPropertiesUpdated", bus.named("ItemsPropertiesUpdated")[0]);
+        for (const QDBusMessage& message : bus.named("ItemsPropertiesUpdated"))
+            see("ItemsPropertiesUpdated", message);
 
         // Clicks on the item itself, unless it is disabled. Activate is refused, so that the
         // host shows the menu it draws: the program's own does not pop up over it.
