@@ -15,6 +15,8 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QFile>
+#include <QImage>
 #include <QMenu>
 #include <QtTest>
 
@@ -79,28 +81,31 @@ protected:
         message.setArguments(arguments);
         return panel.call(message, QDBus::BlockWithGui, 5000);
     }
-    QVariant property(StatusItem& item, const QString& name,
-                      const QString& path = "/StatusNotifierItem",
-                      const QString& interface = "org.kde.StatusNotifierItem") {
+    QVariant property(StatusItem& item, const QString& name) {
         const QDBusMessage reply =
-            call(item.statusNotifierItem()->serviceName(), path, "org.freedesktop.DBus.Properties",
-                 "Get", {interface, name});
+            call(item.statusNotifierItem()->serviceName(), "/StatusNotifierItem",
+                 "org.freedesktop.DBus.Properties", "Get", {"org.kde.StatusNotifierItem", name});
         return reply.arguments().value(0).value<QDBusVariant>().variant();
     }
     template <typename T> T structure(StatusItem& item, const QString& name) {
         return qdbus_cast<T>(property(item, name).value<QDBusArgument>());
     }
+    // A call on the menu, or on the item itself (its methods start with "Activate" or "Context").
     QDBusMessage menuCall(StatusItem& item, const QString& method,
                           const QVariantList& arguments = {}) {
-        return call(item.statusNotifierItem()->serviceName(), "/MenuBar", "com.canonical.dbusmenu",
-                    method, arguments);
+        const bool menu = !method.startsWith("Activate") && !method.startsWith("Context");
+        return call(
+            item.statusNotifierItem()->serviceName(), menu ? "/MenuBar" : "/StatusNotifierItem",
+            menu ? "com.canonical.dbusmenu" : "org.kde.StatusNotifierItem", method, arguments);
     }
     QDBusMessage menuEvent(StatusItem& item, int id, const QString& type) {
         return menuCall(item, "Event", {id, type, QVariant::fromValue(QDBusVariant(0)), 0u});
     }
     DBusMenuLayoutItem layout(StatusItem& item, int parent = 0, int depth = -1) {
         const QDBusMessage reply = menuCall(item, "GetLayout", {parent, depth, QStringList()});
-        return qdbus_cast<DBusMenuLayoutItem>(reply.arguments().value(1).value<QDBusArgument>());
+        const auto result = qdbus_cast<DBusMenuLayoutItem>(reply.arguments().value(1));
+        render(result); // learns the items' labels
+        return result;
     }
     void listen(StatusItem& item, BusSignals& bus) {
         const QString service = item.statusNotifierItem()->serviceName();
@@ -114,6 +119,66 @@ protected:
         QCoreApplication::processEvents();
         property(item, "Status");
         QCoreApplication::processEvents();
+    }
+
+    // What a test saw, a line each, compared at its end with seen/<test function>.txt.
+    QStringList seen;
+    QHash<int, QString> names; // the items' ids as the host met them, by label
+    void see(const QString& lines) { seen += lines.split(u'\n'); }
+    int id(const QString& label) const { return names.key(label, label.toInt()); }
+    // A call and its reply: "error", or the reply's arguments (revisions aside, which the host
+    // only compares), ids by the label of their item.
+    void see(const QString& what, const QDBusMessage& message) { see(what + u':' + said(message)); }
+    void ask(StatusItem& item, const QString& method, const QVariantList& arguments = {}) {
+        see(method, menuCall(item, method, arguments));
+    }
+    QString said(const QDBusMessage& message) {
+        if (message.type() == QDBusMessage::ErrorMessage)
+            return " error";
+        QString text;
+        for (const QVariant& value : message.arguments()) {
+            const QString type = value.value<QDBusArgument>().currentSignature();
+            if (type == "(ia{sv}av)")
+                text += u'\n' + render(qdbus_cast<DBusMenuLayoutItem>(value), 1);
+            for (const DBusMenuItem& i :
+                 type == "a(ia{sv})" ? qdbus_cast<DBusMenuItemList>(value) : DBusMenuItemList())
+                text += "\n  " + name(i.id) + ": " + render(i.properties);
+            for (const DBusMenuItemKeys& i : type == "a(ias)"
+                                                 ? qdbus_cast<DBusMenuItemKeysList>(value)
+                                                 : DBusMenuItemKeysList())
+                text += "\n  " + name(i.id) + " lost " + i.properties.join(u' ');
+            for (int i : type == "ai" ? qdbus_cast<QList<int>>(value) : QList<int>())
+                text += u' ' + name(i);
+            if (type == "ai")
+                text += " /";
+            else if (type.isEmpty() && value.typeId() != QMetaType::UInt)
+                text += u' ' + value.toString();
+        }
+        return text;
+    }
+    QString name(int id) const { return names.value(id, QString::number(id)); }
+    // Item properties as one line; a picture by its size and the colour at its centre.
+    static QString render(const QVariantMap& properties) {
+        QStringList parts;
+        for (auto it = properties.cbegin(); it != properties.cend(); ++it) {
+            const QImage image = QImage::fromData(it.value().toByteArray(), "PNG");
+            parts.append(it.key() + u'=' +
+                         (it.key() == "icon-data"
+                              ? QString("%1px,%2")
+                                    .arg(image.width())
+                                    .arg(image.pixelColor(16, 16).name(QColor::HexArgb))
+                              : it.value().toString()));
+        }
+        return parts.join(u' ');
+    }
+    // The menu as the host reads it: an item a line, a submenu's items indented below it.
+    QString render(const DBusMenuLayoutItem& item, int depth = 0) {
+        if (item.properties.contains("label"))
+            names[item.id] = item.properties.value("label").toString();
+        QString text = QString(depth * 2, u' ') + render(item.properties);
+        for (const DBusMenuLayoutItem& child : item.children)
+            text += u'\n' + render(child, depth + 1);
+        return text;
     }
 
     struct Fixture {
@@ -151,7 +216,25 @@ private Q_SLOTS:
         watcher.menuHost = MenuHost::Lxqt;
         startPanel();
     }
-    void cleanup() { stopPanel(); }
+    void cleanup() {
+        stopPanel();
+        const QStringList got = std::exchange(seen, {});
+        if (QTest::currentTestFailed() || got.isEmpty())
+            return;
+        QFile file(QFileInfo(__FILE__).absolutePath() + "/seen/" + QTest::currentTestFunction() +
+                   ".txt");
+        if (qEnvironmentVariableIsSet("TT_DUMP")) {
+            QFile out(file.fileName());
+            out.open(QIODevice::WriteOnly);
+            out.write(got.join(u'\n').toUtf8() + "\n");
+        }
+        QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.fileName()));
+        QStringList expected;
+        for (const QString& line : QString::fromUtf8(file.readAll()).split(u'\n'))
+            if (!line.trimmed().isEmpty() && !line.startsWith(u'#'))
+                expected += line;
+        QCOMPARE(got, expected);
+    }
 };
 
 // Runs a panel suite on a session bus of its own, started before the application connects to one.

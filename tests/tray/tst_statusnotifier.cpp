@@ -24,50 +24,47 @@ private Q_SLOTS:
         QTRY_VERIFY(f.item.isStatusNotifierRegistered());
         BusSignals bus;
         listen(f.item, bus);
-        // One picture of 22 px, ARGB32 in network byte order: opaque red is FF FF 00 00.
-        const auto picture = [&] {
-            const auto pixmaps = structure<SniIconPixmapList>(f.item, "IconPixmap");
-            if (pixmaps.size() != 1 || pixmaps[0].bytes.size() != 22 * pixmaps[0].height * 4)
-                return u"wrong size"_s;
-            return QString::number(pixmaps[0].width) + u':' + pixmaps[0].bytes.left(4).toHex();
+        // What the host heard since it last looked, and what it reads: the pictures (ARGB32 in
+        // network byte order: opaque red is FF FF 00 00), the image by name, what screen readers
+        // say of the item and of it calling for attention, and the tooltip.
+        const auto look = [&] {
+            roundTrip(f.item);
+            QString text;
+            for (const QDBusMessage& message : std::exchange(bus.received, {}))
+                text += message.member() + u' ';
+            for (const SniIconPixmap& p : structure<SniIconPixmapList>(f.item, "IconPixmap"))
+                text += u"%1x%2 %3:%4 "_s.arg(p.width)
+                            .arg(p.height)
+                            .arg(p.bytes.size())
+                            .arg(p.bytes.left(4).toHex());
+            for (const char* name : {"IconName", "IconAccessibleDesc", "AttentionAccessibleDesc"})
+                text += property(f.item, name).toString() + u'|';
+            const auto toolTip = structure<SniToolTip>(f.item, "ToolTip");
+            see(text + toolTip.title + u'|' + toolTip.description);
         };
-        QCOMPARE(picture(), "22:ffff0000");
+        look();
         // The blink, a picture gone and back: one NewIcon each. Setting what is shown already
         // announces nothing.
         const QIcon icon = f.item.image();
         for (const QIcon& image : {QIcon(), icon, icon})
             f.item.setImage(image);
         f.item.setToolTip("Pinglark");
-        roundTrip(f.item);
-        QTRY_COMPARE(bus.count("NewIcon"), 2);
-        QCOMPARE(picture(), "22:ffff0000");
-
+        look();
         // The tooltip's description, escaped: hosts read it as markup. One NewToolTip per change.
-        QCOMPARE(bus.count("NewToolTip"), 0);
         for (int i = 0; i < 2; ++i)
             f.item.setToolTipDescription("HTTP 500 <Oops & co>");
-        roundTrip(f.item);
-        QTRY_COMPARE(bus.count("NewToolTip"), 1);
-        const auto toolTip = structure<SniToolTip>(f.item, "ToolTip");
-        QCOMPARE(toolTip.title + u'|' + toolTip.description,
-                 "Pinglark|HTTP 500 &lt;Oops &amp; co&gt;");
-
+        look();
         // The program's own images go by name too, the blank phase included: a host that reads
         // IconName draws the picture from IconThemePath itself. IconPixmap stays for the others.
         f.item.setImage(imageNamed("plinth_bar"));
-        QCOMPARE(property(f.item, "IconName").toString(), "pinglark-plinth_bar");
-        QCOMPARE(picture().left(3), "22:");
+        look();
         f.item.setImage(QIcon());
-        QCOMPARE(property(f.item, "IconName").toString(), "pinglark-blank");
-
-        // What screen readers say of it, and of it calling for attention, read again on NewIcon.
-        f.item.setNeedsAttention(true);
-        QCOMPARE(property(f.item, "IconAccessibleDesc").toString(), "Pinglark, new entries");
-        QTRY_COMPARE(bus.count("NewIcon"), 5);
-        f.item.setNeedsAttention(false);
-        QCOMPARE(property(f.item, "IconAccessibleDesc").toString() + u'|' +
-                     property(f.item, "AttentionAccessibleDesc").toString(),
-                 "Pinglark|Pinglark, new entries");
+        look();
+        // Calling for attention, and no longer.
+        for (const bool attention : {true, false}) {
+            f.item.setNeedsAttention(attention);
+            look();
+        }
     }
 
     void followsThePanel() {
