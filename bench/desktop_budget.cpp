@@ -81,12 +81,12 @@ int main(int argc, char* argv[]) {
         QStringLiteral("org.kde.StatusNotifierHost-%1").arg(app.applicationPid()));
 
     HttpServer server;
-    if (!server.listen(feedPort)) {
-        std::fprintf(stderr, "port %u is taken\n", unsigned(feedPort));
+    if (const QString problem = desktop.serveFeed(server, "DataRefreshInterval=2\n");
+        !problem.isEmpty()) {
+        std::fprintf(stderr, "%s\n", qPrintable(problem));
         return 2;
     }
     server.serve(feedPath, FeedFixture::rdf(FeedFixture::numbered(15, 2)));
-    desktop.writeSettings("DataRefreshInterval=2\n");
 
     // Start-up, ten times.
     QList<double> startups;
