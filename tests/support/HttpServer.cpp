@@ -111,11 +111,10 @@ public:
     }
 
     void start(const Response& response, QHttpServerResponder& responder, bool notModified) {
-        if (response.hang)
-            return;
-        if (response.raw) {
-            m_socket->write(*response.raw);
-            finish();
+        if (response.raw || response.hang) {
+            m_socket->write(response.raw.value_or(QByteArray()));
+            if (!response.hang)
+                finish();
             return;
         }
         const int status = notModified ? 304 : response.status;

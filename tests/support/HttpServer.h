@@ -48,15 +48,15 @@ public:
         // `body`, produced while it is sent.
         qint64 generatedSize = -1;
 
-        // Accept the request and never answer (the connection stays open until the client gives
-        // up or the server is destroyed).
+        // Accept the request and never answer, or never end a raw answer (the connection stays
+        // open until the client gives up or the server is destroyed).
         bool hang = false;
 
         // When above zero: headers at once, then the (fixed) body one byte per interval.
         std::chrono::milliseconds dripInterval{0};
 
         // When set, these bytes are written instead of an HTTP response, then the connection is
-        // closed (a server that does not speak HTTP).
+        // closed unless the route hangs (a server that does not speak HTTP, or does it wrong).
         std::optional<QByteArray> raw;
     };
 
