@@ -4,7 +4,6 @@
 #include <QHttpServerRequest>
 #include <QHttpServerResponder>
 #include <QMetaEnum>
-#include <QRandomGenerator>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -111,11 +110,10 @@ public:
     }
 
     void start(const Response& response, QHttpServerResponder& responder, bool notModified) {
-        if (response.hang)
-            return;
-        if (response.raw) {
-            m_socket->write(*response.raw);
-            finish();
+        if (response.raw || response.hang) {
+            m_socket->write(response.raw.value_or(QByteArray()));
+            if (!response.hang)
+                finish();
             return;
         }
         const int status = notModified ? 304 : response.status;
@@ -229,11 +227,11 @@ private:
     bool m_closed = false;
 };
 
-std::optional<QByteArray> HttpServer::Request::find(const QByteArray& name) const {
+QByteArray HttpServer::Request::header(const QByteArray& name) const {
     for (const auto& [key, value] : headers)
         if (key.compare(name, Qt::CaseInsensitive) == 0)
             return value;
-    return std::nullopt;
+    return {};
 }
 
 HttpServer::HttpServer(QObject* parent)
@@ -283,23 +281,15 @@ void HttpServer::clearRequests() {
     m_requests.clear();
 }
 
-QByteArray HttpServer::garbage(qsizetype size) {
-    QByteArray bytes(size, Qt::Uninitialized);
-    QRandomGenerator generator(20240611);
-    for (char& byte : bytes)
-        byte = char(generator.bounded(256));
-    return bytes.isEmpty() ? bytes : bytes.replace(0, 1, "\xff"); // never like a document or text
-}
-
 void HttpServer::answer(Request request, QHttpServerResponder& responder) {
     const Response response = m_routes.value(QString::fromUtf8(request.path),
                                              {.status = 404,
                                               .body = "<html><body>Not Found</body></html>\n",
                                               .contentType = "text/html"});
-    const bool notModified = request.hasHeader("If-None-Match")
-                                 ? request.header("If-None-Match") == response.etag
-                                 : request.hasHeader("If-Modified-Since") &&
-                                       request.header("If-Modified-Since") == response.lastModified;
+    const QByteArray etag = request.header("If-None-Match");
+    const QByteArray since = request.header("If-Modified-Since");
+    const bool notModified =
+        etag.isEmpty() ? !since.isEmpty() && since == response.lastModified : etag == response.etag;
     m_requests.append(std::move(request));
     const int serial = m_serialBase + int(m_requests.size()) - 1;
     auto* answer = new Answer(this, serial, responder.socket());

@@ -48,15 +48,15 @@ public:
         // `body`, produced while it is sent.
         qint64 generatedSize = -1;
 
-        // Accept the request and never answer (the connection stays open until the client gives
-        // up or the server is destroyed).
+        // Accept the request and never answer, or never end a raw answer (the connection stays
+        // open until the client gives up or the server is destroyed).
         bool hang = false;
 
         // When above zero: headers at once, then the (fixed) body one byte per interval.
         std::chrono::milliseconds dripInterval{0};
 
         // When set, these bytes are written instead of an HTTP response, then the connection is
-        // closed (a server that does not speak HTTP).
+        // closed unless the route hangs (a server that does not speak HTTP, or does it wrong).
         std::optional<QByteArray> raw;
     };
 
@@ -73,9 +73,7 @@ public:
         bool closedByClient = false;
 
         // The value of the first header with this name (case-insensitive), or empty.
-        QByteArray header(const QByteArray& name) const { return find(name).value_or(""); }
-        bool hasHeader(const QByteArray& name) const { return find(name).has_value(); }
-        std::optional<QByteArray> find(const QByteArray& name) const;
+        QByteArray header(const QByteArray& name) const;
     };
 
     explicit HttpServer(QObject* parent = nullptr);
@@ -83,7 +81,6 @@ public:
 
     // Listens on 127.0.0.1; port 0 picks a free one. Returns false when the port cannot be had.
     bool listen(quint16 port = 0);
-    quint16 port() const { return m_port; }
     QUrl url(const QString& path) const {
         return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(m_port).arg(path));
     }
@@ -102,10 +99,6 @@ public:
         setRoute(path, {.status = status, .headers = {{"Location", location}}});
     }
     void hang(const QString& path) { setRoute(path, {.hang = true}); }
-    void drip(const QString& path, const QByteArray& body, std::chrono::milliseconds interval) {
-        setRoute(path,
-                 {.body = body, .contentType = "application/rdf+xml", .dripInterval = interval});
-    }
     void serveGenerated(const QString& path, qint64 size, bool gzip = false, bool chunked = false) {
         setRoute(
             path,
@@ -114,13 +107,9 @@ public:
 
     // The request log, in arrival order.
     QList<Request> requests() const { return m_requests; }
-    int requestCount() const { return int(m_requests.size()); }
     int requestCount(const QString& path) const;
     std::optional<Request> lastRequest(const QString& path = {}) const;
     void clearRequests();
-
-    // Bytes that are neither XML nor text.
-    static QByteArray garbage(qsizetype size);
 
 Q_SIGNALS:
     // A request has been read and its answer begun; index is its place in requests().
