@@ -34,6 +34,17 @@ inline bool writeAll(const QString& path, const QByteArray& bytes) {
            file.write(bytes) == bytes.size();
 }
 
+// A data file beside the suites (name: its path from here).
+inline QByteArray dataFile(const QString& name) {
+    return readAll(QFileInfo(QStringLiteral(__FILE__)).absolutePath() + u'/' + name);
+}
+// Its lines, without blank lines and '#' comments.
+inline QStringList dataLines(const QString& name) {
+    QStringList lines = QString::fromUtf8(dataFile(name)).split(u'\n', Qt::SkipEmptyParts);
+    lines.removeIf([](const QString& line) { return line.startsWith(u'#'); });
+    return lines;
+}
+
 // What a label or tooltip shows of text: Qt lays out text that looks like markup as rich text.
 inline QString shownText(const QString& text) {
     if (!Qt::mightBeRichText(text))
