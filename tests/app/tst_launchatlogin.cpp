@@ -34,56 +34,38 @@ private Q_SLOTS:
                               QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
 
+    // Each step of login-changes.json, on the domain it leaves (or "before", where it has one),
+    // adds or removes the program and gives the domain "after".
     void onlyOurEntryIsAddedAndRemoved() {
-        // Without a domain, removing writes one with an empty list.
-        LaunchAtLogin::enabledAutoStart(false, program);
-        QCOMPARE(domain(), (QJsonObject{{listKey, QJsonArray{}}}));
-
-        // Every equal entry goes and one comes back, at the end; entries that are only similar,
-        // and the domain's other keys, stay as they are.
-        const QJsonObject mine = entry(false, program);
-        const QJsonObject hidden = entry(true, program);
-        const QJsonObject other = entry(false, QStringLiteral("/usr/bin/other"));
-        const QJsonObject pathOnly{{"Path", program}};
-        const QJsonObject extra{{"Hide", false}, {"Path", program}, {"Arguments", "--quiet"}};
-        setDomain(QJsonObject{{QStringLiteral("Volume"), 7},
-                              {listKey, QJsonArray{mine, hidden, other, extra, mine, pathOnly}}});
-        for (int i = 0; i < 2; ++i) {
-            LaunchAtLogin::enabledAutoStart(true, program);
-            QCOMPARE(list(), (QJsonArray{hidden, other, extra, pathOnly, mine}));
+        for (const QJsonValue& step :
+             QJsonDocument::fromJson(dataFile("login-changes.json")).array()) {
+            if (step["before"].isObject())
+                setDomain(step["before"].toObject());
+            LaunchAtLogin::enabledAutoStart(step["enable"].toBool(), program);
+            QCOMPARE(domain(), step["after"].toObject());
         }
-        LaunchAtLogin::enabledAutoStart(false, program);
-        QCOMPARE(list(), (QJsonArray{hidden, other, extra, pathOnly}));
-        QCOMPARE(domain().value(QStringLiteral("Volume")), QJsonValue(7));
     }
 
     // A change that cannot be made leaves the list and the autostart file as they were: the two
     // change together or not at all, and a domain that cannot be read is not written over.
+    // Each row of login-failures.json: the change (enable), the domain file (an object, the text
+    // of one, or none), the obstacle and the warning ({config}: the configuration folder).
     void failedChangeLeavesBothAsTheyWere_data() {
-        QTest::addColumn<bool>("enable");
-        QTest::addColumn<QString>("warning"); // {config}: the configuration folder
-        const QString autostart =
-            QStringLiteral("Cannot %1 {config}/autostart/pinglark.desktop: .+");
-        QTest::newRow("file for folder") << true << autostart.arg("write");
-        QTest::newRow("no domain, file for folder") << true << autostart.arg("write");
-        QTest::newRow("folder for file") << false << autostart.arg("remove");
-        QTest::newRow("read-only config") << false << "Cannot write {config}/loginwindow.json: .+";
-        QTest::newRow("not JSON") << false << "The login items file is not a JSON object.+";
-        QTest::newRow("not an array") << true << "The login items list is not a JSON array.+";
+        QTest::addColumn<QJsonObject>("row");
+        for (const QJsonValue& row :
+             QJsonDocument::fromJson(dataFile("login-failures.json")).array())
+            QTest::newRow(qPrintable(row["obstacle"].toString())) << row.toObject();
     }
     void failedChangeLeavesBothAsTheyWere() {
-        QFETCH(bool, enable);
-        QFETCH(QString, warning);
-        const QString obstacle = QString::fromLatin1(QTest::currentDataTag());
+        QFETCH(QJsonObject, row);
+        const bool enable = row["enable"].toBool();
+        const QString obstacle = row["obstacle"].toString();
+        QString warning = row["warning"].toString();
         const QString file = LaunchAtLogin::autostartFilePath();
-        if (obstacle == u"not JSON")
-            QVERIFY(writeAll(domainPath(), "{\"Volume\": 7,"));
-        else if (obstacle == u"not an array")
-            QVERIFY(writeAll(domainPath(), "{\"AutoLaunchedApplicationDictionary\": \"x\"}"));
-        else if (!obstacle.startsWith(u"no domain"))
-            setDomain(QJsonObject{
-                {QStringLiteral("Volume"), 7},
-                {listKey, QJsonArray{entry(enable, program), entry(false, "/usr/bin/other")}}});
+        if (row["domain"].isString())
+            QVERIFY(writeAll(domainPath(), row["domain"].toString().toUtf8()));
+        else if (row["domain"].isObject())
+            setDomain(row["domain"].toObject());
         if (!enable && obstacle != u"folder for file")
             QVERIFY(writeAll(file, "[Desktop Entry]\nExec=\"" + program.toUtf8() + "\"\n"));
         if (obstacle.endsWith(u"file for folder"))
