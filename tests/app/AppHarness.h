@@ -91,6 +91,16 @@ public:
 
     QString site() const { return server.url(QStringLiteral("/")).toString(); }
     void serveFeed(const QList<FeedEntry>& e) { server.serve(feedPath, FeedFixture::rdf(e)); }
+    // Serves a failure at the feed's address, and expects what its refresh logs: why the download
+    // failed (a pattern), then that no feed was read.
+    void serveFailure(int status, const QString& cause = QStringLiteral(".+")) {
+        server.serveStatus(feedPath, status);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Could not update the feed from " +
+                                                              QRegularExpression::escape(
+                                                                  server.url(feedPath).toString()) +
+                                                              ": " + cause + '$'));
+        QTest::ignoreMessage(QtWarningMsg, formatError);
+    }
 
     // Makes the controller, not yet started.
     AppController& make() {

@@ -69,9 +69,7 @@ private Q_SLOTS:
         QCOMPARE(after({entry("3"), entry("1"), entry("2")}, 1),
                  "0|Title 3|Veltrano|default,Open|pinglark pinglark");
         // A failed refresh between does not make every entry new; of several, three titles.
-        h.server.serveStatus(AppHarness::feedPath, 404);
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Could not update the feed"));
-        QTest::ignoreMessage(QtWarningMsg, formatError);
+        h.serveFailure(404);
         QVERIFY(h.refresh());
         const QList<FeedEntry> seven = {entry("7"), entry("6"), entry("5"), entry("4"),
                                         entry("3"), entry("1"), entry("2")};

@@ -43,8 +43,9 @@ private Q_SLOTS:
     //
     // Then, one line per step: "then N M...: marks" gives the marks (AppHarness::state()) after
     // the address next serves the entries N, M... (entry(N), or "-" for one without a link);
-    // "then: marks" gives them as they stand; "opened" is the user opening the menu, which stops
-    // the blink.
+    // "then: marks" gives them as they stand; "click N M...: addresses" chooses the menu's entries
+    // N, M... (from 0, the top) in turn and gives what they opened; "opened" is the user opening
+    // the menu, which stops the blink.
     void everyFormatReadsIntoEntries_data() {
         QTest::addColumn<QByteArray>("document");
         QTest::addColumn<QStringList>("read");
@@ -89,8 +90,9 @@ private Q_SLOTS:
             else if (name == u"Warning")
                 QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QString::fromUtf8(value)));
         }
+        static const QRegularExpression isStep(QStringLiteral("^(then|click|opened)\\b"));
         QStringList steps;
-        while (read.last().startsWith("then") || read.last() == u"opened")
+        while (read.last().contains(isStep))
             steps.prepend(read.takeLast());
         h.server.setRoute(servedAt, answer);
         if (servedAt != own)
@@ -115,37 +117,36 @@ private Q_SLOTS:
             QRegularExpression("\\d+(:\\d\\d)+( [AP]M)?"), "<time>"));
         QCOMPARE(shown, read.replaceInStrings("{site}", h.site().chopped(1)));
         for (const QString& step : steps) {
+            const QStringList args = step.section(u':', 0, 0).split(u' ').mid(1);
+            const QString expected = step.section(u':', 1).trimmed();
             if (step == u"opened") {
                 h.app->toggleBlink(false);
-                continue;
+            } else if (step.startsWith("click")) {
+                recorder.opened.clear();
+                for (const QString& n : args)
+                    h.feedItems().at(n.toInt())->trigger();
+                QCOMPARE(QUrl::toStringList(recorder.opened).join(u' '), expected);
+            } else {
+                QList<FeedEntry> next;
+                for (const QString& n : args)
+                    next.append(n == u"-" ? FeedEntry{"No link", {}, {}} : entry(n));
+                if (!next.isEmpty()) {
+                    h.server.setRoute(servedAt, {.body = FeedFixture::rdf(next)});
+                    QVERIFY(h.refresh());
+                }
+                QCOMPARE(h.state(), expected);
             }
-            QList<FeedEntry> next;
-            for (const QString& n : step.section(": ", 0, 0).split(u' ').mid(1))
-                next.append(n == u"-" ? FeedEntry{"No link", {}, {}} : entry(n));
-            if (!next.isEmpty()) {
-                h.server.setRoute(servedAt, {.body = FeedFixture::rdf(next)});
-                QVERIFY(h.refresh());
-            }
-            QCOMPARE(h.state(), step.section(": ", 1));
         }
     }
 
     void failuresAreLoggedDescribedAndRetried() {
         AppHarness h;
         // A failed download logs its cause too; the tooltip says how the last update went.
-        const auto fails = [&](int status, const QString& cause) {
-            h.server.serveStatus(AppHarness::feedPath, status);
-            QTest::ignoreMessage(QtWarningMsg,
-                                 QRegularExpression("^Could not update the feed from http://"
-                                                    "127.0.0.1:\\d+/notifications/veltrano.xml: " +
-                                                    cause + '$'));
-            QTest::ignoreMessage(QtWarningMsg, formatError);
-        };
         const auto described = [&](const QString& pattern) {
             const QString text = h.app->statusItem()->toolTipDescription();
             return QRegularExpression(u'^' + pattern + u'$').match(text).hasMatch() ? "" : text;
         };
-        fails(404, "HTTP 404 Not Found");
+        h.serveFailure(404, "HTTP 404 Not Found");
         AppController& app = h.start();
         QCOMPARE(described("Could not update at .+: HTTP 404 Not Found"), QString());
 
@@ -170,7 +171,7 @@ private Q_SLOTS:
 
         // Entries after a failure are all new (the menu held none), but only a changed top
         // link blinks.
-        fails(503, "HTTP 503 Service Unavailable");
+        h.serveFailure(503, "HTTP 503 Service Unavailable");
         QVERIFY(h.refresh());
         QCOMPARE(described("Could not update at .+: HTTP 503 Service Unavailable "
                            "\\(last updated at .+\\)"),
