@@ -159,5 +159,6 @@ public:
 
     QTemporaryDir config;
     HttpServer server;
+    UrlRecorder urls; // what the program hands to the desktop to open
     std::unique_ptr<AppController> app;
 };

@@ -143,13 +143,12 @@ private Q_SLOTS:
         QVERIFY(!item->isChecked());
         QVERIFY(QFile::remove(QFileInfo(file).absolutePath()));
 
-        const std::pair<QByteArray, bool> switches[] = {
-            {QByteArray(), false},    // the file removed
-            {"Hidden=true\n", false}, // KDE, XFCE
-            {"X-GNOME-Autostart-enabled = false\n", false},
-            {"[Desktop Entry]\nExec=/usr/bin/other\n", false}, // in place of ours
-            {"[Desktop Action quiet]\nHidden=true\n", true}};
-        for (const auto& [added, stillOn] : switches) {
+        // Each change of desktop-switches.json: what the desktop adds to the file (null: it
+        // removes the file), and whether launching at login stays on.
+        for (const QJsonValue& change :
+             QJsonDocument::fromJson(dataFile("desktop-switches.json")).array()) {
+            const QByteArray added = change["added"].toString().toUtf8();
+            const bool stillOn = change["stillOn"].toBool();
             item->trigger();
             QVERIFY(item->isChecked());
             QCOMPARE(list(), (QJsonArray{other, self}));

@@ -82,10 +82,9 @@ private Q_SLOTS:
         const QList<FeedEntry> markup{{"<b>8 & co</b>", "http://news.example/8", {}}, entry("9")};
         QCOMPARE(after(markup + seven, 3).section('|', 0, 2),
                  "102|2 new entries|&lt;b&gt;8 &amp; co&lt;/b&gt;\nTitle 9");
-        UrlRecorder recorder;
         Q_EMIT server.ActionInvoked(102, "default");
         Q_EMIT server.ActionInvoked(103, "default");
-        QTRY_COMPARE(recorder.opened, QList{QUrl("http://news.example/8")});
+        QTRY_COMPARE(h.urls.opened, QList{QUrl("http://news.example/8")});
         // No actions for a server that shows none. An entry without a link is known by its title.
         Q_EMIT server.NotificationClosed(103, 2);
         server.capabilities.clear();

@@ -214,9 +214,8 @@ private Q_SLOTS:
         QCOMPARE(app.homeMenuItem()->text(), "Veltrano Feeds");
         // Nor is another feed's last update its own.
         QVERIFY(!app.statusItem()->toolTipDescription().contains("last updated"));
-        UrlRecorder recorder;
         app.homeMenuItem()->trigger();
-        QCOMPARE(recorder.opened, QList{h.server.url("/go/rss_info")});
+        QCOMPARE(h.urls.opened, QList{h.server.url("/go/rss_info")});
     }
 
     // Each language as main installs it: the menu and preferences texts, and why the refresh
@@ -233,8 +232,7 @@ private Q_SLOTS:
         for (QStringList& all : texts) {
             installTranslations(QLocale(&all == texts ? QTest::currentDataTag() : "C"));
             AppHarness h;
-            h.server.serveStatus(AppHarness::feedPath, 304); // a failure in words of our own
-            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("without an earlier copy$"));
+            h.serveFailure(304, ".+ without an earlier copy"); // a failure in words of our own
             AppController& app = h.start();
             all << app.statusItem()->toolTipDescription().section(": ", 1); // after the time
             h.server.serve(AppHarness::feedPath, "<?xml version='1.0' encoding='x-none'?><r/>");
