@@ -95,10 +95,9 @@ public:
     // failed (a pattern), then that no feed was read.
     void serveFailure(int status, const QString& cause = QStringLiteral(".+")) {
         server.serveStatus(feedPath, status);
+        const QString address = QRegularExpression::escape(server.url(feedPath).toString());
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Could not update the feed from " +
-                                                              QRegularExpression::escape(
-                                                                  server.url(feedPath).toString()) +
-                                                              ": " + cause + '$'));
+                                                              address + ": " + cause + '$'));
         QTest::ignoreMessage(QtWarningMsg, formatError);
     }
 

@@ -18,7 +18,6 @@ class TestLaunchAtLogin : public QObject {
 
     std::optional<QTemporaryDir> m_config;
 
-    static QJsonObject entry(bool hide, const QString& p) { return {{"Hide", hide}, {"Path", p}}; }
     QString domainPath() const { return m_config->path() + QStringLiteral("/loginwindow.json"); }
     QJsonObject domain() const { return QJsonDocument::fromJson(readAll(domainPath())).object(); }
     void setDomain(const QJsonObject& object) {
@@ -129,8 +128,8 @@ private Q_SLOTS:
     // or marking it hidden, another copy of the program by writing a file that starts itself, and
     // the list follows.
     void menuItemFollowsTheListAndTheDesktop() {
-        const QJsonObject self = entry(false, QCoreApplication::applicationFilePath());
-        const QJsonObject other = entry(false, QStringLiteral("/usr/bin/other"));
+        const QJsonObject self{{"Hide", false}, {"Path", QCoreApplication::applicationFilePath()}};
+        const QJsonObject other{{"Hide", false}, {"Path", "/usr/bin/other"}};
         const QString file = LaunchAtLogin::autostartFilePath();
         setDomain(QJsonObject{{QStringLiteral("Volume"), 7}, {listKey, QJsonArray{other}}});
         AppController app(SiteAddresses::forSite(QStringLiteral("http://127.0.0.1:9")));

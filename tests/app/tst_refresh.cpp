@@ -1,5 +1,6 @@
 // One refresh end to end: a feed served over HTTP on 127.0.0.1, through the download and the
-// XML tree, into the status menu.
+// XML tree, into the status menu; how the entries look and act there, and the icon that blinks for
+// news. (How the download and the parser stand up to each kind of attack, their own suites show.)
 
 #include "AppHarness.h"
 #include "PreferenceKeys.h"
@@ -241,6 +242,57 @@ private Q_SLOTS:
         QVERIFY(done.wait(10000));
         QCOMPARE(h.links().first() + ' ' + h.state(),
                  "http://news.example/00 new new blank blinking");
+    }
+
+    void blinkingAndWhatStopsIt() {
+        AppHarness h({entry("1")});
+        AppController& app = h.start();
+        StatusItem* item = app.statusItem();
+        const auto blank = [&] {
+            return QTest::qWaitFor([&] { return !item->hasImage(); }, 1500);
+        };
+        const auto showsIcon = [&] {
+            return item->image().cacheKey() == app.icon().cacheKey();
+        };
+        app.toggleBlink(true);
+        QCOMPARE(app.blinkTimer()->interval(), 750);
+        QVERIFY(item->hasImage()); // nothing changes before the first phase ends
+        QVERIFY(blank());
+        QTRY_VERIFY_WITH_TIMEOUT(item->hasImage(), 1500);
+        QVERIFY(showsIcon());
+
+        // Stopped in the blank phase: the icon shows at once.
+        QVERIFY(blank());
+        app.toggleBlink(false);
+        QVERIFY(!app.blinkTimer() && showsIcon());
+
+        // Opening the menu stops it; the alternate image shows while the menu is open.
+        app.toggleBlink(true);
+        QVERIFY(blank());
+        app.barMenu()->popup(QPoint(5, 5));
+        QVERIFY(!app.blinkTimer() && showsIcon());
+        QTRY_VERIFY(item->isHighlighted());
+        QCOMPARE(item->shownImage().cacheKey(), item->alternateImage().cacheKey());
+        app.barMenu()->hide();
+
+        // So does a click on the tray icon (some hosts never announce the menu).
+        app.toggleBlink(true);
+        QVERIFY(blank());
+        Q_EMIT item->activated();
+        QVERIFY(!app.blinkTimer() && item->hasImage());
+    }
+
+    void titlesShowExactlyWhateverTheyHold() {
+        // A source that looks like markup, naming an image Qt could read.
+        const QString markup = "<img src=\"" + QFileInfo(QStringLiteral(__FILE__)).absolutePath() +
+                               "/../../docs/pinglark-menu.png\"> <b>x</b>";
+        AppHarness h({{"snake_case & AT&T\tand\nnew line", "http://x/2", markup}});
+        h.start();
+        const FeedMenuItem* item = h.feedItems().at(0);
+        // No mnemonic, no shortcut column: Qt's menu shows the text as written. Its tooltip shows
+        // the source as the characters it is.
+        QCOMPARE(item->title() + '|' + item->text() + '|' + shownText(item->toolTip()),
+                 "snake_case & AT&T\tand\nnew line|snake_case && AT&&T and\nnew line|" + markup);
     }
 };
 

@@ -14,25 +14,21 @@
 #include <QPointer>
 #include <QPushButton>
 
-namespace {
-
-// Opens the window from the menu, sets the controls and clicks Save.
-void saveFromTheWindow(AppController& app, int index, bool showSource, bool trimTitle,
-                       const std::optional<QString>& feed = std::nullopt) {
-    app.preferencesMenuItem()->trigger();
-    PreferenceController* prefs = app.preferencesController();
-    prefs->intervalCombo()->setCurrentIndex(index);
-    prefs->showSourceButton()->setChecked(showSource);
-    prefs->trimTitleButton()->setChecked(trimTitle);
-    if (feed)
-        prefs->feedAddressEdit()->setText(*feed);
-    QTest::mouseClick(prefs->saveButton(), Qt::LeftButton);
-}
-
-} // namespace
-
 class TestSettings : public QObject {
     Q_OBJECT
+
+    // Opens the window from the menu, sets the controls and clicks Save.
+    static void saveFromTheWindow(AppController& app, int index, bool showSource, bool trimTitle,
+                                  const std::optional<QString>& feed = std::nullopt) {
+        app.preferencesMenuItem()->trigger();
+        PreferenceController* prefs = app.preferencesController();
+        prefs->intervalCombo()->setCurrentIndex(index);
+        prefs->showSourceButton()->setChecked(showSource);
+        prefs->trimTitleButton()->setChecked(trimTitle);
+        if (feed)
+            prefs->feedAddressEdit()->setText(*feed);
+        QTest::mouseClick(prefs->saveButton(), Qt::LeftButton);
+    }
 
 private Q_SLOTS:
     void firstRunThenALaterOne() {
@@ -131,6 +127,19 @@ private Q_SLOTS:
         // Another period takes effect at once.
         saveFromTheWindow(app, 2, false, true);
         QCOMPARE(app.dataTimer()->interval(), 3600 * 1000);
+    }
+
+    // Each line of titles.txt: a title, its source ("-" for none), "trim" where titles are trimmed,
+    // "source" where sources are shown, and the title the menu shows.
+    void displayTitle() {
+        for (const QString& line : dataLines("titles.txt")) {
+            const QStringList field = line.split(u'|');
+            const std::optional<QString> source =
+                field[1] == u"-" ? std::nullopt : std::optional(field[1]);
+            QCOMPARE(AppController::displayTitle(field[0], source, field[2] == u"trim",
+                                                 field[3] == u"source"),
+                     field[4]);
+        }
     }
 
     void displayOptionsRetitleOnlyWhenChanged() {
