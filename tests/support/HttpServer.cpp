@@ -12,22 +12,23 @@
 
 #include <algorithm>
 #include <array>
+#include <limits>
 
 namespace {
 
-// Written ahead of the client, at most, while a generated body streams.
+// Written ahead of the client, at most, while a body streams.
 constexpr qint64 writeHighWater = 256 * 1024;
 
-// A body as it is sent, piece by piece: fixed bytes, or filler text of a given length made on the
-// way (in whole lines of about 64 KiB, never all of it in memory); gzip-compressed on request.
+// What a generated body is made of, line after line.
+const QByteArray filler =
+    QByteArrayLiteral("Pinglark test filler, line after line.\n").repeated(1680);
+
+// A body as it is sent, piece by piece: its source repeated or cut to its length (so filler text of
+// any length is made on the way, never all of it in memory); gzip-compressed on request.
 class Body {
 public:
-    Body(const QByteArray& fixed, qint64 generatedSize, bool gzip)
-        : m_source(
-              generatedSize < 0
-                  ? fixed
-                  : QByteArrayLiteral("Pinglark test filler, line after line.\n").repeated(1680)),
-          m_remaining(generatedSize < 0 ? fixed.size() : generatedSize), m_gzip(gzip) {
+    Body(const QByteArray& source, qint64 size, bool gzip)
+        : m_source(source), m_remaining(size), m_gzip(gzip) {
         // 15 window bits + 16: a gzip header and trailer around the deflate stream.
         if (m_gzip)
             deflateInit2(&m_zip, Z_BEST_SPEED, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
@@ -39,13 +40,15 @@ public:
     Body(const Body&) = delete;
     Body& operator=(const Body&) = delete;
 
-    // The next bytes of the body as sent; empty once it is over.
-    QByteArray next() {
+    // The next bytes of the body as sent, from at most `most` bytes of the source (up to the end
+    // of the source); empty once it is over.
+    QByteArray next(qint64 most = std::numeric_limits<qint64>::max()) {
         QByteArray out;
         while (out.isEmpty() && !m_done) {
-            const QByteArray input =
-                m_source.left(qsizetype(std::min<qint64>(m_remaining, m_source.size())));
+            const QByteArray input = m_source.mid(m_offset, qsizetype(std::min(m_remaining, most)));
             m_remaining -= input.size();
+            if ((m_offset += input.size()) == m_source.size())
+                m_offset = 0;
             if (!m_gzip)
                 return input;
             m_zip.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(input.constData()));
@@ -70,7 +73,8 @@ public:
     }
 
 private:
-    QByteArray m_source; // sent whole, or repeated up to the generated length
+    QByteArray m_source;
+    qsizetype m_offset = 0; // where the next piece begins
     qint64 m_remaining;
     bool m_gzip;
     z_stream m_zip{};
@@ -135,31 +139,26 @@ public:
         if (response.gzip)
             responder.writeHeader("Content-Encoding", "gzip");
 
-        if (response.generatedSize >= 0) {
-            // The compressed length is known only at the end.
-            m_chunked = response.chunked || response.gzip;
-            responder.writeHeader(m_chunked ? "Transfer-Encoding" : "Content-Length",
-                                  m_chunked ? "chunked"
-                                            : QByteArray::number(response.generatedSize));
-            responder.writeBody(QByteArray());
-            m_generated =
-                std::make_unique<Body>(QByteArray(), response.generatedSize, response.gzip);
+        // A fixed body's length is announced, compressed or not; a generated one's when asked to
+        // and it is not compressed (the compressed length is known only at the end).
+        const bool generated = response.generatedSize >= 0;
+        const QByteArray fixed = response.gzip && !generated
+                                     ? Body(response.body, response.body.size(), true).all()
+                                     : response.body;
+        const qint64 size = generated ? response.generatedSize : fixed.size();
+        m_chunked = generated && (response.chunked || response.gzip);
+        responder.writeHeader(m_chunked ? "Transfer-Encoding" : "Content-Length",
+                              m_chunked ? "chunked" : QByteArray::number(size));
+        responder.writeBody(QByteArray()); // the end of the head
+        m_body =
+            std::make_unique<Body>(generated ? filler : fixed, size, generated && response.gzip);
+        if (response.dripInterval.count() > 0) {
+            connect(&m_drip, &QTimer::timeout, this, &Answer::pump);
+            m_drip.start(response.dripInterval);
+        } else {
             connect(m_socket, &QTcpSocket::bytesWritten, this, &Answer::pump);
             pump();
-            return;
         }
-        const QByteArray body = response.gzip ? Body(response.body, -1, true).all() : response.body;
-        responder.writeHeader("Content-Length", QByteArray::number(body.size()));
-        if (response.dripInterval.count() > 0 && !body.isEmpty()) {
-            responder.writeBody(QByteArray());
-            m_dripping = body;
-            connect(&m_drip, &QTimer::timeout, this, &Answer::dripOne);
-            m_drip.start(response.dripInterval);
-            return;
-        }
-        responder.writeBody(body);
-        sent(body.size());
-        finish();
     }
 
 private:
@@ -168,29 +167,24 @@ private:
             m_server->m_requests[index].bodyBytesSent += bytes;
     }
 
-    // Keeps a generated body ahead of the client by at most writeHighWater.
+    // Sends the body on: ahead of the client by at most writeHighWater, or, dripping, a byte per
+    // tick of the drip. The empty piece at the end makes the last chunk.
     void pump() {
-        while (m_generated && m_socket->bytesToWrite() < writeHighWater) {
-            const QByteArray piece = m_generated->next();
+        const bool dripping = m_drip.isActive();
+        while (m_body && m_socket->bytesToWrite() < writeHighWater) {
+            const QByteArray piece = m_body->next(dripping ? 1 : filler.size());
             sent(piece.size());
-            if (m_chunked) // the empty piece makes the last chunk
+            if (m_chunked)
                 m_socket->write(QByteArray::number(piece.size(), 16) + "\r\n" + piece + "\r\n");
             else
                 m_socket->write(piece);
             if (piece.isEmpty()) {
-                m_generated.reset();
+                m_body.reset();
+                m_drip.stop();
                 finish();
             }
-        }
-    }
-
-    void dripOne() {
-        m_socket->write(m_dripping.left(1));
-        m_dripping.remove(0, 1);
-        sent(1);
-        if (m_dripping.isEmpty()) {
-            m_drip.stop();
-            finish();
+            if (dripping)
+                return;
         }
     }
 
@@ -204,7 +198,7 @@ private:
         if (m_closed)
             return;
         m_closed = true;
-        m_generated.reset();
+        m_body.reset();
         m_drip.stop();
         const int index = m_server->indexOf(m_serial);
         if (index < 0)
@@ -218,9 +212,8 @@ private:
     HttpServer* m_server;
     int m_serial;
     QTcpSocket* m_socket;
-    std::unique_ptr<Body> m_generated;
+    std::unique_ptr<Body> m_body; // what is still to be sent
     bool m_chunked = false;
-    QByteArray m_dripping;
     QTimer m_drip;
     bool m_written = false;
     bool m_failed = false;
