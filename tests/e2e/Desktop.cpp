@@ -47,7 +47,19 @@ QStringList fixtureLines(const QString& fileName) {
     QFile file(QStringLiteral(E2E_FIXTURES "/") + fileName);
     if (!file.open(QIODevice::ReadOnly))
         qFatal("cannot read %s", qPrintable(file.fileName()));
-    return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+    static const QRegularExpression notComment("^[^#]");
+    return QString::fromUtf8(file.readAll()).split('\n').filter(notComment);
+}
+
+QList<QStringList> fixtureRows(const QString& fileName, qsizetype fields) {
+    static const QRegularExpression bar("\\s*\\|\\s*");
+    QList<QStringList> rows;
+    for (const QString& line : fixtureLines(fileName)) {
+        rows.append(line.split(bar));
+        if (rows.last().size() != fields)
+            qFatal("not %d fields in %s: %s", int(fields), qPrintable(fileName), qPrintable(line));
+    }
+    return rows;
 }
 
 QRect newEntryDot(const QImage& picture, const QRect& area) {
@@ -186,9 +198,8 @@ bool Desktop::statusNotifierHost() const {
 }
 
 bool Desktop::startApp() {
-    m_app = process("pinglark");
-    m_app->start(PINGLARK_BINARY, {});
-    return m_app->waitForStarted(10000);
+    m_app = start(PINGLARK_BINARY, {}, "pinglark");
+    return m_app->state() == QProcess::Running;
 }
 
 QRect Desktop::startAppAndFindIcon(const QRect& area) {

@@ -44,8 +44,10 @@ inline bool waitFor(const std::function<bool()>& predicate, int timeoutMs = 1500
 // differ between two pictures.
 QRect areaWhere(const QRect& area, const std::function<bool(QPoint)>& test);
 QRect changedArea(const QImage& before, const QImage& after, const QRect& area);
-// The lines of a file beside the suites' sources.
+// The lines of a file beside the suites' sources, but for empty ones and # comments; a table's
+// rows, split into (this many) fields at each "|" and the spaces around it.
 QStringList fixtureLines(const QString& fileName);
+QList<QStringList> fixtureRows(const QString& fileName, qsizetype fields);
 // Where the picture shows the new-entry dot (blue) in the area.
 QRect newEntryDot(const QImage& picture, const QRect& area);
 // Serves these entries above the first ones, waits until the next download of the feed has been
@@ -93,7 +95,7 @@ public:
     // Starts it and waits until it draws its icon in the area, and the area holds still: where the
     // icon is (12 px at least), or an empty rectangle.
     QRect startAppAndFindIcon(const QRect& area);
-    QProcess* app() const { return m_app.get(); }
+    QProcess* app() const { return m_app; }
     // Ends the program (SIGTERM) if it still runs; its exit code, or -1 when it had to be killed.
     int stopApp();
     // The arguments the URL opener was called with, one call per entry, once it has been called
@@ -119,8 +121,8 @@ private:
     QString m_refused; // why the session cannot start, if it cannot
     std::unique_ptr<SessionServer> m_xvfb;
     std::unique_ptr<SessionServer> m_bus;
-    std::unique_ptr<QProcess> m_app;
     std::vector<std::unique_ptr<QProcess>> m_children;
+    QProcess* m_app = nullptr; // the last child to run the program
 
     // A process that runs with the display, the bus, the folders and the opener first on PATH.
     std::unique_ptr<QProcess> process(const QString& logName = {}, int deathSignal = SIGKILL) const;

@@ -248,35 +248,28 @@ private Q_SLOTS:
         };
         // The controls as the window opens, a line each.
         QStringList expected = fixtureLines("preferences.a11y");
-        // Keys; the two controls they change, as then read; what Enter saves.
-        const QStringList rounds[] = {
-            {"alt+t alt+c Up", "check box: Shorten long titles",
-             "combo box: Never, labelled by Check for news:", "\nTrimTitle=false\n",
-             "\nDataRefreshInterval=0\n"},
-            {"alt+t alt+c Down", expected[6], expected[4], "\nTrimTitle=true\n",
-             "\nDataRefreshInterval=1\n"},
-        };
-        for (const QStringList& round : rounds) {
+        for (const QStringList& round : fixtureRows("keys.a11y", 5)) {
             QCOMPARE(event("Preferences\u2026"), QDBusMessage::ReplyMessage);
             QCOMPARE(controls(expected), expected);
             QVERIFY(desktop.run("xdotool", QStringList{"key"} + round[0].split(' ')));
-            expected[6] = round[1];
-            expected[4] = round[2];
+            expected[6] = round[1]; // the check box
+            expected[4] = round[2]; // the combo box
             QCOMPARE(controls(expected), expected);
             QVERIFY(desktop.run("xdotool", {"key", "Return"}));
-            QVERIFY2(waitFor([&] {
-                         return settingsOf("config").contains(round[3].toUtf8()) &&
-                                settingsOf("config").contains(round[4].toUtf8());
-                     }),
+            const auto saved = [&](const QString& line) {
+                return settingsOf("config").contains(("\n" + line + "\n").toUtf8());
+            };
+            QVERIFY2(waitFor([&] { return saved(round[3]) && saved(round[4]); }),
                      settingsOf("config").constData());
             QVERIFY(waitFor(
                 [&] { return desktop.windows("^Pinglark Preferences$", "--name").isEmpty(); }));
         }
     }
 
-    // Further starts: --help, --version and a bad --feed answer without a display and touch no
-    // settings. A start while the program runs hands its request over (show the preferences, read
-    // this feed) and ends; with no bus to ask on, a start runs, keeping the feed it was given.
+    // Further starts (starts.txt): --help, --version and a bad --feed answer without a display and
+    // touch no settings. A start while the program runs hands its request over (show the
+    // preferences, read this feed) and ends; with no bus to ask on, a start runs, keeping the feed
+    // it was given.
     void furtherStarts() {
         // (The paths of the build hold no spaces.)
         const auto startWith = [&](const QString& name, const QString& env, const QString& args) {
@@ -291,18 +284,8 @@ private Q_SLOTS:
         server.serve("/own.xml",
                      FeedFixture::rss2({entry("Own entry", "https://news.example/own")}, "Own"));
 
-        // name, environment, arguments, exit status, output
-        const QStringList starts[] = {
-            {"help", "-u DISPLAY", "--help", "0",
-             "^Usage: pinglark \\[options\\]\n(.|\n)*--feed <url>"},
-            {"version", "-u DISPLAY", "--version", "0", "^Pinglark \\d+\\.\\d+\\.\\d+\n$"},
-            {"bad-feed", "-u DISPLAY", "--feed ftp://news.example/feed.xml", "2",
-             "^pinglark: --feed "},
-            {"second", "", "", "0", ""},
-            {"hand-over", "", "--feed " + own, "0", ""},
-        };
-        for (const QStringList& start : starts) {
-            QProcess* process = startWith(start[0], start[1], start[2]);
+        for (QStringList start : fixtureRows("starts.txt", 5)) {
+            QProcess* process = startWith(start[0], start[1], start[2].replace("{own}", own));
             QVERIFY2(waitFor([&] { return process->state() == QProcess::NotRunning; }, 8000) &&
                          process->exitStatus() == QProcess::NormalExit &&
                          process->exitCode() == start[3].toInt(),
