@@ -263,11 +263,16 @@ QImage Desktop::settledScreenshot(const QRect& area) const {
     return settled ? now : QImage();
 }
 
-bool Desktop::keep(const QImage& picture, const QString& fileName) const {
+bool Desktop::keep(const QImage& picture, const QString& fileName, const QRect& menu,
+                   int margin) const {
+    QRect area = picture.rect();
+    if (!menu.isNull())
+        area.setCoords(menu.left() - margin, 0, area.right(), menu.bottom() + 24);
+    const QImage part = picture.copy(area & picture.rect());
     // (A suite that keeps several pictures gives the README the one of that name.)
     const QString readme = qEnvironmentVariable("PINGLARK_E2E_SCREENSHOT");
-    return picture.save(m_home + "/" + fileName) &&
-           (QFileInfo(readme).fileName() != fileName || picture.save(readme));
+    return part.save(m_home + "/" + fileName) &&
+           (QFileInfo(readme).fileName() != fileName || part.save(readme));
 }
 
 } // namespace e2e

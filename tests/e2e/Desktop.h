@@ -112,8 +112,11 @@ public:
     // settles.
     QImage settledScreenshot(const QRect& area) const;
     // Saves a picture in the session folder and, for the README, where PINGLARK_E2E_SCREENSHOT
-    // says when that path ends in fileName.
-    bool keep(const QImage& picture, const QString& fileName) const;
+    // says when that path ends in fileName. Given the area of an open menu, only the menu with
+    // the bar it hangs from: the picture from its top to a little below the menu, and from
+    // `margin` pixels left of the menu to the right edge.
+    bool keep(const QImage& picture, const QString& fileName, const QRect& menu = {},
+              int margin = 0) const;
 
 private:
     QString m_home;
