@@ -19,12 +19,10 @@ namespace {
 // Whether a folder may be emptied for a session: an absolute path that holds neither the current
 // folder nor the home folder (an unset variable must not empty the folder a test runs in).
 bool mayEmpty(const QString& folder) {
+    // (Qt gives both paths cleaned.)
     const QString prefix = QDir::cleanPath(folder + "/x").chopped(1); // ends with '/'
-    const auto inside = [&](const QString& path) {
-        return (QDir::cleanPath(path) + '/').startsWith(prefix);
-    };
-    return QDir::isAbsolutePath(folder) && !inside(QDir::currentPath()) &&
-           !inside(QDir::homePath());
+    return QDir::isAbsolutePath(folder) && !(QDir::currentPath() + '/').startsWith(prefix) &&
+           !(QDir::homePath() + '/').startsWith(prefix);
 }
 
 } // namespace

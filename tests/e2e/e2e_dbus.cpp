@@ -6,7 +6,6 @@
 // window as a screen reader does, and works it with keys alone.
 
 #include "Desktop.h"
-#include "HttpServer.h"
 #include "Watcher.h"
 
 #include <QtDBus>

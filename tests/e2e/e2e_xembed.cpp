@@ -3,9 +3,7 @@
 // at the screen and clicks as a user does.
 
 #include "Desktop.h"
-#include "HttpServer.h"
 
-#include <QImage>
 #include <QtTest>
 
 using namespace e2e;

@@ -6,9 +6,7 @@
 // feed, looks at the screen, clicks and presses keys as a user does.
 
 #include "Desktop.h"
-#include "HttpServer.h"
 
-#include <QImage>
 #include <QtTest>
 
 using namespace e2e;
