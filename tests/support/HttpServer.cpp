@@ -107,8 +107,8 @@ private:
 // The answer to one request, on the connection it came on; it lives as long as the connection.
 class HttpServer::Answer : public QObject {
 public:
-    Answer(HttpServer* server, int serial, QTcpSocket* socket)
-        : QObject(socket), m_server(server), m_serial(serial), m_socket(socket) {
+    Answer(std::shared_ptr<Request> request, QTcpSocket* socket)
+        : QObject(socket), m_request(std::move(request)), m_socket(socket) {
         connect(socket, &QTcpSocket::disconnected, this, &Answer::onDisconnected);
         connect(socket, &QTcpSocket::errorOccurred, this, [this] { m_failed = true; });
     }
@@ -162,18 +162,13 @@ public:
     }
 
 private:
-    void sent(qint64 bytes) {
-        if (const int index = m_server->indexOf(m_serial); index >= 0)
-            m_server->m_requests[index].bodyBytesSent += bytes;
-    }
-
     // Sends the body on: ahead of the client by at most writeHighWater, or, dripping, a byte per
     // tick of the drip. The empty piece at the end makes the last chunk.
     void pump() {
         const bool dripping = m_drip.isActive();
         while (m_body && m_socket->bytesToWrite() < writeHighWater) {
             const QByteArray piece = m_body->next(dripping ? 1 : filler.size());
-            sent(piece.size());
+            m_request->bodyBytesSent += piece.size();
             if (m_chunked)
                 m_socket->write(QByteArray::number(piece.size(), 16) + "\r\n" + piece + "\r\n");
             else
@@ -200,17 +195,12 @@ private:
         m_closed = true;
         m_body.reset();
         m_drip.stop();
-        const int index = m_server->indexOf(m_serial);
-        if (index < 0)
-            return;
         // The answer is complete only when every byte went out before the connection did.
-        Request& request = m_server->m_requests[index];
-        request.completed = m_written && !m_failed;
-        request.closedByClient = !request.completed;
+        m_request->completed = m_written && !m_failed;
+        m_request->closedByClient = !m_request->completed;
     }
 
-    HttpServer* m_server;
-    int m_serial;
+    std::shared_ptr<Request> m_request; // where the answer is recorded
     QTcpSocket* m_socket;
     std::unique_ptr<Body> m_body; // what is still to be sent
     bool m_chunked = false;
@@ -254,23 +244,29 @@ void HttpServer::serveStatus(const QString& path, int status, const QByteArray& 
                     .contentType = "text/html"});
 }
 
+QList<HttpServer::Request> HttpServer::requests() const {
+    QList<Request> copies;
+    for (const std::shared_ptr<Request>& request : m_requests)
+        copies.append(*request);
+    return copies;
+}
+
 int HttpServer::requestCount(const QString& path) const {
     const QByteArray wanted = path.toUtf8();
     return int(std::count_if(m_requests.begin(), m_requests.end(),
-                             [&](const Request& request) { return request.path == wanted; }));
+                             [&](const auto& request) { return request->path == wanted; }));
 }
 
 std::optional<HttpServer::Request> HttpServer::lastRequest(const QString& path) const {
     const QByteArray wanted = path.toUtf8();
     for (auto it = m_requests.crbegin(); it != m_requests.crend(); ++it)
-        if (path.isEmpty() || it->path == wanted)
-            return *it;
+        if (path.isEmpty() || (*it)->path == wanted)
+            return **it;
     return std::nullopt;
 }
 
 void HttpServer::clearRequests() {
-    // Answers still under way hold serials from before; from now on they point nowhere.
-    m_serialBase += int(m_requests.size());
+    // (Answers still under way go on recording in requests no longer listed.)
     m_requests.clear();
 }
 
@@ -283,14 +279,8 @@ void HttpServer::answer(Request request, QHttpServerResponder& responder) {
     const QByteArray since = request.header("If-Modified-Since");
     const bool notModified =
         etag.isEmpty() ? !since.isEmpty() && since == response.lastModified : etag == response.etag;
-    m_requests.append(std::move(request));
-    const int serial = m_serialBase + int(m_requests.size()) - 1;
-    auto* answer = new Answer(this, serial, responder.socket());
-    Q_EMIT requestReceived(indexOf(serial));
+    m_requests.append(std::make_shared<Request>(std::move(request)));
+    auto* answer = new Answer(m_requests.last(), responder.socket());
+    Q_EMIT requestReceived(int(m_requests.size()) - 1);
     answer->start(response, responder, notModified);
-}
-
-int HttpServer::indexOf(int serial) const {
-    const int index = serial - m_serialBase;
-    return index >= 0 && index < m_requests.size() ? index : -1;
 }
