@@ -52,8 +52,6 @@ const QDBusArgument& operator>>(const QDBusArgument& argument, MenuItem& item) {
     return argument;
 }
 
-const FeedFixture::Entry freshEntry = entry("Fresh_news", "https://news.example/2024/fresh");
-
 } // namespace
 
 class E2EDBus : public QObject {
@@ -158,8 +156,7 @@ private Q_SLOTS:
     }
 
     void aNewTopEntryBlinksTheIconUntilTheMenuOpens() {
-        server.serve(feedPath,
-                     FeedFixture::rdf(QList<FeedFixture::Entry>{freshEntry} + firstEntries));
+        QVERIFY(refreshWith(server, {entry("Fresh_news", "https://news.example/2024/fresh")}));
         QCOMPARE(waitForTop("Fresh__news"), QStringList{"Fresh__news"} + firstMenu);
 
         // Every phase one NewIcon, the picture gone and back.
