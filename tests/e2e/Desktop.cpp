@@ -25,8 +25,7 @@ bool mayEmpty(const QString& folder) {
            !(QDir::homePath() + '/').startsWith(prefix);
 }
 
-} // namespace
-
+// The smallest rectangle around the pixels of the area that pass the test.
 QRect areaWhere(const QRect& area, const std::function<bool(QPoint)>& test) {
     QRect found;
     for (int y = area.top(); y <= area.bottom(); ++y)
@@ -35,6 +34,8 @@ QRect areaWhere(const QRect& area, const std::function<bool(QPoint)>& test) {
                 found |= QRect(x, y, 1, 1);
     return found;
 }
+
+} // namespace
 
 QRect changedArea(const QImage& before, const QImage& after, const QRect& area) {
     return areaWhere(area.intersected(before.rect()).intersected(after.rect()),

@@ -40,9 +40,7 @@ inline bool waitFor(const std::function<bool()>& predicate, int timeoutMs = 1500
     return QTest::qWaitFor(predicate, timeoutMs);
 }
 
-// The smallest rectangle around the pixels of the area that pass the test; around those that
-// differ between two pictures.
-QRect areaWhere(const QRect& area, const std::function<bool(QPoint)>& test);
+// The smallest rectangle around the pixels of the area that differ between two pictures.
 QRect changedArea(const QImage& before, const QImage& after, const QRect& area);
 // The lines of a file beside the suites' sources, but for empty ones and # comments; a table's
 // rows, split into (this many) fields at each "|" and the spaces around it.
