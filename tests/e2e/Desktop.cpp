@@ -19,16 +19,13 @@ namespace {
 // Whether a folder may be emptied for a session: an absolute path that holds neither the current
 // folder nor the home folder (an unset variable must not empty the folder a test runs in).
 bool mayEmpty(const QString& folder) {
+    // (Qt gives both paths cleaned.)
     const QString prefix = QDir::cleanPath(folder + "/x").chopped(1); // ends with '/'
-    const auto inside = [&](const QString& path) {
-        return (QDir::cleanPath(path) + '/').startsWith(prefix);
-    };
-    return QDir::isAbsolutePath(folder) && !inside(QDir::currentPath()) &&
-           !inside(QDir::homePath());
+    return QDir::isAbsolutePath(folder) && !(QDir::currentPath() + '/').startsWith(prefix) &&
+           !(QDir::homePath() + '/').startsWith(prefix);
 }
 
-} // namespace
-
+// The smallest rectangle around the pixels of the area that pass the test.
 QRect areaWhere(const QRect& area, const std::function<bool(QPoint)>& test) {
     QRect found;
     for (int y = area.top(); y <= area.bottom(); ++y)
@@ -37,6 +34,8 @@ QRect areaWhere(const QRect& area, const std::function<bool(QPoint)>& test) {
                 found |= QRect(x, y, 1, 1);
     return found;
 }
+
+} // namespace
 
 QRect changedArea(const QImage& before, const QImage& after, const QRect& area) {
     return areaWhere(area.intersected(before.rect()).intersected(after.rect()),
@@ -47,7 +46,19 @@ QStringList fixtureLines(const QString& fileName) {
     QFile file(QStringLiteral(E2E_FIXTURES "/") + fileName);
     if (!file.open(QIODevice::ReadOnly))
         qFatal("cannot read %s", qPrintable(file.fileName()));
-    return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+    static const QRegularExpression notComment("^[^#]");
+    return QString::fromUtf8(file.readAll()).split('\n').filter(notComment);
+}
+
+QList<QStringList> fixtureRows(const QString& fileName, qsizetype fields) {
+    static const QRegularExpression bar("\\s*\\|\\s*");
+    QList<QStringList> rows;
+    for (const QString& line : fixtureLines(fileName)) {
+        rows.append(line.split(bar));
+        if (rows.last().size() != fields)
+            qFatal("not %d fields in %s: %s", int(fields), qPrintable(fileName), qPrintable(line));
+    }
+    return rows;
 }
 
 QRect newEntryDot(const QImage& picture, const QRect& area) {
@@ -186,9 +197,8 @@ bool Desktop::statusNotifierHost() const {
 }
 
 bool Desktop::startApp() {
-    m_app = process("pinglark");
-    m_app->start(PINGLARK_BINARY, {});
-    return m_app->waitForStarted(10000);
+    m_app = start(PINGLARK_BINARY, {}, "pinglark");
+    return m_app->state() == QProcess::Running;
 }
 
 QRect Desktop::startAppAndFindIcon(const QRect& area) {
@@ -252,11 +262,16 @@ QImage Desktop::settledScreenshot(const QRect& area) const {
     return settled ? now : QImage();
 }
 
-bool Desktop::keep(const QImage& picture, const QString& fileName) const {
+bool Desktop::keep(const QImage& picture, const QString& fileName, const QRect& menu,
+                   int margin) const {
+    QRect area = picture.rect();
+    if (!menu.isNull())
+        area.setCoords(menu.left() - margin, 0, area.right(), menu.bottom() + 24);
+    const QImage part = picture.copy(area & picture.rect());
     // (A suite that keeps several pictures gives the README the one of that name.)
     const QString readme = qEnvironmentVariable("PINGLARK_E2E_SCREENSHOT");
-    return picture.save(m_home + "/" + fileName) &&
-           (QFileInfo(readme).fileName() != fileName || picture.save(readme));
+    return part.save(m_home + "/" + fileName) &&
+           (QFileInfo(readme).fileName() != fileName || part.save(readme));
 }
 
 } // namespace e2e

@@ -40,12 +40,12 @@ inline bool waitFor(const std::function<bool()>& predicate, int timeoutMs = 1500
     return QTest::qWaitFor(predicate, timeoutMs);
 }
 
-// The smallest rectangle around the pixels of the area that pass the test; around those that
-// differ between two pictures.
-QRect areaWhere(const QRect& area, const std::function<bool(QPoint)>& test);
+// The smallest rectangle around the pixels of the area that differ between two pictures.
 QRect changedArea(const QImage& before, const QImage& after, const QRect& area);
-// The lines of a file beside the suites' sources.
+// The lines of a file beside the suites' sources, but for empty ones and # comments; a table's
+// rows, split into (this many) fields at each "|" and the spaces around it.
 QStringList fixtureLines(const QString& fileName);
+QList<QStringList> fixtureRows(const QString& fileName, qsizetype fields);
 // Where the picture shows the new-entry dot (blue) in the area.
 QRect newEntryDot(const QImage& picture, const QRect& area);
 // Serves these entries above the first ones, waits until the next download of the feed has been
@@ -93,7 +93,7 @@ public:
     // Starts it and waits until it draws its icon in the area, and the area holds still: where the
     // icon is (12 px at least), or an empty rectangle.
     QRect startAppAndFindIcon(const QRect& area);
-    QProcess* app() const { return m_app.get(); }
+    QProcess* app() const { return m_app; }
     // Ends the program (SIGTERM) if it still runs; its exit code, or -1 when it had to be killed.
     int stopApp();
     // The arguments the URL opener was called with, one call per entry, once it has been called
@@ -110,8 +110,11 @@ public:
     // settles.
     QImage settledScreenshot(const QRect& area) const;
     // Saves a picture in the session folder and, for the README, where PINGLARK_E2E_SCREENSHOT
-    // says when that path ends in fileName.
-    bool keep(const QImage& picture, const QString& fileName) const;
+    // says when that path ends in fileName. Given the area of an open menu, only the menu with
+    // the bar it hangs from: the picture from its top to a little below the menu, and from
+    // `margin` pixels left of the menu to the right edge.
+    bool keep(const QImage& picture, const QString& fileName, const QRect& menu = {},
+              int margin = 0) const;
 
 private:
     QString m_home;
@@ -119,8 +122,8 @@ private:
     QString m_refused; // why the session cannot start, if it cannot
     std::unique_ptr<SessionServer> m_xvfb;
     std::unique_ptr<SessionServer> m_bus;
-    std::unique_ptr<QProcess> m_app;
     std::vector<std::unique_ptr<QProcess>> m_children;
+    QProcess* m_app = nullptr; // the last child to run the program
 
     // A process that runs with the display, the bus, the folders and the opener first on PATH.
     std::unique_ptr<QProcess> process(const QString& logName = {}, int deathSignal = SIGKILL) const;

@@ -6,7 +6,6 @@
 // window as a screen reader does, and works it with keys alone.
 
 #include "Desktop.h"
-#include "HttpServer.h"
 #include "Watcher.h"
 
 #include <QtDBus>
@@ -53,16 +52,6 @@ const QDBusArgument& operator>>(const QDBusArgument& argument, MenuItem& item) {
     return argument;
 }
 
-// As the panel must show the first entries: "_" doubled (a single one marks a mnemonic), "&" as
-// it is, and the tab as the gap the menu shows.
-const QStringList firstLabels{"AT&T and Q&A", "snake__case naming", "Tabs inside",
-                              "Quarterly report"};
-const QStringList fixedLabels{
-    "---", "Veltrano Feeds", "---",          "Preferences\u2026", "Launch at Login",
-    "---", "About Pinglark", "Quit Pinglark"};
-
-const FeedFixture::Entry freshEntry = entry("Fresh_news", "https://news.example/2024/fresh");
-
 } // namespace
 
 class E2EDBus : public QObject {
@@ -76,6 +65,7 @@ class E2EDBus : public QObject {
     int newIcons = 0; // NewIcon signals that reached the panel
     QString iconThemePath;
     QString plainIcon; // the picture while nothing blinks and the menu is closed
+    const QStringList firstMenu = fixtureLines("first.menu");
 
     QDBusMessage call(const QString& path, const QString& interface, const QString& method,
                       const QVariantList& arguments = {}) {
@@ -162,13 +152,12 @@ private Q_SLOTS:
         plainIcon = iconName();
         iconThemePath = itemProperty("IconThemePath").toString();
         QVERIFY(QFile::exists(iconThemePath + "/hicolor/scalable/apps/" + plainIcon + ".svg"));
-        QCOMPARE(waitForTop(firstLabels.first()), firstLabels + fixedLabels);
+        QCOMPARE(waitForTop(firstMenu.first()), firstMenu);
     }
 
     void aNewTopEntryBlinksTheIconUntilTheMenuOpens() {
-        server.serve(feedPath,
-                     FeedFixture::rdf(QList<FeedFixture::Entry>{freshEntry} + firstEntries));
-        QCOMPARE(waitForTop("Fresh__news"), QStringList{"Fresh__news"} + firstLabels + fixedLabels);
+        QVERIFY(refreshWith(server, {entry("Fresh_news", "https://news.example/2024/fresh")}));
+        QCOMPARE(waitForTop("Fresh__news"), QStringList{"Fresh__news"} + firstMenu);
 
         // Every phase one NewIcon, the picture gone and back.
         const int first = newIcons;
@@ -248,35 +237,28 @@ private Q_SLOTS:
         };
         // The controls as the window opens, a line each.
         QStringList expected = fixtureLines("preferences.a11y");
-        // Keys; the two controls they change, as then read; what Enter saves.
-        const QStringList rounds[] = {
-            {"alt+t alt+c Up", "check box: Shorten long titles",
-             "combo box: Never, labelled by Check for news:", "\nTrimTitle=false\n",
-             "\nDataRefreshInterval=0\n"},
-            {"alt+t alt+c Down", expected[6], expected[4], "\nTrimTitle=true\n",
-             "\nDataRefreshInterval=1\n"},
-        };
-        for (const QStringList& round : rounds) {
+        for (const QStringList& round : fixtureRows("keys.a11y", 5)) {
             QCOMPARE(event("Preferences\u2026"), QDBusMessage::ReplyMessage);
             QCOMPARE(controls(expected), expected);
             QVERIFY(desktop.run("xdotool", QStringList{"key"} + round[0].split(' ')));
-            expected[6] = round[1];
-            expected[4] = round[2];
+            expected[6] = round[1]; // the check box
+            expected[4] = round[2]; // the combo box
             QCOMPARE(controls(expected), expected);
             QVERIFY(desktop.run("xdotool", {"key", "Return"}));
-            QVERIFY2(waitFor([&] {
-                         return settingsOf("config").contains(round[3].toUtf8()) &&
-                                settingsOf("config").contains(round[4].toUtf8());
-                     }),
+            const auto saved = [&](const QString& line) {
+                return settingsOf("config").contains(("\n" + line + "\n").toUtf8());
+            };
+            QVERIFY2(waitFor([&] { return saved(round[3]) && saved(round[4]); }),
                      settingsOf("config").constData());
             QVERIFY(waitFor(
                 [&] { return desktop.windows("^Pinglark Preferences$", "--name").isEmpty(); }));
         }
     }
 
-    // Further starts: --help, --version and a bad --feed answer without a display and touch no
-    // settings. A start while the program runs hands its request over (show the preferences, read
-    // this feed) and ends; with no bus to ask on, a start runs, keeping the feed it was given.
+    // Further starts (starts.txt): --help, --version and a bad --feed answer without a display and
+    // touch no settings. A start while the program runs hands its request over (show the
+    // preferences, read this feed) and ends; with no bus to ask on, a start runs, keeping the feed
+    // it was given.
     void furtherStarts() {
         // (The paths of the build hold no spaces.)
         const auto startWith = [&](const QString& name, const QString& env, const QString& args) {
@@ -291,18 +273,8 @@ private Q_SLOTS:
         server.serve("/own.xml",
                      FeedFixture::rss2({entry("Own entry", "https://news.example/own")}, "Own"));
 
-        // name, environment, arguments, exit status, output
-        const QStringList starts[] = {
-            {"help", "-u DISPLAY", "--help", "0",
-             "^Usage: pinglark \\[options\\]\n(.|\n)*--feed <url>"},
-            {"version", "-u DISPLAY", "--version", "0", "^Pinglark \\d+\\.\\d+\\.\\d+\n$"},
-            {"bad-feed", "-u DISPLAY", "--feed ftp://news.example/feed.xml", "2",
-             "^pinglark: --feed "},
-            {"second", "", "", "0", ""},
-            {"hand-over", "", "--feed " + own, "0", ""},
-        };
-        for (const QStringList& start : starts) {
-            QProcess* process = startWith(start[0], start[1], start[2]);
+        for (QStringList start : fixtureRows("starts.txt", 5)) {
+            QProcess* process = startWith(start[0], start[1], start[2].replace("{own}", own));
             QVERIFY2(waitFor([&] { return process->state() == QProcess::NotRunning; }, 8000) &&
                          process->exitStatus() == QProcess::NormalExit &&
                          process->exitCode() == start[3].toInt(),
@@ -324,7 +296,7 @@ private Q_SLOTS:
         QVERIFY(waitFor([&] { return !desktop.windows("^About Pinglark$", "--name").isEmpty(); }));
         QCOMPARE_GE(desktop.windows("^About Pinglark$", "--name")[0].geometry.width(), 300);
         QCOMPARE(waitForTop("Own entry"),
-                 (QStringList{"Own entry", "---", "Own"} + fixedLabels.mid(2)));
+                 (QStringList{"Own entry", "---", "Own"} + firstMenu.mid(firstEntries.size() + 2)));
         QVERIFY(settingsOf("config").contains(ownSetting));
         QCOMPARE(watcher.services.size(), 1);
 

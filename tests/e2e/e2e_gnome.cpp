@@ -102,9 +102,7 @@ private Q_SLOTS:
         const QImage shot = openMenu(menu);
         const QRect dot = newEntryDot(shot, menu);
         QVERIFY2(dot.height() >= 6 && dot.bottom() < menu.top() + 60, "no dot at the top entry");
-        const int left = std::max(0, menu.left() - 60);
-        QVERIFY(desktop.keep(shot.copy(QRect(left, 0, shot.width() - left, menu.bottom() + 25)),
-                             "pinglark-gnome-menu.png"));
+        QVERIFY(desktop.keep(shot, "pinglark-gnome-menu.png", menu, 60));
         QVERIFY(desktop.run("xdotool", {"key", "Escape"}));
     }
 

@@ -3,9 +3,7 @@
 // at the screen and clicks as a user does.
 
 #include "Desktop.h"
-#include "HttpServer.h"
 
-#include <QImage>
 #include <QtTest>
 
 using namespace e2e;
@@ -97,9 +95,7 @@ private Q_SLOTS:
         const QRect dot = newEntryDot(after, QRect(area.topLeft(), QSize(40, 28)));
         QVERIFY2(dot.width() >= 5 && dot.height() >= 5, "no new-entry dot beside the top entry");
         // The picture of the open menu, with the tray above it.
-        const int left = std::max(0, std::min(area.left(), tray.left()) - 48);
-        QVERIFY(desktop.keep(after.copy(QRect(left, 0, after.width() - left, area.bottom() + 25)),
-                             "pinglark-menu.png"));
+        QVERIFY(desktop.keep(after, "pinglark-menu.png", area | tray, 48));
 
         // The top entry is the first item of the menu: a click on it opens its link.
         QVERIFY(desktop.click(area.topLeft() + QPoint(area.width() / 2, 14)));

@@ -6,9 +6,7 @@
 // feed, looks at the screen, clicks and presses keys as a user does.
 
 #include "Desktop.h"
-#include "HttpServer.h"
 
-#include <QImage>
 #include <QtTest>
 
 using namespace e2e;
@@ -101,9 +99,7 @@ private Q_SLOTS:
         // The panel draws the menu itself: no window of the program's is on screen.
         QVERIFY(desktop.windows("^pinglark$").isEmpty());
         // The picture of the open menu, with the end of the bar above it.
-        const int left = std::max(0, (menu | icon).left() - 120);
-        QVERIFY(desktop.keep(shot.copy(QRect(left, 0, shot.width() - left, menu.bottom() + 25)),
-                             "pinglark-xfce-menu.png"));
+        QVERIFY(desktop.keep(shot, "pinglark-xfce-menu.png", menu | icon, 120));
 
         QVERIFY(desktop.run("xdotool", {"key", "Escape"}));
         QVERIFY2(waitFor([&] { return !panelWindow(true); }), "Escape did not close the menu");

@@ -12,22 +12,23 @@
 
 #include <algorithm>
 #include <array>
+#include <limits>
 
 namespace {
 
-// Written ahead of the client, at most, while a generated body streams.
+// Written ahead of the client, at most, while a body streams.
 constexpr qint64 writeHighWater = 256 * 1024;
 
-// A body as it is sent, piece by piece: fixed bytes, or filler text of a given length made on the
-// way (in whole lines of about 64 KiB, never all of it in memory); gzip-compressed on request.
+// What a generated body is made of, line after line.
+const QByteArray filler =
+    QByteArrayLiteral("Pinglark test filler, line after line.\n").repeated(1680);
+
+// A body as it is sent, piece by piece: its source repeated or cut to its length (so filler text of
+// any length is made on the way, never all of it in memory); gzip-compressed on request.
 class Body {
 public:
-    Body(const QByteArray& fixed, qint64 generatedSize, bool gzip)
-        : m_source(
-              generatedSize < 0
-                  ? fixed
-                  : QByteArrayLiteral("Pinglark test filler, line after line.\n").repeated(1680)),
-          m_remaining(generatedSize < 0 ? fixed.size() : generatedSize), m_gzip(gzip) {
+    Body(const QByteArray& source, qint64 size, bool gzip)
+        : m_source(source), m_remaining(size), m_gzip(gzip) {
         // 15 window bits + 16: a gzip header and trailer around the deflate stream.
         if (m_gzip)
             deflateInit2(&m_zip, Z_BEST_SPEED, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
@@ -39,13 +40,15 @@ public:
     Body(const Body&) = delete;
     Body& operator=(const Body&) = delete;
 
-    // The next bytes of the body as sent; empty once it is over.
-    QByteArray next() {
+    // The next bytes of the body as sent, from at most `most` bytes of the source (up to the end
+    // of the source); empty once it is over.
+    QByteArray next(qint64 most = std::numeric_limits<qint64>::max()) {
         QByteArray out;
         while (out.isEmpty() && !m_done) {
-            const QByteArray input =
-                m_source.left(qsizetype(std::min<qint64>(m_remaining, m_source.size())));
+            const QByteArray input = m_source.mid(m_offset, qsizetype(std::min(m_remaining, most)));
             m_remaining -= input.size();
+            if ((m_offset += input.size()) == m_source.size())
+                m_offset = 0;
             if (!m_gzip)
                 return input;
             m_zip.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(input.constData()));
@@ -70,7 +73,8 @@ public:
     }
 
 private:
-    QByteArray m_source; // sent whole, or repeated up to the generated length
+    QByteArray m_source;
+    qsizetype m_offset = 0; // where the next piece begins
     qint64 m_remaining;
     bool m_gzip;
     z_stream m_zip{};
@@ -103,8 +107,8 @@ private:
 // The answer to one request, on the connection it came on; it lives as long as the connection.
 class HttpServer::Answer : public QObject {
 public:
-    Answer(HttpServer* server, int serial, QTcpSocket* socket)
-        : QObject(socket), m_server(server), m_serial(serial), m_socket(socket) {
+    Answer(std::shared_ptr<Request> request, QTcpSocket* socket)
+        : QObject(socket), m_request(std::move(request)), m_socket(socket) {
         connect(socket, &QTcpSocket::disconnected, this, &Answer::onDisconnected);
         connect(socket, &QTcpSocket::errorOccurred, this, [this] { m_failed = true; });
     }
@@ -135,62 +139,47 @@ public:
         if (response.gzip)
             responder.writeHeader("Content-Encoding", "gzip");
 
-        if (response.generatedSize >= 0) {
-            // The compressed length is known only at the end.
-            m_chunked = response.chunked || response.gzip;
-            responder.writeHeader(m_chunked ? "Transfer-Encoding" : "Content-Length",
-                                  m_chunked ? "chunked"
-                                            : QByteArray::number(response.generatedSize));
-            responder.writeBody(QByteArray());
-            m_generated =
-                std::make_unique<Body>(QByteArray(), response.generatedSize, response.gzip);
+        // A fixed body's length is announced, compressed or not; a generated one's when asked to
+        // and it is not compressed (the compressed length is known only at the end).
+        const bool generated = response.generatedSize >= 0;
+        const QByteArray fixed = response.gzip && !generated
+                                     ? Body(response.body, response.body.size(), true).all()
+                                     : response.body;
+        const qint64 size = generated ? response.generatedSize : fixed.size();
+        m_chunked = generated && (response.chunked || response.gzip);
+        responder.writeHeader(m_chunked ? "Transfer-Encoding" : "Content-Length",
+                              m_chunked ? "chunked" : QByteArray::number(size));
+        responder.writeBody(QByteArray()); // the end of the head
+        m_body =
+            std::make_unique<Body>(generated ? filler : fixed, size, generated && response.gzip);
+        if (response.dripInterval.count() > 0) {
+            connect(&m_drip, &QTimer::timeout, this, &Answer::pump);
+            m_drip.start(response.dripInterval);
+        } else {
             connect(m_socket, &QTcpSocket::bytesWritten, this, &Answer::pump);
             pump();
-            return;
         }
-        const QByteArray body = response.gzip ? Body(response.body, -1, true).all() : response.body;
-        responder.writeHeader("Content-Length", QByteArray::number(body.size()));
-        if (response.dripInterval.count() > 0 && !body.isEmpty()) {
-            responder.writeBody(QByteArray());
-            m_dripping = body;
-            connect(&m_drip, &QTimer::timeout, this, &Answer::dripOne);
-            m_drip.start(response.dripInterval);
-            return;
-        }
-        responder.writeBody(body);
-        sent(body.size());
-        finish();
     }
 
 private:
-    void sent(qint64 bytes) {
-        if (const int index = m_server->indexOf(m_serial); index >= 0)
-            m_server->m_requests[index].bodyBytesSent += bytes;
-    }
-
-    // Keeps a generated body ahead of the client by at most writeHighWater.
+    // Sends the body on: ahead of the client by at most writeHighWater, or, dripping, a byte per
+    // tick of the drip. The empty piece at the end makes the last chunk.
     void pump() {
-        while (m_generated && m_socket->bytesToWrite() < writeHighWater) {
-            const QByteArray piece = m_generated->next();
-            sent(piece.size());
-            if (m_chunked) // the empty piece makes the last chunk
+        const bool dripping = m_drip.isActive();
+        while (m_body && m_socket->bytesToWrite() < writeHighWater) {
+            const QByteArray piece = m_body->next(dripping ? 1 : filler.size());
+            m_request->bodyBytesSent += piece.size();
+            if (m_chunked)
                 m_socket->write(QByteArray::number(piece.size(), 16) + "\r\n" + piece + "\r\n");
             else
                 m_socket->write(piece);
             if (piece.isEmpty()) {
-                m_generated.reset();
+                m_body.reset();
+                m_drip.stop();
                 finish();
             }
-        }
-    }
-
-    void dripOne() {
-        m_socket->write(m_dripping.left(1));
-        m_dripping.remove(0, 1);
-        sent(1);
-        if (m_dripping.isEmpty()) {
-            m_drip.stop();
-            finish();
+            if (dripping)
+                return;
         }
     }
 
@@ -204,23 +193,17 @@ private:
         if (m_closed)
             return;
         m_closed = true;
-        m_generated.reset();
+        m_body.reset();
         m_drip.stop();
-        const int index = m_server->indexOf(m_serial);
-        if (index < 0)
-            return;
         // The answer is complete only when every byte went out before the connection did.
-        Request& request = m_server->m_requests[index];
-        request.completed = m_written && !m_failed;
-        request.closedByClient = !request.completed;
+        m_request->completed = m_written && !m_failed;
+        m_request->closedByClient = !m_request->completed;
     }
 
-    HttpServer* m_server;
-    int m_serial;
+    std::shared_ptr<Request> m_request; // where the answer is recorded
     QTcpSocket* m_socket;
-    std::unique_ptr<Body> m_generated;
+    std::unique_ptr<Body> m_body; // what is still to be sent
     bool m_chunked = false;
-    QByteArray m_dripping;
     QTimer m_drip;
     bool m_written = false;
     bool m_failed = false;
@@ -261,23 +244,29 @@ void HttpServer::serveStatus(const QString& path, int status, const QByteArray& 
                     .contentType = "text/html"});
 }
 
+QList<HttpServer::Request> HttpServer::requests() const {
+    QList<Request> copies;
+    for (const std::shared_ptr<Request>& request : m_requests)
+        copies.append(*request);
+    return copies;
+}
+
 int HttpServer::requestCount(const QString& path) const {
     const QByteArray wanted = path.toUtf8();
     return int(std::count_if(m_requests.begin(), m_requests.end(),
-                             [&](const Request& request) { return request.path == wanted; }));
+                             [&](const auto& request) { return request->path == wanted; }));
 }
 
 std::optional<HttpServer::Request> HttpServer::lastRequest(const QString& path) const {
     const QByteArray wanted = path.toUtf8();
     for (auto it = m_requests.crbegin(); it != m_requests.crend(); ++it)
-        if (path.isEmpty() || it->path == wanted)
-            return *it;
+        if (path.isEmpty() || (*it)->path == wanted)
+            return **it;
     return std::nullopt;
 }
 
 void HttpServer::clearRequests() {
-    // Answers still under way hold serials from before; from now on they point nowhere.
-    m_serialBase += int(m_requests.size());
+    // (Answers still under way go on recording in requests no longer listed.)
     m_requests.clear();
 }
 
@@ -290,14 +279,8 @@ void HttpServer::answer(Request request, QHttpServerResponder& responder) {
     const QByteArray since = request.header("If-Modified-Since");
     const bool notModified =
         etag.isEmpty() ? !since.isEmpty() && since == response.lastModified : etag == response.etag;
-    m_requests.append(std::move(request));
-    const int serial = m_serialBase + int(m_requests.size()) - 1;
-    auto* answer = new Answer(this, serial, responder.socket());
-    Q_EMIT requestReceived(indexOf(serial));
+    m_requests.append(std::make_shared<Request>(std::move(request)));
+    auto* answer = new Answer(m_requests.last(), responder.socket());
+    Q_EMIT requestReceived(int(m_requests.size()) - 1);
     answer->start(response, responder, notModified);
-}
-
-int HttpServer::indexOf(int serial) const {
-    const int index = serial - m_serialBase;
-    return index >= 0 && index < m_requests.size() ? index : -1;
 }

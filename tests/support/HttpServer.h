@@ -106,7 +106,7 @@ public:
     }
 
     // The request log, in arrival order.
-    QList<Request> requests() const { return m_requests; }
+    QList<Request> requests() const;
     int requestCount(const QString& path) const;
     std::optional<Request> lastRequest(const QString& path = {}) const;
     void clearRequests();
@@ -121,13 +121,9 @@ private:
 
     // Records a request and begins its answer on the connection it came on.
     void answer(Request request, QHttpServerResponder& responder);
-    // Requests are numbered by serial; clearRequests() moves the base, so that answers still
-    // under way from before cannot touch the requests recorded after.
-    int indexOf(int serial) const;
 
     QHash<QString, Response> m_routes;
-    QList<Request> m_requests;
-    int m_serialBase = 0;
+    QList<std::shared_ptr<Request>> m_requests; // each shared with its answer, which records in it
     quint16 m_port = 0;
-    std::unique_ptr<Engine> m_engine; // last: its connections report to the members above
+    std::unique_ptr<Engine> m_engine; // last: the first to go, with the connections still open
 };
