@@ -15,7 +15,6 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QFile>
 #include <QImage>
 #include <QMenu>
 #include <QtTest>

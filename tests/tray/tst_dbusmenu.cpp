@@ -7,8 +7,6 @@
 #include "Panel.h"
 
 #include <QActionGroup>
-#include <QElapsedTimer>
-#include <QSignalSpy>
 
 using namespace std::chrono_literals;
 

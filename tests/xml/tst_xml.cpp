@@ -5,7 +5,6 @@
 
 #include "XMLTree.h"
 
-#include <QDir>
 #include <QtTest>
 
 #include <thread>
