@@ -10,14 +10,9 @@
 #include "StatusNotifierItem.h"
 #include "Watcher.h"
 
-#include <QAction>
-#include <QApplication>
-#include <QDBusConnection>
-#include <QDBusConnectionInterface>
-#include <QDBusMessage>
-#include <QImage>
-#include <QMenu>
+#include <QtDBus>
 #include <QtTest>
+#include <QtWidgets>
 
 #include <memory>
 

@@ -6,8 +6,6 @@
 #include "ImageResource.h"
 #include "Panel.h"
 
-#include <QActionGroup>
-
 using namespace std::chrono_literals;
 
 class TestDBusMenu : public Panel {
