@@ -1,10 +1,7 @@
 #include "FeedDownload.h"
 #include "HttpServer.h"
 
-#include <QElapsedTimer>
-#include <QSignalSpy>
 #include <QTcpServer>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>

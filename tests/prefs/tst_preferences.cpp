@@ -26,29 +26,29 @@ class TestPreferences : public QObject {
     struct RecordingDelegate : PreferenceDelegate {
         void onPreferencesUpdate(PreferenceController* sender) override {
             calls.append(stored() + (sender->window()->isVisible() ? "|open" : "|closed"));
-            if (failWith)
-                throw std::runtime_error(failWith);
+            if (!failWith.isEmpty())
+                throw std::runtime_error(failWith.toStdString());
         }
         QStringList calls;
-        const char* failWith = nullptr;
+        QString failWith;
     };
 
-    // What the controls show: index|show source|trim title|feed address.
-    static QString controls(const PreferenceController& p) {
-        return QStringLiteral("%1|%2|%3|%4")
+    // The window as saving.txt writes it: controls | store | open or closed, refused, told.
+    static QString state(PreferenceController& p, const RecordingDelegate& delegate) {
+        const bool refused = p.feedAddressMessage()->isVisible() &&
+                             p.feedAddressEdit()->accessibleDescription().startsWith("Use a full");
+        QString window = p.window()->isVisible() ? "open" : "closed";
+        if (refused)
+            window += " refused";
+        if (!delegate.calls.isEmpty())
+            window += QString(" told %1: ").arg(delegate.calls.size()) + delegate.calls.last();
+        return QStringLiteral("%1|%2|%3|%4|%5 | %6 | %7")
             .arg(p.intervalCombo()->currentIndex())
             .arg(int(p.showSourceButton()->isChecked()))
             .arg(int(p.trimTitleButton()->isChecked()))
-            .arg(p.feedAddressEdit()->text());
+            .arg(int(p.notifyNewEntriesButton()->isChecked()))
+            .arg(p.feedAddressEdit()->text(), stored(), window);
     }
-    static void edit(PreferenceController& p, int index, bool source, bool trim,
-                     QString feed = {}) {
-        p.intervalCombo()->setCurrentIndex(index);
-        p.showSourceButton()->setChecked(source);
-        p.trimTitleButton()->setChecked(trim);
-        p.feedAddressEdit()->setText(feed);
-    }
-    static void save(PreferenceController& p) { QTest::mouseClick(p.saveButton(), Qt::LeftButton); }
     static QWidget* show(PreferenceController& p) {
         p.window()->show();
         return QTest::qWaitForWindowExposed(p.window()) ? p.window() : nullptr;
@@ -83,67 +83,49 @@ private Q_SLOTS:
         }
     }
 
+    // saving.txt: what a save writes and whom it tells, and what a close without a save drops.
     void saveWritesThenTellsThenCloses() {
         defaults().setFloat(600, PreferenceKeys::DataRefreshInterval);
         defaults().setBool(true, PreferenceKeys::TrimTitle);
         defaults().setString(QStringLiteral("http://old.example/feed"), PreferenceKeys::FeedURL);
         PreferenceController prefs;
-
-        // A close without a save drops the edits: the store is not touched, nobody is told.
-        QWidget* window = show(prefs);
-        QCOMPARE(controls(prefs), QStringLiteral("4|0|1|http://old.example/feed"));
-        edit(prefs, 3, true, false, "http://news.example/feed");
-        prefs.notifyNewEntriesButton()->setChecked(true);
-        QVERIFY(window->close());
-        QCOMPARE(controls(prefs) + ' ' + stored(),
-                 "4|0|1|http://old.example/feed 600|-|true|http://old.example/feed");
-        QVERIFY(!prefs.notifyNewEntriesButton()->isChecked());
-
-        // A save writes the store as booleans and a trimmed address, then tells the delegate.
-        // With nobody to tell it throws; from the button that error, and a delegate's own, go to
-        // the log and not into the event loop, and the window stays open for another try.
-        show(prefs);
-        edit(prefs, 0, true, false, " https://news.example/feed.xml ");
-        QVERIFY_THROWS_EXCEPTION(PreferenceError, prefs.updateCheckDataInterval());
-        QCOMPARE(stored(), QStringLiteral("900|true|false|https://news.example/feed.xml"));
-        QTest::ignoreMessage(QtWarningMsg, "Delegate doesn't respond to our Delegate");
-        save(prefs);
         RecordingDelegate delegate;
-        delegate.failWith = "no room";
-        prefs.setDelegate(&delegate);
-        QTest::ignoreMessage(QtWarningMsg, "no room");
-        save(prefs);
-        QVERIFY(window->isVisible());
-        // Told while the window is still open, then it closes with the controls as they were set.
-        delegate.failWith = nullptr;
-        save(prefs);
-        QCOMPARE(delegate.calls,
-                 QStringList(2, "900|true|false|https://news.example/feed.xml|open"));
-        QVERIFY(!window->isVisible());
-        QCOMPARE(controls(prefs), QStringLiteral("0|1|0| https://news.example/feed.xml "));
-        // The saved choices are what a later unsaved close, as by Escape, goes back to.
-        show(prefs);
-        edit(prefs, 2, false, false);
-        QTest::keyClick(prefs.feedAddressEdit(), Qt::Key_Escape);
-        QVERIFY(!window->isVisible());
-        QCOMPARE(controls(prefs), QStringLiteral("0|1|0|https://news.example/feed.xml"));
-
-        // An address that would not be read is refused: nothing written, nobody told, the window
-        // stays open and says why until the address is edited.
-        show(prefs);
-        for (const char* refused : {"ftp://news.example/feed", "http://", "http://news example/"}) {
-            edit(prefs, 3, false, false, QString::fromLatin1(refused));
-            save(prefs);
-            QVERIFY(window->isVisible() && prefs.feedAddressMessage()->isVisible() &&
-                    prefs.feedAddressEdit()->accessibleDescription().startsWith("Use a full"));
+        QFile steps(QFINDTESTDATA("saving.txt"));
+        QVERIFY(steps.open(QIODevice::ReadOnly));
+        for (const QString& row : QString::fromUtf8(steps.readAll()).split(u'\n')) {
+            if (row.isEmpty() || row.startsWith(u'#'))
+                continue;
+            const QString step = row.section(" | ", 0, 0).trimmed(),
+                          word = step.section(u' ', 0, 0);
+            const QString rest = step.section(u' ', 1);
+            const QStringList values = rest.split(u' ');
+            if (word == "show") {
+                show(prefs);
+            } else if (word == "edit") {
+                prefs.intervalCombo()->setCurrentIndex(values[0].toInt());
+                prefs.showSourceButton()->setChecked(values[1] == "1");
+                prefs.trimTitleButton()->setChecked(values[2] == "1");
+                prefs.notifyNewEntriesButton()->setChecked(values[3] == "1");
+                prefs.feedAddressEdit()->setText(rest.section(u' ', 4).remove(u'\''));
+            } else if (word == "close") {
+                QVERIFY(prefs.window()->close());
+            } else if (word == "save") {
+                if (!rest.isEmpty())
+                    QTest::ignoreMessage(QtWarningMsg, qPrintable(rest));
+                QTest::mouseClick(prefs.saveButton(), Qt::LeftButton);
+            } else if (word == "write") {
+                QVERIFY_THROWS_EXCEPTION(PreferenceError, prefs.updateCheckDataInterval());
+            } else if (word == "delegate") {
+                prefs.setDelegate(&delegate);
+                delegate.failWith = rest;
+            } else {
+                const QKeySequence key(word);
+                QVERIFY2(key.count() == 1, qPrintable(row));
+                QTest::keyClick(prefs.feedAddressEdit(), key[0].key());
+            }
+            QCOMPARE(step + " | " + state(prefs, delegate),
+                     step + " | " + row.section(" | ", 1).trimmed());
         }
-        QCOMPARE(delegate.calls.size(), 2);
-        QTest::keyClick(prefs.feedAddressEdit(), Qt::Key_Backspace);
-        QVERIFY(!prefs.feedAddressMessage()->isVisible());
-        // An empty address means the built-in feed: none is kept. Enter saves too.
-        prefs.feedAddressEdit()->clear();
-        QTest::keyClick(prefs.feedAddressEdit(), Qt::Key_Return);
-        QCOMPARE(delegate.calls.value(2), QStringLiteral("0|false|false|-|open"));
     }
 
     void windowReopensWhereItWas() {

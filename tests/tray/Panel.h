@@ -10,15 +10,9 @@
 #include "StatusNotifierItem.h"
 #include "Watcher.h"
 
-#include <QAction>
-#include <QApplication>
-#include <QDBusConnection>
-#include <QDBusConnectionInterface>
-#include <QDBusMessage>
-#include <QFile>
-#include <QImage>
-#include <QMenu>
+#include <QtDBus>
 #include <QtTest>
+#include <QtWidgets>
 
 #include <memory>
 
@@ -27,14 +21,6 @@ class BusSignals : public QObject {
     Q_OBJECT
 public:
     QList<QDBusMessage> received;
-    QList<QDBusMessage> named(const QString& member) const {
-        QList<QDBusMessage> result;
-        for (const QDBusMessage& m : received)
-            if (m.member() == member)
-                result.append(m);
-        return result;
-    }
-    int count(const QString& member) const { return int(named(member).size()); }
 public Q_SLOTS:
     void record(const QDBusMessage& message) { received.append(message); }
 };

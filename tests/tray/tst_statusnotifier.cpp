@@ -5,9 +5,6 @@
 #include "Panel.h"
 #include "WaylandFrames.h"
 
-#include <QScopeGuard>
-#include <QSystemTrayIcon>
-
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>

@@ -5,7 +5,6 @@
 
 #include "XMLTree.h"
 
-#include <QDir>
 #include <QtTest>
 
 #include <thread>
@@ -99,12 +98,8 @@ class TestXML : public QObject {
 private Q_SLOTS:
     void creationAndTheEmptyWrapper() {
         QVERIFY(!XMLTree::treeWithData(QByteArray()) && !XMLTree::treeWithNode(nullptr));
-        // From a URL: only a local file that can be read and parses.
-        const QUrl stored = QUrl::fromLocalFile(here + u"/../support/feeds/atom.xml"_s);
-        QCOMPARE(XMLTree::treeWithURL(stored).value().descendentNamed(u"title"_s)->description(),
-                 u"New rail timetable"_s);
-        QVERIFY(!XMLTree::treeWithURL(QUrl::fromLocalFile(QStringLiteral(__FILE__))) &&
-                !XMLTree::treeWithURL(QUrl::fromLocalFile(QDir::tempPath())) &&
+        // From a URL: only a local file that can be read (the cases read theirs so) and parses.
+        QVERIFY(!XMLTree::treeWithURL(QUrl::fromLocalFile(QDir::tempPath())) &&
                 !XMLTree::treeWithURL(QUrl(u"http://127.0.0.1:1/feed.xml"_s)));
 
         // The empty wrapper answers everything with nothing.
@@ -175,8 +170,11 @@ private Q_SLOTS:
         QFETCH(QString, base);
         QFile document(base + u".xml"_s), expectations(base + u".expected"_s);
         QVERIFY(document.open(QIODevice::ReadOnly) && expectations.open(QIODevice::ReadOnly));
-        const auto doc = XMLTree::treeWithData(expanded(document.readAll()),
-                                               QUrl::fromLocalFile(document.fileName()));
+        // Read from the file itself, unless it has runs to expand.
+        const QUrl url = QUrl::fromLocalFile(document.fileName());
+        const QByteArray text = document.readAll();
+        const auto doc = text.contains("{*") ? XMLTree::treeWithData(expanded(text), url)
+                                             : XMLTree::treeWithURL(url);
         int checked = 0;
         for (const QByteArray& bytes : expectations.readAll().split('\n')) {
             const QString line = unescaped(QString::fromUtf8(expanded(bytes)));
