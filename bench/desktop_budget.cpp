@@ -9,6 +9,7 @@
 #include "Desktop.h"
 #include "FeedFixture.h"
 #include "HttpServer.h"
+#include "NumberedEntries.h"
 #include "Watcher.h"
 
 #include <QDBusConnection>
@@ -86,7 +87,7 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "%s\n", qPrintable(problem));
         return 2;
     }
-    server.serve(feedPath, FeedFixture::rdf(FeedFixture::numbered(15, 2)));
+    server.serve(feedPath, FeedFixture::rdf(numbered(15, 2)));
 
     // Start-up, ten times.
     QList<double> startups;
@@ -125,7 +126,7 @@ int main(int argc, char* argv[]) {
     panel.connect(watcher.services.value(0), QStringLiteral("/StatusNotifierItem"),
                   QStringLiteral("org.kde.StatusNotifierItem"), QStringLiteral("NewIcon"), &reader,
                   SLOT(newIcon()));
-    server.serve(feedPath, FeedFixture::rdf(FeedFixture::numbered(16, 1)));
+    server.serve(feedPath, FeedFixture::rdf(numbered(16, 1)));
     if (!waitFor([&] { return reader.changes >= 2; }, 15000)) {
         std::fprintf(stderr, "the icon never blinked\n");
         return 2;

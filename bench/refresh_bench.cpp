@@ -3,6 +3,7 @@
 // beside it).
 
 #include "FeedFixture.h"
+#include "NumberedEntries.h"
 #include "StartedController.h"
 
 #include <QApplication>
@@ -21,8 +22,8 @@ namespace {
 void refreshEveryPeriod(benchmark::State& state,
                         QByteArray (*write)(const QList<FeedFixture::Entry>&)) {
     const int items = static_cast<int>(state.range(0));
-    const QByteArray older = write(FeedFixture::numbered(items, 2));
-    const QByteArray newer = write(FeedFixture::numbered(items, 1));
+    const QByteArray older = write(numbered(items, 2));
+    const QByteArray newer = write(numbered(items, 1));
     const auto app = startedController();
     app->finishRefresh(older);
 
@@ -56,7 +57,7 @@ BENCHMARK(BM_AtomToMenu)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 // The first refresh that fills an empty menu: every entry is a new menu item.
 void BM_FirstFill(benchmark::State& state) {
     const int items = static_cast<int>(state.range(0));
-    const QByteArray feed = FeedFixture::rdf(FeedFixture::numbered(items, 1));
+    const QByteArray feed = FeedFixture::rdf(numbered(items, 1));
     const auto app = startedController();
     for (auto _ : state) {
         app->finishRefresh(feed);

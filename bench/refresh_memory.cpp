@@ -17,6 +17,7 @@
 #include "FeedMenuItem.h"
 #include "HostileFeeds.h"
 #include "HttpServer.h"
+#include "NumberedEntries.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -167,8 +168,8 @@ bool memoryStaysFlat() {
     HttpServer server;
     if (!server.listen())
         return false;
-    const QByteArray older = FeedFixture::rdf(FeedFixture::numbered(3, 2));
-    const QByteArray newer = FeedFixture::rdf(FeedFixture::numbered(4, 1));
+    const QByteArray older = FeedFixture::rdf(numbered(3, 2));
+    const QByteArray newer = FeedFixture::rdf(numbered(4, 1));
     const QByteArray broken = "<rdf:RDF><item>";
     server.serve(feedPath, older);
     AppController app(SiteAddresses::forSite(server.url(QStringLiteral("/")).toString()));
@@ -199,7 +200,8 @@ bool memoryStaysFlat() {
                          if (i % 4 == 0)
                              server.serveStatus(feedPath, 500);
                          else if (i % 4 == 1)
-                             server.serveGenerated(feedPath, bodyCap + 1024 * 1024);
+                             server.setRoute(feedPath, {.contentType = "text/plain",
+                                                        .generatedSize = bodyCap + 1024 * 1024});
                          else if (i % 4 == 2)
                              server.redirect(feedPath, server.url(feedPath).toEncoded());
                          else
@@ -246,7 +248,7 @@ int main(int argc, char* argv[]) {
         bool gzip = false;
     };
     const Case cases[] = {
-        {"ordinary feed, 30 entries", FeedFixture::rdf(FeedFixture::numbered(30)), true},
+        {"ordinary feed, 30 entries", FeedFixture::rdf(numbered(30)), true},
         {"ordinary feed, short entries up to the cap", largeFeedBody(), true},
         {"RSS 1.0, tiny entries up to the cap", tinyEntries(false), true},
         {"RSS 2.0, tiny entries up to the cap", tinyEntries(true), true},
@@ -269,7 +271,9 @@ int main(int argc, char* argv[]) {
     for (const Case& c : cases) {
         const std::optional<Peak> peak = peakOf(server, [&c](HttpServer& s) {
             if (c.generated)
-                s.serveGenerated(feedPath, c.generated, c.gzip);
+                s.setRoute(
+                    feedPath,
+                    {.contentType = "text/plain", .gzip = c.gzip, .generatedSize = c.generated});
             else
                 s.serve(feedPath, c.body);
         });

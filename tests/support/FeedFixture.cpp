@@ -21,15 +21,6 @@ QByteArray rssFields(const Entry& entry) {
 
 } // namespace
 
-QList<Entry> numbered(int count, int first) {
-    QList<Entry> entries;
-    for (int n = first; n < first + count; ++n)
-        entries.append({QStringLiteral("Entry %1").arg(n),
-                        QStringLiteral("http://veltrano.invalid/entries/%1").arg(n),
-                        QStringLiteral("Author %1").arg(n)});
-    return entries;
-}
-
 QByteArray rdf(const QList<Entry>& entries, const QByteArray& extraChildren,
                const QString& channelTitle) {
     QByteArray sequence, items;

@@ -16,10 +16,6 @@ struct Entry {
     std::optional<QString> creator;
 };
 
-// Entries "Entry <n>" with links http://veltrano.invalid/entries/<n> and creator "Author <n>",
-// for n = first, first + 1, … (count of them).
-QList<Entry> numbered(int count, int first = 1);
-
 // The RSS 1.0 document for these entries, in this order. Texts are escaped. extraChildren is
 // written as is among the root's children, after the items.
 QByteArray rdf(const QList<Entry>& entries, const QByteArray& extraChildren = {},

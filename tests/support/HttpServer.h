@@ -99,11 +99,6 @@ public:
         setRoute(path, {.status = status, .headers = {{"Location", location}}});
     }
     void hang(const QString& path) { setRoute(path, {.hang = true}); }
-    void serveGenerated(const QString& path, qint64 size, bool gzip = false, bool chunked = false) {
-        setRoute(
-            path,
-            {.contentType = "text/plain", .gzip = gzip, .chunked = chunked, .generatedSize = size});
-    }
 
     // The request log, in arrival order.
     QList<Request> requests() const;
