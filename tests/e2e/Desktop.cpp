@@ -1,5 +1,7 @@
 #include "Desktop.h"
 
+#include "DataFile.h"
+
 #include <QColor>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -43,11 +45,7 @@ QRect changedArea(const QImage& before, const QImage& after, const QRect& area) 
 }
 
 QStringList fixtureLines(const QString& fileName) {
-    QFile file(QStringLiteral(E2E_FIXTURES "/") + fileName);
-    if (!file.open(QIODevice::ReadOnly))
-        qFatal("cannot read %s", qPrintable(file.fileName()));
-    static const QRegularExpression notComment("^[^#]");
-    return QString::fromUtf8(file.readAll()).split('\n').filter(notComment);
+    return dataLines(QStringLiteral(E2E_FIXTURES "/") + fileName);
 }
 
 QList<QStringList> fixtureRows(const QString& fileName, qsizetype fields) {
@@ -92,13 +90,12 @@ Desktop::Desktop(const QString& home) : m_home(mayEmpty(home) ? home : QString()
 
     // The desktop's URL opener, as Qt finds it on PATH: it writes down each call, one line of
     // tab-separated arguments per call.
-    QFile opener(m_home + "/bin/xdg-open");
-    opener.open(QIODevice::WriteOnly);
-    opener.write("#!/bin/sh\n"
-                 "{ printf 'xdg-open'; for a in \"$@\"; do printf '\\t%s' \"$a\"; done; "
-                 "printf '\\n'; } >>'" +
-                 QFile::encodeName(m_home) + "/opened.log'\n");
-    opener.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QString opener = m_home + "/bin/xdg-open";
+    writeAll(opener, "#!/bin/sh\n"
+                     "{ printf 'xdg-open'; for a in \"$@\"; do printf '\\t%s' \"$a\"; done; "
+                     "printf '\\n'; } >>'" +
+                         QFile::encodeName(m_home) + "/opened.log'\n");
+    QFile::setPermissions(opener, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
 Desktop::~Desktop() {
@@ -129,9 +126,7 @@ QString Desktop::startSession(const QStringList& tools) {
 
 QString Desktop::serveFeed(HttpServer& server, const QByteArray& generalSection) {
     server.serve(feedPath, FeedFixture::rdf(firstEntries));
-    QFile file(m_home + "/config/Veltrano/Pinglark.conf");
-    file.open(QIODevice::WriteOnly);
-    file.write("[General]\n" + generalSection);
+    writeAll(m_home + "/config/Veltrano/Pinglark.conf", "[General]\n" + generalSection);
     return server.listen(feedPort)
                ? QString()
                : QStringLiteral("port %1 is taken (is `make run` running?)").arg(feedPort);
@@ -181,8 +176,7 @@ std::optional<QByteArray> Desktop::run(const QString& program, const QStringList
 }
 
 QString Desktop::log(const QString& logName) const {
-    QFile log(m_home + "/" + logName + ".log");
-    return log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QString();
+    return QString::fromUtf8(readAll(m_home + "/" + logName + ".log"));
 }
 
 bool Desktop::statusNotifierHost() const {

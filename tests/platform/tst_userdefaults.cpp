@@ -1,3 +1,4 @@
+#include "DataFile.h"
 #include "UserDefaults.h"
 
 #include <QApplication>
@@ -6,18 +7,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-
-QByteArray readAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeAll(const QString& path, const QByteArray& bytes) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-            file.write(bytes) == bytes.size());
-}
 
 // A key's value as the store reads it: as text/as a boolean/as a number, or "-" when it is absent.
 QString value(const UserDefaults& defaults, const QString& key) {
@@ -56,12 +45,8 @@ private Q_SLOTS:
     // and after a restart.
     void writesAreSeenAtOnceAndAfterRestart() {
         UserDefaults defaults = UserDefaults::standardUserDefaults();
-        QFile rows(QFINDTESTDATA("values.txt"));
-        QVERIFY(rows.open(QIODevice::ReadOnly));
         QByteArray other = "[General]\n"; // the file the other process writes
-        for (const QString& row : QString::fromUtf8(rows.readAll()).split(u'\n')) {
-            if (row.isEmpty() || row.startsWith(u'#'))
-                continue;
+        for (const QString& row : dataLines(QFINDTESTDATA("values.txt"))) {
             const QString write = row.section(u" | "_s, 0, 0), read = row.section(u" | "_s, 1, 1);
             const QString key = write.section(u' ', 0, 0), kind = write.section(u' ', 1, 1),
                           text = write.section(u' ', 2), line = row.section(u" | "_s, 2);
@@ -74,7 +59,7 @@ private Q_SLOTS:
             else if (kind == u"remove")
                 defaults.remove(key);
             else if (kind == u"file")
-                writeAll(storePath(), other += (key + u'=' + text + u'\n').toUtf8());
+                QVERIFY(writeAll(storePath(), other += (key + u'=' + text + u'\n').toUtf8()));
             // On disk before any read here, which would write what is pending.
             const QByteArray file = readAll(storePath());
             QVERIFY2(!file.contains("@Variant") &&
@@ -87,8 +72,8 @@ private Q_SLOTS:
 
     void damagedOrUnwritableFiles() {
         // A damaged file gives defaults, and the next write gives a file that reads back cleanly.
-        writeAll(storePath(),
-                 QByteArray("\x00\x01\xff\xfe[[[=\n\x80[General\nTrimTitle=\"1\n", 32));
+        QVERIFY(writeAll(storePath(),
+                         QByteArray("\x00\x01\xff\xfe[[[=\n\x80[General\nTrimTitle=\"1\n", 32)));
         UserDefaults defaults = UserDefaults::standardUserDefaults();
         QVERIFY(!defaults.contains(u"HasRun"_s) && !defaults.contains(u"Interval"_s));
         defaults.setFloat(900, u"Interval"_s);
@@ -97,7 +82,7 @@ private Q_SLOTS:
 
         // A plain file where the store's folder belongs: no one, not even root, can write there.
         QVERIFY(QDir(folder()).removeRecursively());
-        writeAll(folder(), "not a folder");
+        QVERIFY(writeAll(folder(), "not a folder"));
         UserDefaults blocked = UserDefaults::standardUserDefaults();
         blocked.setBool(true, u"HasRun"_s);
         QVERIFY(!blocked.synchronize());
@@ -130,7 +115,7 @@ private Q_SLOTS:
 
         // A file that holds no JSON object is unreadable, and left as it is.
         for (const QByteArray& contents : {QByteArray("{\"Key\": "), QByteArray("[1, 2]")}) {
-            writeAll(nested + u"/loginwindow.json"_s, contents);
+            QVERIFY(writeAll(nested + u"/loginwindow.json"_s, contents));
             QCOMPARE(UserDefaults::persistentDomainForName(name, &unreadable), std::nullopt);
             QVERIFY(unreadable);
             QCOMPARE(readAll(nested + u"/loginwindow.json"_s), contents);

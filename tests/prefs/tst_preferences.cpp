@@ -1,6 +1,7 @@
 // The preferences window on its own: what it shows from the store, what a save writes and whom it
 // tells, what a close without a save drops, and where the window reopens.
 
+#include "DataFile.h"
 #include "PreferenceController.h"
 #include "PreferenceKeys.h"
 #include "UserDefaults.h"
@@ -60,10 +61,7 @@ private Q_SLOTS:
     void periodsOffered() {
         // Each row: a period as the settings file holds it, then the items offered beyond the four
         // built-in ones, and the index shown.
-        QFile cases(QFINDTESTDATA("periods.txt"));
-        QVERIFY(cases.open(QIODevice::ReadOnly));
-        for (const QString& row :
-             QString::fromUtf8(cases.readAll()).split(u'\n', Qt::SkipEmptyParts)) {
+        for (const QString& row : dataLines(QFINDTESTDATA("periods.txt"))) {
             const QString period = row.section(QRegularExpression("[ |]"), 0, 0);
             defaults().setString(period, PreferenceKeys::DataRefreshInterval);
             PreferenceController prefs;
@@ -90,11 +88,7 @@ private Q_SLOTS:
         defaults().setString(QStringLiteral("http://old.example/feed"), PreferenceKeys::FeedURL);
         PreferenceController prefs;
         RecordingDelegate delegate;
-        QFile steps(QFINDTESTDATA("saving.txt"));
-        QVERIFY(steps.open(QIODevice::ReadOnly));
-        for (const QString& row : QString::fromUtf8(steps.readAll()).split(u'\n')) {
-            if (row.isEmpty() || row.startsWith(u'#'))
-                continue;
+        for (const QString& row : dataLines(QFINDTESTDATA("saving.txt"))) {
             const QString step = row.section(" | ", 0, 0).trimmed(),
                           word = step.section(u' ', 0, 0);
             const QString rest = step.section(u' ', 1);
