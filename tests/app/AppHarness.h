@@ -7,9 +7,14 @@
 #include "FeedFixture.h"
 #include "FeedMenuItem.h"
 #include "HttpServer.h"
+#include "PreferenceController.h"
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDesktopServices>
+#include <QLineEdit>
 #include <QMenu>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -91,11 +96,12 @@ public:
 
     QString site() const { return server.url(QStringLiteral("/")).toString(); }
     void serveFeed(const QList<FeedEntry>& e) { server.serve(feedPath, FeedFixture::rdf(e)); }
-    // Serves a failure at the feed's address, and expects what its refresh logs: why the download
-    // failed (a pattern), then that no feed was read.
-    void serveFailure(int status, const QString& cause = QStringLiteral(".+")) {
-        server.serveStatus(feedPath, status);
-        const QString address = QRegularExpression::escape(server.url(feedPath).toString());
+    // Serves a failure at the feed's address (or at path), and expects what its refresh logs: why
+    // the download failed (a pattern), then that no feed was read.
+    void serveFailure(int status, const QString& cause = QStringLiteral(".+"),
+                      const QString& path = feedPath) {
+        server.serveStatus(path, status);
+        const QString address = QRegularExpression::escape(server.url(path).toString());
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Could not update the feed from " +
                                                               address + ": " + cause + '$'));
         QTest::ignoreMessage(QtWarningMsg, formatError);
@@ -121,6 +127,19 @@ public:
         QSignalSpy done(app.get(), &AppController::refreshFinished);
         start();
         return done.wait(10000);
+    }
+
+    // Opens the preferences window from the menu, sets the controls and clicks Save.
+    void save(int period, bool showSource, bool trimTitle,
+              const std::optional<QString>& feed = std::nullopt) {
+        app->preferencesMenuItem()->trigger();
+        PreferenceController* prefs = app->preferencesController();
+        prefs->intervalCombo()->setCurrentIndex(period);
+        prefs->showSourceButton()->setChecked(showSource);
+        prefs->trimTitleButton()->setChecked(trimTitle);
+        if (feed)
+            prefs->feedAddressEdit()->setText(*feed);
+        QTest::mouseClick(prefs->saveButton(), Qt::LeftButton);
     }
 
     // The feed part of the menu, top first.
