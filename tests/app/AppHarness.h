@@ -18,15 +18,11 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTextDocument>
 
 #include <memory>
 #include <optional>
 
 using FeedEntry = FeedFixture::Entry;
-
-// The warning every refresh that found no readable feed logs.
-inline const char* const formatError = "Invalid data feed format: RSS element not found.";
 
 inline QByteArray readAll(const QString& path) {
     QFile file(path);
@@ -48,15 +44,6 @@ inline QStringList dataLines(const QString& name) {
     QStringList lines = QString::fromUtf8(dataFile(name)).split(u'\n', Qt::SkipEmptyParts);
     lines.removeIf([](const QString& line) { return line.startsWith(u'#'); });
     return lines;
-}
-
-// What a label or tooltip shows of text: Qt lays out text that looks like markup as rich text.
-inline QString shownText(const QString& text) {
-    if (!Qt::mightBeRichText(text))
-        return text;
-    QTextDocument document;
-    document.setHtml(text);
-    return document.toPlainText();
 }
 
 inline FeedEntry entry(const QString& n) {
@@ -104,7 +91,7 @@ public:
         const QString address = QRegularExpression::escape(server.url(path).toString());
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Could not update the feed from " +
                                                               address + ": " + cause + '$'));
-        QTest::ignoreMessage(QtWarningMsg, formatError);
+        QTest::ignoreMessage(QtWarningMsg, "Invalid data feed format: RSS element not found.");
     }
 
     // Makes the controller, not yet started.
@@ -168,11 +155,6 @@ public:
         if (app->blinkTimer() && app->blinkTimer()->isActive())
             result.append(QStringLiteral("blinking"));
         return result.join(u' ');
-    }
-    // Serves the feed, refreshes, and gives the state the refresh left.
-    QString after(const QList<FeedEntry>& feed) {
-        serveFeed(feed);
-        return refresh() ? state() : QStringLiteral("no refresh");
     }
 
     QTemporaryDir config;

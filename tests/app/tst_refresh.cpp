@@ -10,8 +10,18 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QTextDocument>
 
 using namespace std::chrono_literals;
+
+// What a label or tooltip shows of text: Qt lays out text that looks like markup as rich text.
+static QString shownText(const QString& text) {
+    if (!Qt::mightBeRichText(text))
+        return text;
+    QTextDocument document;
+    document.setHtml(text);
+    return document.toPlainText();
+}
 
 class TestRefresh : public QObject {
     Q_OBJECT
