@@ -7,21 +7,22 @@
 #include "FeedFixture.h"
 #include "FeedMenuItem.h"
 #include "HttpServer.h"
+#include "PreferenceController.h"
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDesktopServices>
+#include <QLineEdit>
 #include <QMenu>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTextDocument>
 
 #include <memory>
 #include <optional>
 
 using FeedEntry = FeedFixture::Entry;
-
-// The warning every refresh that found no readable feed logs.
-inline const char* const formatError = "Invalid data feed format: RSS element not found.";
 
 inline QByteArray readAll(const QString& path) {
     QFile file(path);
@@ -43,15 +44,6 @@ inline QStringList dataLines(const QString& name) {
     QStringList lines = QString::fromUtf8(dataFile(name)).split(u'\n', Qt::SkipEmptyParts);
     lines.removeIf([](const QString& line) { return line.startsWith(u'#'); });
     return lines;
-}
-
-// What a label or tooltip shows of text: Qt lays out text that looks like markup as rich text.
-inline QString shownText(const QString& text) {
-    if (!Qt::mightBeRichText(text))
-        return text;
-    QTextDocument document;
-    document.setHtml(text);
-    return document.toPlainText();
 }
 
 inline FeedEntry entry(const QString& n) {
@@ -91,14 +83,15 @@ public:
 
     QString site() const { return server.url(QStringLiteral("/")).toString(); }
     void serveFeed(const QList<FeedEntry>& e) { server.serve(feedPath, FeedFixture::rdf(e)); }
-    // Serves a failure at the feed's address, and expects what its refresh logs: why the download
-    // failed (a pattern), then that no feed was read.
-    void serveFailure(int status, const QString& cause = QStringLiteral(".+")) {
-        server.serveStatus(feedPath, status);
-        const QString address = QRegularExpression::escape(server.url(feedPath).toString());
+    // Serves a failure at the feed's address (or at path), and expects what its refresh logs: why
+    // the download failed (a pattern), then that no feed was read.
+    void serveFailure(int status, const QString& cause = QStringLiteral(".+"),
+                      const QString& path = feedPath) {
+        server.serveStatus(path, status);
+        const QString address = QRegularExpression::escape(server.url(path).toString());
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Could not update the feed from " +
                                                               address + ": " + cause + '$'));
-        QTest::ignoreMessage(QtWarningMsg, formatError);
+        QTest::ignoreMessage(QtWarningMsg, "Invalid data feed format: RSS element not found.");
     }
 
     // Makes the controller, not yet started.
@@ -121,6 +114,19 @@ public:
         QSignalSpy done(app.get(), &AppController::refreshFinished);
         start();
         return done.wait(10000);
+    }
+
+    // Opens the preferences window from the menu, sets the controls and clicks Save.
+    void save(int period, bool showSource, bool trimTitle,
+              const std::optional<QString>& feed = std::nullopt) {
+        app->preferencesMenuItem()->trigger();
+        PreferenceController* prefs = app->preferencesController();
+        prefs->intervalCombo()->setCurrentIndex(period);
+        prefs->showSourceButton()->setChecked(showSource);
+        prefs->trimTitleButton()->setChecked(trimTitle);
+        if (feed)
+            prefs->feedAddressEdit()->setText(*feed);
+        QTest::mouseClick(prefs->saveButton(), Qt::LeftButton);
     }
 
     // The feed part of the menu, top first.
@@ -149,11 +155,6 @@ public:
         if (app->blinkTimer() && app->blinkTimer()->isActive())
             result.append(QStringLiteral("blinking"));
         return result.join(u' ');
-    }
-    // Serves the feed, refreshes, and gives the state the refresh left.
-    QString after(const QList<FeedEntry>& feed) {
-        serveFeed(feed);
-        return refresh() ? state() : QStringLiteral("no refresh");
     }
 
     QTemporaryDir config;

@@ -47,8 +47,9 @@ private Q_SLOTS:
 
     // A change that cannot be made leaves the list and the autostart file as they were: the two
     // change together or not at all, and a domain that cannot be read is not written over.
-    // Each row of login-failures.json: the change (enable), the domain file (an object, the text
-    // of one, or none), the obstacle and the warning ({config}: the configuration folder).
+    // Each row of login-failures.json: the change (enable), the files it starts from (their paths
+    // in the configuration folder, {config} in the warning; text, or an object written as JSON; a
+    // path that ends in '/' is a folder), the obstacle and the warning.
     void failedChangeLeavesBothAsTheyWere_data() {
         QTest::addColumn<QJsonObject>("row");
         for (const QJsonValue& row :
@@ -57,21 +58,15 @@ private Q_SLOTS:
     }
     void failedChangeLeavesBothAsTheyWere() {
         QFETCH(QJsonObject, row);
-        const bool enable = row["enable"].toBool();
-        const QString obstacle = row["obstacle"].toString();
-        QString warning = row["warning"].toString();
+        const QJsonObject files = row["files"].toObject();
+        for (auto it = files.begin(); it != files.end(); ++it) {
+            const QString path = m_config->path() + u'/' + it.key();
+            const QByteArray text =
+                it->isObject() ? QJsonDocument(it->toObject()).toJson() : it->toString().toUtf8();
+            QVERIFY(it.key().endsWith(u'/') ? QDir().mkpath(path) : writeAll(path, text));
+        }
         const QString file = LaunchAtLogin::autostartFilePath();
-        if (row["domain"].isString())
-            QVERIFY(writeAll(domainPath(), row["domain"].toString().toUtf8()));
-        else if (row["domain"].isObject())
-            setDomain(row["domain"].toObject());
-        if (!enable && obstacle != u"folder for file")
-            QVERIFY(writeAll(file, "[Desktop Entry]\nExec=\"" + program.toUtf8() + "\"\n"));
-        if (obstacle.endsWith(u"file for folder"))
-            QVERIFY(writeAll(QFileInfo(file).absolutePath(), "not a folder"));
-        if (obstacle == u"folder for file")
-            QVERIFY(QDir().mkpath(file + QStringLiteral("/inside")));
-        if (obstacle == u"read-only config") {
+        if (row["obstacle"].toString() == u"read-only config") {
             QVERIFY(QFile::setPermissions(m_config->path(), QFile::ReadOwner | QFile::ExeOwner));
             if (QFile(m_config->path() + "/probe").open(QIODevice::WriteOnly))
                 QSKIP("permission bits do not stop this user (root) from writing");
@@ -81,9 +76,10 @@ private Q_SLOTS:
                                    readAll(file), LaunchAtLogin::isAutoStartEnabled(program)};
         };
         const QList<QVariant> before = state();
-        warning.replace("{config}", QRegularExpression::escape(m_config->path()));
+        const QString warning = row["warning"].toString().replace(
+            "{config}", QRegularExpression::escape(m_config->path()));
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u'^' + warning + u'$'));
-        QVERIFY(!LaunchAtLogin::enabledAutoStart(enable, program));
+        QVERIFY(!LaunchAtLogin::enabledAutoStart(row["enable"].toBool(), program));
         QCOMPARE(state(), before);
     }
 

@@ -6,9 +6,7 @@
 #include "SessionServer.h"
 #include "UserDefaults.h"
 
-#include <QCheckBox>
 #include <QDBusConnection>
-#include <QPushButton>
 
 namespace {
 

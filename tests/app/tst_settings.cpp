@@ -8,27 +8,10 @@
 #include "Translations.h"
 #include "UserDefaults.h"
 
-#include <QCheckBox>
-#include <QComboBox>
-#include <QLineEdit>
 #include <QPointer>
-#include <QPushButton>
 
 class TestSettings : public QObject {
     Q_OBJECT
-
-    // Opens the window from the menu, sets the controls and clicks Save.
-    static void saveFromTheWindow(AppController& app, int index, bool showSource, bool trimTitle,
-                                  const std::optional<QString>& feed = std::nullopt) {
-        app.preferencesMenuItem()->trigger();
-        PreferenceController* prefs = app.preferencesController();
-        prefs->intervalCombo()->setCurrentIndex(index);
-        prefs->showSourceButton()->setChecked(showSource);
-        prefs->trimTitleButton()->setChecked(trimTitle);
-        if (feed)
-            prefs->feedAddressEdit()->setText(*feed);
-        QTest::mouseClick(prefs->saveButton(), Qt::LeftButton);
-    }
 
 private Q_SLOTS:
     void firstRunThenALaterOne() {
@@ -116,16 +99,16 @@ private Q_SLOTS:
         QVERIFY(!window->isMinimized());
         QVERIFY(QTest::qWaitForWindowActive(window));
         QTRY_VERIFY(!app.isRefreshing());
-        saveFromTheWindow(app, 3, false, true);
+        h.save(3, false, true);
         QVERIFY(!app.dataTimer());
 
-        saveFromTheWindow(app, 0, false, true);
+        h.save(0, false, true);
         // The same period again: a new timer, counting down from a full period.
         QPointer<QTimer> before = app.dataTimer();
-        saveFromTheWindow(app, 0, false, true);
+        h.save(0, false, true);
         QVERIFY(!before);
         // Another period takes effect at once.
-        saveFromTheWindow(app, 2, false, true);
+        h.save(2, false, true);
         QCOMPARE(app.dataTimer()->interval(), 3600 * 1000);
     }
 
@@ -142,50 +125,22 @@ private Q_SLOTS:
         }
     }
 
-    void displayOptionsRetitleOnlyWhenChanged() {
-        const QString longTitle = QStringLiteral("A headline that is far longer than the limit");
-        AppHarness h({{longTitle, "http://x/1", "Ann"}, {"Short", "http://x/2", "Bob"}});
-        UserDefaults defaults = UserDefaults::standardUserDefaults(); // as a later run finds it
-        defaults.setBool(true, PreferenceKeys::HasRun);
-        defaults.setBool(false, PreferenceKeys::TrimTitle);
-        AppController& app = h.start();
-        const auto titles = [&] {
-            return h.feedItems().at(0)->title() + '|' + h.feedItems().at(1)->title();
-        };
-        // A title the program did not set shows whether the menu was re-titled: nothing changed,
-        // or only the period, and the titles stay as they are.
-        h.feedItems().at(1)->setTitle(QStringLiteral("untouched"));
-        saveFromTheWindow(app, 1, false, false);
-        saveFromTheWindow(app, 0, false, false);
-        QCOMPARE(titles(), longTitle + "|untouched");
-        // Only TrimTitle changed, then only ShowSource: every entry is re-titled.
-        saveFromTheWindow(app, 0, false, true);
-        QCOMPARE(titles(), longTitle.left(35) + "...|Short");
-        saveFromTheWindow(app, 0, true, true);
-        QCOMPARE(titles(), longTitle.left(35) + "...  <Ann>|Short  <Bob>");
-
-        // The placeholder keeps its title whatever the options.
-        h.serveFailure(404);
-        QVERIFY(h.refresh());
-        saveFromTheWindow(app, 0, false, false);
-        QCOMPARE(h.feedItems().at(0)->text(), QStringLiteral("No Data Loaded"));
-    }
-
     void aChangedFeedAddressIsReadAtOnceAsAFirstCheck() {
         AppHarness h({entry("1"), entry("2")});
         AppController& app = h.start();
         h.server.serve("/own.xml", FeedFixture::rss2({entry("7"), entry("8")}, "Own news"));
         // The old feed blinks for a new top entry, and its next refresh is still in flight when
         // the address changes.
-        QCOMPARE(h.after({entry("0"), entry("1"), entry("2")}), "new blank blank blinking");
+        h.serveFeed({entry("0"), entry("1"), entry("2")});
+        QVERIFY(h.refresh());
+        QCOMPARE(h.state(), "new blank blank blinking");
         h.server.hang(AppHarness::feedPath);
         app.updateData();
         QTRY_COMPARE(h.server.requestCount(AppHarness::feedPath), 3);
 
         // Saved in the window: read now (not at the next period), marking nothing and not
         // blinking; the old fetch brings nothing.
-        QVERIFY(h.finished(
-            [&] { saveFromTheWindow(app, 1, false, true, h.server.url("/own.xml").toString()); }));
+        QVERIFY(h.finished([&] { h.save(1, false, true, h.server.url("/own.xml").toString()); }));
         QCOMPARE(h.links().join(' ') + ' ' + h.state(),
                  "http://news.example/7 http://news.example/8 blank blank");
 
@@ -219,7 +174,7 @@ private Q_SLOTS:
 
         // An empty field: the built-in feed again, with its own home item even while it fails.
         h.serveFailure(404);
-        QVERIFY(h.finished([&] { saveFromTheWindow(app, 1, false, true, QString()); }));
+        QVERIFY(h.finished([&] { h.save(1, false, true, QString()); }));
         QCOMPARE(app.homeMenuItem()->text(), "Veltrano Feeds");
         // Nor is another feed's last update its own.
         QVERIFY(!app.statusItem()->toolTipDescription().contains("last updated"));
