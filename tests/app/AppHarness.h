@@ -4,6 +4,7 @@
 // HTTP on 127.0.0.1, a controller pointed at it, and a few ways to look at its menu.
 
 #include "AppController.h"
+#include "DataFile.h"
 #include "FeedFixture.h"
 #include "FeedMenuItem.h"
 #include "HttpServer.h"
@@ -24,26 +25,9 @@
 
 using FeedEntry = FeedFixture::Entry;
 
-inline QByteArray readAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-inline bool writeAll(const QString& path, const QByteArray& bytes) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-           file.write(bytes) == bytes.size();
-}
-
-// A data file beside the suites (name: its path from here).
-inline QByteArray dataFile(const QString& name) {
-    return readAll(QFileInfo(QStringLiteral(__FILE__)).absolutePath() + u'/' + name);
-}
-// Its lines, without blank lines and '#' comments.
-inline QStringList dataLines(const QString& name) {
-    QStringList lines = QString::fromUtf8(dataFile(name)).split(u'\n', Qt::SkipEmptyParts);
-    lines.removeIf([](const QString& line) { return line.startsWith(u'#'); });
-    return lines;
+// Where a data file beside the suites is (name: its path from here).
+inline QString dataPath(const QString& name) {
+    return QFileInfo(QStringLiteral(__FILE__)).absolutePath() + u'/' + name;
 }
 
 inline FeedEntry entry(const QString& n) {

@@ -37,7 +37,7 @@ private Q_SLOTS:
     // adds or removes the program and gives the domain "after".
     void onlyOurEntryIsAddedAndRemoved() {
         for (const QJsonValue& step :
-             QJsonDocument::fromJson(dataFile("login-changes.json")).array()) {
+             QJsonDocument::fromJson(readAll(dataPath("login-changes.json"))).array()) {
             if (step["before"].isObject())
                 setDomain(step["before"].toObject());
             LaunchAtLogin::enabledAutoStart(step["enable"].toBool(), program);
@@ -53,7 +53,7 @@ private Q_SLOTS:
     void failedChangeLeavesBothAsTheyWere_data() {
         QTest::addColumn<QJsonObject>("row");
         for (const QJsonValue& row :
-             QJsonDocument::fromJson(dataFile("login-failures.json")).array())
+             QJsonDocument::fromJson(readAll(dataPath("login-failures.json"))).array())
             QTest::newRow(qPrintable(row["obstacle"].toString())) << row.toObject();
     }
     void failedChangeLeavesBothAsTheyWere() {
@@ -141,7 +141,7 @@ private Q_SLOTS:
         // Each change of desktop-switches.json: what the desktop adds to the file (null: it
         // removes the file), and whether launching at login stays on.
         for (const QJsonValue& change :
-             QJsonDocument::fromJson(dataFile("desktop-switches.json")).array()) {
+             QJsonDocument::fromJson(readAll(dataPath("desktop-switches.json"))).array()) {
             const QByteArray added = change["added"].toString().toUtf8();
             const bool stillOn = change["stillOn"].toBool();
             item->trigger();

@@ -65,7 +65,7 @@ private Q_SLOTS:
         for (const QFileInfo& feed : feeds.entryInfoList({"*.xml"}))
             QTest::newRow(qPrintable(feed.fileName()))
                 << readAll(feed.filePath())
-                << dataLines("feeds/" + feed.completeBaseName() + ".menu");
+                << dataLines(dataPath("feeds/" + feed.completeBaseName() + ".menu"));
         // A feed longer than the menu takes: its first 10,000 entries, in order. The feed's title
         // shows cut short, its '&' doubled.
         const QString title = QStringLiteral("Veltrano: news of the fish market & more");

@@ -67,7 +67,7 @@ private Q_SLOTS:
     // Each line of periods.txt: a stored period (nothing when absent), then the timer's interval
     // in ms that it gives (-1: no timer).
     void refreshPeriodFromTheStore() {
-        for (const QString& line : dataLines("periods.txt")) {
+        for (const QString& line : dataLines(dataPath("periods.txt"))) {
             AppHarness h;
             if (!line.startsWith(u'|'))
                 UserDefaults::standardUserDefaults().setString(line.section(u'|', 0, 0),
@@ -115,7 +115,7 @@ private Q_SLOTS:
     // Each line of titles.txt: a title, its source ("-" for none), "trim" where titles are trimmed,
     // "source" where sources are shown, and the title the menu shows.
     void displayTitle() {
-        for (const QString& line : dataLines("titles.txt")) {
+        for (const QString& line : dataLines(dataPath("titles.txt"))) {
             const QStringList field = line.split(u'|');
             const std::optional<QString> source =
                 field[1] == u"-" ? std::nullopt : std::optional(field[1]);
@@ -187,7 +187,7 @@ private Q_SLOTS:
     // lines stay in English. texts.txt holds some of each language's texts.
     void textsInEachLanguage_data() {
         QTest::addColumn<QStringList>("expected");
-        for (const QString& line : dataLines("texts.txt"))
+        for (const QString& line : dataLines(dataPath("texts.txt")))
             QTest::newRow(qPrintable(line.section(u'|', 0, 0))) << line.split(u'|').mid(1);
     }
     void textsInEachLanguage() {
