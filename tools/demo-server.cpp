@@ -34,7 +34,7 @@ struct Format {
 const Format formats[] = {
     {"rss1", QStringLiteral("/notifications/veltrano.rdf"), "application/rdf+xml; charset=utf-8",
      [](const QList<FeedFixture::Entry>& entries, const QString& title) {
-         return FeedFixture::rdf(entries, {}, title);
+         return FeedFixture::rdf(entries, title);
      }},
     {"rss2", QStringLiteral("/notifications/veltrano-rss2.xml"),
      "application/rss+xml; charset=utf-8", FeedFixture::rss2},

@@ -78,7 +78,7 @@ private Q_SLOTS:
         read.last() =
             QStringLiteral("Veltrano: news of the fish market &&...|http://veltrano.invalid/");
         read.append(QStringLiteral("Updated at <time>"));
-        QTest::newRow("rss1 long") << FeedFixture::rdf(many, {}, title) << read;
+        QTest::newRow("rss1 long") << FeedFixture::rdf(many, title) << read;
         QTest::newRow("rss2 long") << FeedFixture::rss2(many, title) << read;
         QTest::newRow("atom long") << FeedFixture::atom(many, title) << read;
     }

@@ -21,8 +21,7 @@ QByteArray rssFields(const Entry& entry) {
 
 } // namespace
 
-QByteArray rdf(const QList<Entry>& entries, const QByteArray& extraChildren,
-               const QString& channelTitle) {
+QByteArray rdf(const QList<Entry>& entries, const QString& channelTitle) {
     QByteArray sequence, items;
     for (const Entry& entry : entries) {
         if (entry.link)
@@ -37,8 +36,7 @@ QByteArray rdf(const QList<Entry>& entries, const QByteArray& extraChildren,
            "         xmlns:dc=\"http://purl.org/dc/elements/1.1/\">\n"
            "<channel rdf:about=\"http://veltrano.invalid/notifications/veltrano.xml\">\n" +
            element("title", channelTitle) + channelLinks + "<items><rdf:Seq>\n" + sequence +
-           "</rdf:Seq></items>\n</channel>\n" + items +
-           (extraChildren.isEmpty() ? QByteArray() : extraChildren + "\n") + "</rdf:RDF>\n";
+           "</rdf:Seq></items>\n</channel>\n" + items + "</rdf:RDF>\n";
 }
 
 QByteArray rss2(const QList<Entry>& entries, const QString& channelTitle) {

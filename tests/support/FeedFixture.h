@@ -16,9 +16,8 @@ struct Entry {
     std::optional<QString> creator;
 };
 
-// The RSS 1.0 document for these entries, in this order. Texts are escaped. extraChildren is
-// written as is among the root's children, after the items.
-QByteArray rdf(const QList<Entry>& entries, const QByteArray& extraChildren = {},
+// The RSS 1.0 document for these entries, in this order. Texts are escaped.
+QByteArray rdf(const QList<Entry>& entries,
                const QString& channelTitle = QStringLiteral("Veltrano"));
 
 // The same entries as RSS 2.0 (rss/channel/item: title, link, dc:creator) and as Atom 1.0
