@@ -61,11 +61,11 @@ private Q_SLOTS:
     void everyFormatReadsIntoEntries_data() {
         QTest::addColumn<QByteArray>("document");
         QTest::addColumn<QStringList>("read");
-        const QDir feeds(QFileInfo(QStringLiteral(__FILE__)).absolutePath() + "/feeds");
+        const QDir feeds(dataPath("feeds"));
         for (const QFileInfo& feed : feeds.entryInfoList({"*.xml"}))
             QTest::newRow(qPrintable(feed.fileName()))
                 << readAll(feed.filePath())
-                << dataLines(dataPath("feeds/" + feed.completeBaseName() + ".menu"));
+                << dataLines(feeds.filePath(feed.completeBaseName() + ".menu"));
         // A feed longer than the menu takes: its first 10,000 entries, in order. The feed's title
         // shows cut short, its '&' doubled.
         const QString title = QStringLiteral("Veltrano: news of the fish market & more");
@@ -103,6 +103,8 @@ private Q_SLOTS:
                 QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QString::fromUtf8(value)));
             else if (name == u"No warning")
                 QTest::failOnWarning(QRegularExpression(QString::fromUtf8(value)));
+            else
+                QFAIL(qPrintable("no such header: " + name));
         }
         static const QRegularExpression isStep(
             QStringLiteral("^(then|click|opened|fail|tooltip|network|save|title)\\b"));
